@@ -1,0 +1,87 @@
+#include "config/AppConfig.h"
+
+#include "config/AutostartEntry.h"
+
+#include <wx/convauto.h>
+#include <wx/fileconf.h>
+#include <wx/log.h>
+#include <wx/stdpaths.h>
+
+namespace
+{
+const wxString kAppName = "Norvik";
+const wxString kVendorName = "Velmorra";
+const wxString kVideoPathKey = "VideoPath";
+const wxString kAudioPathKey = "AudioPath";
+const wxString kAutorunKey = "Autorun";
+const wxString kServiceUrlKey = "ServiceUrl";
+// The bundled stand-in service listens here unless told otherwise.
+const wxString kDefaultServiceUrl = "http://127.0.0.1:8731";
+
+wxString DocumentsDir()
+{
+    return wxStandardPaths::Get().GetDocumentsDir();
+}
+} // namespace
+
+AppConfig::AppConfig()
+    : config(new wxFileConfig(kAppName, kVendorName, wxString(), wxString(),
+                              wxCONFIG_USE_LOCAL_FILE, wxConvAuto()))
+{
+}
+
+AppConfig::~AppConfig()
+{
+    delete config;
+}
+
+wxString AppConfig::GetVideoPath() const
+{
+    return config->Read(kVideoPathKey, DocumentsDir());
+}
+
+void AppConfig::SetVideoPath(const wxString& path)
+{
+    config->Write(kVideoPathKey, path);
+}
+
+wxString AppConfig::GetAudioPath() const
+{
+    return config->Read(kAudioPathKey, DocumentsDir());
+}
+
+void AppConfig::SetAudioPath(const wxString& path)
+{
+    config->Write(kAudioPathKey, path);
+}
+
+bool AppConfig::GetAutorun() const
+{
+    // Anything but an exact "0" counts as on, the empty text included.
+    return config->Read(kAutorunKey, wxString("1")) != "0";
+}
+
+void AppConfig::SetAutorun(bool autorun)
+{
+    config->Write(kAutorunKey, autorun);
+}
+
+wxString AppConfig::GetServiceUrl() const
+{
+    return config->Read(kServiceUrlKey, kDefaultServiceUrl);
+}
+
+wxString AppConfig::GetExecutablePath() const
+{
+    return wxStandardPaths::Get().GetExecutablePath();
+}
+
+void AppConfig::UpdateAutorunEntry()
+{
+    // Failures stay silent: the settings file is unaffected and the next start tries again.
+    wxLogNull quiet;
+    if (GetAutorun())
+        AutostartEntry::Write(GetExecutablePath());
+    else
+        AutostartEntry::Remove();
+}

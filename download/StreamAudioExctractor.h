@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class wxOutputStream;
+
+// Copies the sound data of every audio tag of an FLV stream, in order, to an output stream.
+// Fed incrementally: bytes that do not yet form a whole header or tag wait in a buffer.
+class StreamAudioExctractor
+{
+public:
+    StreamAudioExctractor();
+    virtual ~StreamAudioExctractor();
+    StreamAudioExctractor(const StreamAudioExctractor&) = delete;
+    StreamAudioExctractor& operator=(const StreamAudioExctractor&) = delete;
+
+    // Attaches the output (not owned) and forgets any earlier input. Always true.
+    bool Open(wxOutputStream* output);
+    // Appends and parses; false once the input has been rejected as not FLV.
+    bool Feed(const void* bytes, size_t count);
+    // Parses what is complete, drops the rest and detaches the output.
+    void Finish();
+
+    // True when a write to the output failed since Open.
+    bool WriteFailed() const { return writeFailed; }
+
+private:
+    // 1: a header or tag was consumed, 0: more input is needed, -1: not FLV.
+    int Step();
+    void Consume(size_t count);
+
+    wxOutputStream* out = nullptr;
+    std::vector<std::uint8_t> pending;
+    bool headerSeen = false;
+    bool writeFailed = false;
+};

@@ -1,0 +1,1 @@
+#include "lookup/HttpFsHandler.h"

@@ -1,0 +1,1 @@
+#include "lookup/ReplyFormat.h"

@@ -1,0 +1,1 @@
+#include "lookup/VideoPageUrl.h"
