@@ -1,0 +1,75 @@
+#include "app/NorvikApp.h"
+
+#include "config/AppConfig.h"
+#include "lookup/HttpFsHandler.h"
+#include "ui/NorvikFrame.h"
+
+#include <curl/curl.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/snglinst.h>
+#include <wx/socket.h>
+#include <wx/stdpaths.h>
+#include <wx/utils.h>
+
+namespace
+{
+const wxString kCatalogue = "norvik";
+const wxString kStartupArgument = "startup";
+} // namespace
+
+NorvikApp::NorvikApp()
+{
+    // Watching the clipboard and the notification icon need X11; on a Wayland session run
+    // through XWayland unless the user chose a back-end. Must happen before GTK starts.
+    wxString backend;
+    if (wxGetEnv("WAYLAND_DISPLAY", nullptr) && !wxGetEnv("GDK_BACKEND", &backend))
+        wxSetEnv("GDK_BACKEND", "x11");
+}
+
+NorvikApp::~NorvikApp() = default;
+
+bool NorvikApp::OnInit()
+{
+    instanceChecker = std::make_unique<wxSingleInstanceChecker>();
+    const wxString instanceName = GetAppName() + "-" + wxGetUserId();
+    if (instanceChecker->Create(instanceName) && instanceChecker->IsAnotherRunning())
+    {
+        instanceChecker.reset();
+        return false;
+    }
+
+    AppConfig config;
+    config.UpdateAutorunEntry();
+
+    {
+        // A language without a catalogue or locale is not worth a word: English stands.
+        wxLogNull quiet;
+        locale.Init(wxLocale::GetSystemLanguage(), 0);
+        // The catalogue is found beside the program in the build folder, and under the
+        // installed prefix's share/locale.
+        const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+        wxLocale::AddCatalogLookupPathPrefix(exe.GetPath() + "/locale");
+        wxLocale::AddCatalogLookupPathPrefix(exe.GetPath() + "/../share/locale");
+        locale.AddCatalog(kCatalogue);
+    }
+
+    wxSocketBase::Initialize();
+    HttpFsHandler::Install();
+    curl_global_init(CURL_GLOBAL_ALL);
+    wxInitAllImageHandlers();
+
+    auto* frame = new NorvikFrame(nullptr, wxID_ANY);
+    const bool hidden = argc == 2 && wxString(argv[1]).IsSameAs(kStartupArgument, false);
+    if (!hidden)
+        frame->Show(true);
+    else if (!wxTaskBarIcon::IsAvailable())
+    {
+        // Nowhere to come back from: start minimised instead of hidden.
+        frame->Iconize(true);
+        frame->Show(true);
+    }
+    SetTopWindow(frame);
+    return true;
+}

@@ -1,0 +1,3 @@
+#include "app/NorvikApp.h"
+
+wxIMPLEMENT_APP(NorvikApp);

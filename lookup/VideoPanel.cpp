@@ -1,0 +1,215 @@
+// The video panel of the main window: the Load action, the lookup against the metadata
+// service and the preview.
+#include "ui/NorvikFrame.h"
+
+#include "config/AppConfig.h"
+#include "download/OutputPath.h"
+#include "lookup/ReplyFormat.h"
+#include "lookup/UrlFetcher.h"
+#include "lookup/VideoPageUrl.h"
+#include "ui/BlockingWork.h"
+
+#include <wx/button.h>
+#include <wx/filename.h>
+#include <wx/html/htmlwin.h>
+#include <wx/intl.h>
+#include <wx/listbox.h>
+#include <wx/msgdlg.h>
+#include <wx/textctrl.h>
+#include <wx/utils.h>
+
+namespace
+{
+const wxString kApiPath = "/api/?videoid=";
+const wxString kRecordTempPrefix = "NK-";
+const wxString kMp3Line = "audio/mp3 audio/music";
+const wxString kMp3Type = "mp3";
+const wxString kMp3Extension = ".mp3";
+const wxString kAudioExtension = ".m4a";
+
+// The thumbnail address comes from the service: keep it from ending the attribute or
+// opening markup of its own.
+wxString EscapeForHtml(const wxString& text)
+{
+    wxString escaped;
+    for (wxUniChar c : text)
+    {
+        switch (c.GetValue())
+        {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+} // namespace
+
+void NorvikFrame::LoadVideo(wxCommandEvent&)
+{
+    // The lookup, its message boxes and the thumbnail wait inside the toolkit: nothing else
+    // may run in between.
+    BlockingWork work(blockingWork, true);
+    wxBeginBusyCursor(wxHOURGLASS_CURSOR);
+    ClearVideoPanel();
+    const wxString address = urlText->GetValue();
+    if (GetVideoId(address).length() == kVideoIdLength)
+    {
+        if (LookupVideo(address))
+        {
+            Iconize(false);
+            SetFocus();
+            Show(true);
+            Raise();
+            RequestUserAttention(wxUSER_ATTENTION_INFO);
+        }
+    }
+    else
+    {
+        titleText->SetValue(_("Not a valid URL"));
+    }
+    wxEndBusyCursor();
+}
+
+bool NorvikFrame::ClearVideoPanel()
+{
+    RemoveUnusedTempFiles();
+    recordCount = 0;
+    flvIndex = -1;
+    thumbnailUrl.clear();
+    videoTitle.clear();
+    formatsList->Clear();
+    formatsList->Disable();
+    downloadButton->Disable();
+    ShowVideoPreview();
+    return true;
+}
+
+bool NorvikFrame::ShowVideoPreview()
+{
+    wxString page = "<html><head><title></title></head><body>";
+    if (!thumbnailUrl.empty())
+        page += "<table width='100%' cellspacing='0' cellpadding='0'><tr><td align='center' "
+                "valign='middle'><img src=\"" +
+                EscapeForHtml(thumbnailUrl) + "\" alt='' width='100%'/></td></tr></table>";
+    page += "</body></html>";
+    previewHtml->SetPage(page);
+    titleText->SetValue(videoTitle);
+    return true;
+}
+
+bool NorvikFrame::ParseVideoReply(const wxString& reply)
+{
+    if (GetReplyValue("status", reply).Lower() != "ok")
+        return false;
+    videoTitle = GetReplyValue("title", reply);
+    cleanedTitle = GetReplyValue("cleanedtitle", reply);
+    thumbnailUrl = GetReplyValue("thumbnail", reply);
+    thumbnailUrl.Replace("https://", "http://");
+    long count = 0;
+    if (GetReplyValue("nrecords", reply).ToLong(&count, 10))
+        recordCount = count;
+    else
+    {
+        // ToLong stops at the first non-digit; keep what the leading digits say.
+        wxString digits = GetReplyValue("nrecords", reply);
+        size_t end = (digits.StartsWith("-") || digits.StartsWith("+")) ? 1 : 0;
+        while (end < digits.length() && wxIsdigit(digits[end]))
+            ++end;
+        if (digits.Left(end).ToLong(&count, 10))
+            recordCount = count;
+    }
+    // Records past the room of the table are ignored.
+    if (recordCount > kMaxRecords)
+        recordCount = kMaxRecords;
+
+    AppConfig config;
+    const wxString videoFolder = config.GetVideoPath();
+    const wxString audioFolder = config.GetAudioPath();
+    for (int i = 0; i < recordCount; ++i)
+    {
+        StreamRecord& rec = records[i];
+        rec = StreamRecord();
+        rec.title = videoTitle;
+        rec.itag = GetReplyValue(wxString::Format("itag%d", i), reply);
+        rec.url = GetReplyValue(wxString::Format("url%d", i), reply);
+        rec.type = GetReplyValue(wxString::Format("type%d", i), reply);
+        rec.quality = GetReplyValue(wxString::Format("quality%d", i), reply);
+        rec.size = GetReplyValue(wxString::Format("size%d", i), reply);
+        rec.extension = ExtensionForType(rec.type);
+        rec.outputPath = MakeOutputPath(rec.extension == kAudioExtension ? audioFolder : videoFolder,
+                                        videoTitle, rec.extension);
+        rec.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
+    }
+    return true;
+}
+
+bool NorvikFrame::LookupVideo(const wxString& address)
+{
+    wxBeginBusyCursor(wxHOURGLASS_CURSOR);
+    const wxString request = AppConfig().GetServiceUrl() + kApiPath + GetVideoId(address);
+    wxString reply;
+    const FetchOutcome outcome = FetchUrlText(request, reply);
+    if (outcome != FetchOutcome::Read)
+    {
+        wxMessageBox(outcome == FetchOutcome::NotOpened
+                         ? _("API Server is not responding - Please retry later 2.")
+                         : _("API Server is not responding - Please retry later 1."),
+                     wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+        wxEndBusyCursor();
+        return false;
+    }
+    ParseVideoReply(reply);
+
+    flvIndex = -1;
+    formatsList->Enable();
+    for (int i = 0; i < recordCount; ++i)
+    {
+        const wxString line = records[i].type + " " + records[i].quality;
+        formatsList->Append(line);
+        if (line.Contains("video/flv"))
+            flvIndex = i;
+        if (line.Contains("video/x-flv"))
+            flvIndex = i;
+    }
+    // The MP3 entry takes a place of the table, so it is offered only when one is free.
+    if (flvIndex >= 0 && recordCount < kMaxRecords)
+    {
+        formatsList->Append(kMp3Line);
+        StreamRecord& mp3 = records[recordCount];
+        mp3 = records[flvIndex];
+        mp3.type = kMp3Type;
+        mp3.extension = kMp3Extension;
+        mp3.outputPath = MakeOutputPath(AppConfig().GetAudioPath(), mp3.title, kMp3Extension);
+        // Its own temporary file: the FLV entry may be downloading into the other one.
+        mp3.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
+        ++recordCount;
+    }
+    bool listed = formatsList->GetCount() > 0;
+    if (listed)
+    {
+        formatsList->SetSelection(0);
+        downloadButton->Enable();
+    }
+    else
+    {
+        downloadButton->Disable();
+    }
+    ShowVideoPreview();
+    wxEndBusyCursor();
+    return listed;
+}
+
+void NorvikFrame::RemoveUnusedTempFiles()
+{
+    // A record hands its temporary file to the job that downloads it (its tempPath is then
+    // emptied); the files still named here belong to nobody.
+    for (int i = 0; i < recordCount; ++i)
+    {
+        if (!records[i].tempPath.empty() && wxFileExists(records[i].tempPath))
+            wxRemoveFile(records[i].tempPath);
+        records[i].tempPath.clear();
+    }
+}

@@ -1,0 +1,12 @@
+# Writes the icon pictures as byte arrays, so the program carries its icon inside itself.
+separate_arguments(SIZES)
+set(text "// Generated from resources/icons; do not edit.\n#include <cstddef>\n\n")
+foreach(size ${SIZES})
+    file(READ ${DIR}/nk-${size}.png hex HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+    string(LENGTH "${hex}" hexLength)
+    math(EXPR length "${hexLength} / 2")
+    string(APPEND text "extern const unsigned char kNkIcon${size}[] = {${bytes}};\n")
+    string(APPEND text "extern const std::size_t kNkIcon${size}Size = ${length};\n")
+endforeach()
+file(WRITE ${OUT} "${text}")

@@ -1,0 +1,40 @@
+#include "ui/MyTrayIcon.h"
+
+#include <wx/frame.h>
+#include <wx/intl.h>
+#include <wx/menu.h>
+
+wxBEGIN_EVENT_TABLE(MyTrayIcon, wxTaskBarIcon)
+    EVT_MENU(MyTrayIcon::ID_SHOW_MAIN_WINDOW, MyTrayIcon::OnShowMainWindow)
+    EVT_TASKBAR_LEFT_DCLICK(MyTrayIcon::OnIconClick)
+    // GTK delivers a single click as left-down and sends no double click while left-down is
+    // handled: one click brings the window back.
+    EVT_TASKBAR_LEFT_DOWN(MyTrayIcon::OnIconClick)
+wxEND_EVENT_TABLE()
+
+void MyTrayIcon::RestoreMainWindow()
+{
+    if (!mainFrame)
+        return;
+    mainFrame->Iconize(false);
+    mainFrame->SetFocus();
+    mainFrame->Raise();
+    mainFrame->Show(true);
+}
+
+wxMenu* MyTrayIcon::CreatePopupMenu()
+{
+    auto* menu = new wxMenu;
+    menu->Append(ID_SHOW_MAIN_WINDOW, _("&Show main window"), wxString());
+    return menu;
+}
+
+void MyTrayIcon::OnShowMainWindow(wxCommandEvent&)
+{
+    RestoreMainWindow();
+}
+
+void MyTrayIcon::OnIconClick(wxTaskBarIconEvent&)
+{
+    RestoreMainWindow();
+}

@@ -1,0 +1,6 @@
+// The update check of the main window.
+#include "ui/NorvikFrame.h"
+
+void NorvikFrame::OnCheckForUpdates(wxCommandEvent&)
+{
+}
