@@ -4,6 +4,7 @@
 
 #include "config/AppConfig.h"
 #include "download/OutputPath.h"
+#include "lookup/PreviewPage.h"
 #include "lookup/ReplyFormat.h"
 #include "lookup/UrlFetcher.h"
 #include "lookup/VideoPageUrl.h"
@@ -27,24 +28,6 @@ const wxString kMp3Type = "mp3";
 const wxString kMp3Extension = ".mp3";
 const wxString kAudioExtension = ".m4a";
 
-// The thumbnail address comes from the service: keep it from ending the attribute or
-// opening markup of its own.
-wxString EscapeForHtml(const wxString& text)
-{
-    wxString escaped;
-    for (wxUniChar c : text)
-    {
-        switch (c.GetValue())
-        {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        default: escaped += c;
-        }
-    }
-    return escaped;
-}
 } // namespace
 
 void NorvikFrame::LoadVideo(wxCommandEvent&)
@@ -89,13 +72,7 @@ bool NorvikFrame::ClearVideoPanel()
 
 bool NorvikFrame::ShowVideoPreview()
 {
-    wxString page = "<html><head><title></title></head><body>";
-    if (!thumbnailUrl.empty())
-        page += "<table width='100%' cellspacing='0' cellpadding='0'><tr><td align='center' "
-                "valign='middle'><img src=\"" +
-                EscapeForHtml(thumbnailUrl) + "\" alt='' width='100%'/></td></tr></table>";
-    page += "</body></html>";
-    previewHtml->SetPage(page);
+    previewHtml->SetPage(MakePreviewPage(thumbnailUrl));
     titleText->SetValue(videoTitle);
     return true;
 }

@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs what building and testing Norvik need, when it is missing (Debian 12).
+set -eu
+packages="cmake g++ make pkg-config libwxgtk3.2-dev libcurl4-openssl-dev libgtest-dev \
+libcpp-httplib-dev nlohmann-json3-dev gettext desktop-file-utils xvfb xauth xclip"
+missing=""
+for p in $packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+# shellcheck disable=SC2086
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <wx/dir.h>
+#include <wx/ffile.h>
+#include <wx/filename.h>
+#include <wx/string.h>
+#include <wx/utils.h>
+
+#include <cstdlib>
+
+// A fresh folder under /tmp, removed with everything in it when the object goes.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/norvik-test-XXXXXX";
+        if (const char* made = mkdtemp(pattern))
+            path = made;
+    }
+    ~TempDir()
+    {
+        if (!path.empty())
+            wxFileName::Rmdir(path, wxPATH_RMDIR_RECURSIVE);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const wxString& Path() const { return path; }
+    wxString File(const wxString& name) const { return path + "/" + name; }
+
+private:
+    wxString path;
+};
+
+// The whole content of a file, or the empty text when it cannot be read.
+inline wxString ReadFileText(const wxString& path)
+{
+    wxString text;
+    wxFFile file(path, "rb");
+    if (file.IsOpened())
+        file.ReadAll(&text, wxConvUTF8);
+    return text;
+}
+
+inline bool WriteFileText(const wxString& path, const wxString& text)
+{
+    wxFFile file(path, "wb");
+    return file.IsOpened() && file.Write(text, wxConvUTF8) && file.Close();
+}
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const wxString& name, const wxString* value) : name(name)
+    {
+        hadValue = wxGetEnv(name, &oldValue);
+        if (value)
+            wxSetEnv(name, *value);
+        else
+            wxUnsetEnv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (hadValue)
+            wxSetEnv(name, oldValue);
+        else
+            wxUnsetEnv(name);
+    }
+
+private:
+    wxString name;
+    wxString oldValue;
+    bool hadValue = false;
+};

@@ -1,0 +1,144 @@
+#include "config/AppConfig.h"
+#include "config/AutostartEntry.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/stdpaths.h>
+
+namespace
+{
+// Every test gets its own home, so the settings file and the autostart folder are fresh.
+class SettingsTest : public testing::Test
+{
+protected:
+    TempDir home;
+    wxString homePath = home.Path();
+    ScopedEnv homeEnv{"HOME", &homePath};
+    ScopedEnv xdgConfig{"XDG_CONFIG_HOME", nullptr};
+
+    wxString SettingsFile() const { return home.File(".Norvik"); }
+    void WriteSettings(const wxString& text) { ASSERT_TRUE(WriteFileText(SettingsFile(), text)); }
+};
+} // namespace
+
+TEST_F(SettingsTest, DefaultsWithoutAFileAndNoFileIsCreated)
+{
+    {
+        AppConfig config;
+        const wxString documents = wxStandardPaths::Get().GetDocumentsDir();
+        EXPECT_EQ(documents, config.GetVideoPath());
+        EXPECT_EQ(documents, config.GetAudioPath());
+        EXPECT_TRUE(config.GetAutorun());
+        EXPECT_EQ("http://127.0.0.1:8731", config.GetServiceUrl());
+    }
+    EXPECT_FALSE(wxFileExists(SettingsFile()));
+}
+
+TEST_F(SettingsTest, OnlyAnExactZeroTurnsAutorunOff)
+{
+    const struct
+    {
+        const char* stored;
+        bool expected;
+    } cases[] = {{"0", false}, {"1", true}, {"", true}, {"false", true}, {"no", true}, {"00", true}};
+    for (const auto& c : cases)
+    {
+        WriteSettings(wxString("Autorun=") + c.stored + "\n");
+        AppConfig config;
+        EXPECT_EQ(c.expected, config.GetAutorun()) << "stored \"" << c.stored << "\"";
+    }
+}
+
+TEST_F(SettingsTest, EmptyStoredPathIsReturnedNotTheDefault)
+{
+    WriteSettings("VideoPath=\nServiceUrl=http://127.0.0.1:9\n");
+    AppConfig config;
+    EXPECT_EQ("", config.GetVideoPath());
+    EXPECT_EQ("http://127.0.0.1:9", config.GetServiceUrl());
+}
+
+TEST_F(SettingsTest, ValuesSurviveARoundTripBackslashesIncluded)
+{
+    const wxString odd = "C:\\Users\\me\\Videos and \\\\ more";
+    {
+        AppConfig config;
+        config.SetVideoPath(odd);
+        config.SetAudioPath("/music/ü");
+        config.SetAutorun(false);
+    }
+    AppConfig config;
+    EXPECT_EQ(odd, config.GetVideoPath());
+    EXPECT_EQ("/music/ü", config.GetAudioPath());
+    EXPECT_FALSE(config.GetAutorun());
+    EXPECT_TRUE(ReadFileText(SettingsFile()).Contains("Autorun=0"));
+}
+
+TEST_F(SettingsTest, AChangeIsUnseenByAnotherStoreUntilWritten)
+{
+    auto writer = std::make_unique<AppConfig>();
+    writer->SetVideoPath("/first");
+    {
+        AppConfig reader;
+        EXPECT_NE("/first", reader.GetVideoPath());
+    }
+    writer.reset();
+    AppConfig reader;
+    EXPECT_EQ("/first", reader.GetVideoPath());
+}
+
+TEST_F(SettingsTest, AutostartEntryFollowsTheFlagAndItsFolderIsCreated)
+{
+    const wxString entry = home.File(".config/autostart/Norvik.desktop");
+    ASSERT_EQ(entry, AutostartEntry::GetFilePath());
+    ASSERT_FALSE(wxDirExists(home.File(".config")));
+    {
+        AppConfig config;
+        config.UpdateAutorunEntry();
+    }
+    const wxString text = ReadFileText(entry);
+    EXPECT_TRUE(text.StartsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(text.Contains("\nType=Application\n"));
+    EXPECT_TRUE(text.Contains("\nName=Norvik\n"));
+    EXPECT_TRUE(text.Contains("\nExec=" + wxStandardPaths::Get().GetExecutablePath() + " startup\n"));
+
+    WriteSettings("Autorun=0\n");
+    AppConfig config;
+    config.UpdateAutorunEntry();
+    EXPECT_FALSE(wxFileExists(entry));
+    // Removing what is not there is no error and creates nothing.
+    config.UpdateAutorunEntry();
+    EXPECT_FALSE(wxFileExists(entry));
+}
+
+TEST_F(SettingsTest, AutostartEntryHonoursAnAbsoluteXdgConfigHome)
+{
+    const wxString custom = home.File("cfg");
+    ScopedEnv xdg("XDG_CONFIG_HOME", &custom);
+    EXPECT_EQ(custom + "/autostart/Norvik.desktop", AutostartEntry::GetFilePath());
+    const wxString relative = "relative/cfg";
+    ScopedEnv xdgRelative("XDG_CONFIG_HOME", &relative);
+    EXPECT_EQ(home.File(".config/autostart/Norvik.desktop"), AutostartEntry::GetFilePath());
+}
+
+TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
+{
+    // Expected values are the Exec line as it stands in the file: quoting first, then the
+    // doubling of percent signs, then the file format's own backslash escapes.
+    const struct
+    {
+        const char* path;
+        const char* exec;
+    } cases[] = {
+        {"/usr/bin/norvik", "/usr/bin/norvik startup"},
+        {"/opt/my apps/norvik", "\"/opt/my apps/norvik\" startup"},
+        {"/opt/a\"b/norvik", "\"/opt/a\\\\\"b/norvik\" startup"},
+        {"/opt/$HOME/norvik", "\"/opt/\\\\$HOME/norvik\" startup"},
+        {"/opt/back\\slash/norvik", "\"/opt/back\\\\\\\\slash/norvik\" startup"},
+        {"/opt/100%/norvik", "/opt/100%%/norvik startup"},
+        {"/opt/it's/norvik", "\"/opt/it's/norvik\" startup"},
+        {"/opt/tick`/norvik", "\"/opt/tick\\\\`/norvik\" startup"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
+}

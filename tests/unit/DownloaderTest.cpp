@@ -1,0 +1,303 @@
+#include "download/DownloadLine.h"
+#include "download/Downloader.h"
+#include "support/TempDir.h"
+#include "support/TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <wx/filename.h>
+#include <wx/time.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+namespace
+{
+constexpr long kJobLimitMs = 15000;
+
+std::string MakeBody(size_t size)
+{
+    std::string body(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        body[i] = char('a' + (i * 7 + i / 251) % 26);
+    return body;
+}
+
+bool WaitFor(const std::function<bool()>& condition, long limitMs = kJobLimitMs)
+{
+    const wxLongLong deadline = wxGetLocalTimeMillis() + limitMs;
+    while (!condition())
+    {
+        if (wxGetLocalTimeMillis() > deadline)
+            return false;
+        wxMilliSleep(10);
+    }
+    return true;
+}
+
+bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)
+{
+    return WaitFor([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
+}
+
+std::string ReadBytes(const wxString& path)
+{
+    wxFFile file(path, "rb");
+    std::string bytes;
+    if (file.IsOpened())
+    {
+        bytes.resize(size_t(file.Length()));
+        file.Read(bytes.data(), bytes.size());
+    }
+    return bytes;
+}
+
+// Files left in a folder by a job: its temporary files and partial outputs.
+int CountFiles(const wxString& folder)
+{
+    wxArrayString names;
+    return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+}
+
+class WorkerTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        httplib::Server& routes = server.Routes();
+        routes.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(body, "video/mp4");
+        });
+        routes.Get("/redirect", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/file");
+        });
+        routes.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content("not here", "text/plain");
+        });
+        routes.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 500;
+            res.set_content("server error page", "text/plain");
+        });
+        // Announces the whole body, sends half, then drops the connection.
+        routes.Get("/cut", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(body.size(), "video/mp4",
+                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset > 0)
+                                             return false;
+                                         sink.write(body.data(), body.size() / 2);
+                                         return true;
+                                     });
+        });
+        // Sends a little, then nothing until the test ends.
+        routes.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(body.size(), "video/mp4",
+                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset == 0)
+                                             return sink.write(body.data(), 10);
+                                         while (!stopping.load())
+                                             std::this_thread::sleep_for(
+                                                 std::chrono::milliseconds(20));
+                                         return false;
+                                     });
+        });
+        ASSERT_TRUE(server.Start());
+        TransferLimits limits;
+        limits.lowSpeedSeconds = 2;
+        Downloader::SetTransferLimits(limits);
+    }
+    void TearDown() override
+    {
+        stopping.store(true);
+        server.Stop();
+        Downloader::SetTransferLimits(TransferLimits());
+    }
+
+    StreamRecord Record(const std::string& path, const wxString& output)
+    {
+        StreamRecord rec;
+        rec.title = "My clip";
+        rec.url = server.Url(path);
+        rec.type = "video/mp4";
+        rec.outputPath = output;
+        rec.tempPath = wxFileName::CreateTempFileName(temp.File("NK-"));
+        return rec;
+    }
+
+    // Runs one job to its end and gives back its final record.
+    StreamRecord RunJob(Downloader& job, const StreamRecord& rec)
+    {
+        EXPECT_TRUE(job.SetRecord(rec));
+        job.start();
+        EXPECT_TRUE(WaitUntilEnded(job));
+        job.Join();
+        return job.GetRecord();
+    }
+
+    std::string body = MakeBody(300000);
+    std::atomic<bool> stopping{false};
+    TestHttpServer server;
+    TempDir temp;
+    TempDir out;
+};
+} // namespace
+
+TEST(DownloadJob, FreshJobIsIdleWithEmptyRecord)
+{
+    Downloader job;
+    EXPECT_EQ(Idle, job.GetState());
+    const StreamRecord rec = job.GetRecord();
+    for (const wxString* field : {&rec.title, &rec.outputPath, &rec.tempPath, &rec.itag, &rec.url,
+                                  &rec.type, &rec.quality, &rec.size, &rec.extension,
+                                  &rec.statusText})
+        EXPECT_TRUE(field->empty());
+}
+
+TEST(DownloadJob, SetErrorSetsStateAndTextTogetherAndRefusesNewRecords)
+{
+    Downloader job;
+    StreamRecord rec;
+    rec.title = "first";
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.SetStatus("Downloading");
+    job.SetError("Error: boom");
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_EQ("Error: boom", job.GetRecord().statusText);
+    rec.title = "second";
+    EXPECT_FALSE(job.SetRecord(rec));
+    EXPECT_EQ("first", job.GetRecord().title);
+}
+
+TEST(DownloadJob, GetRecordIsACopy)
+{
+    Downloader job;
+    StreamRecord rec;
+    rec.title = "kept";
+    job.SetRecord(rec);
+    StreamRecord copy = job.GetRecord();
+    copy.title = "changed";
+    EXPECT_EQ("kept", job.GetRecord().title);
+}
+
+TEST_F(WorkerTest, MovesTheDownloadToItsOutputPath)
+{
+    Downloader job;
+    const StreamRecord rec = Record("/file", out.File("My clip.mp4"));
+    const StreamRecord end = RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ("Done", end.statusText);
+    EXPECT_EQ(body, ReadBytes(rec.outputPath));
+    EXPECT_FALSE(wxFileExists(rec.tempPath));
+    EXPECT_EQ(1, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
+{
+    Downloader job;
+    StreamRecord rec = Record("/redirect", out.File("clip.mp4"));
+    rec.url = " \t\n" + rec.url;
+    rec.tempPath.clear();
+    RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ(body, ReadBytes(rec.outputPath));
+}
+
+TEST_F(WorkerTest, HttpErrorsFailTheJobAndLeaveNothing)
+{
+    for (const char* path : {"/missing", "/broken"})
+    {
+        Downloader job;
+        const StreamRecord rec = Record(path, out.File("clip.mp4"));
+        const StreamRecord end = RunJob(job, rec);
+        EXPECT_EQ(Failed, job.GetState()) << path;
+        EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
+        EXPECT_TRUE(end.statusText.Contains("HTTP")) << end.statusText;
+        EXPECT_FALSE(wxFileExists(rec.outputPath)) << path;
+        EXPECT_FALSE(wxFileExists(rec.tempPath)) << "temporary file left by " << path;
+    }
+}
+
+TEST_F(WorkerTest, ServerGoneMidBodyFailsAndKeepsTheEarlierFile)
+{
+    const wxString output = out.File("clip.mp4");
+    ASSERT_TRUE(WriteFileText(output, "the earlier download"));
+    Downloader job;
+    const StreamRecord end = RunJob(job, Record("/cut", output));
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
+    EXPECT_EQ("the earlier download", ReadFileText(output));
+    EXPECT_EQ(1, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, StalledTransferEndsAtTheLowSpeedLimit)
+{
+    Downloader job;
+    const wxLongLong started = wxGetLocalTimeMillis();
+    const StreamRecord end = RunJob(job, Record("/stall", out.File("clip.mp4")));
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
+    EXPECT_LT((wxGetLocalTimeMillis() - started).GetValue(), 10000);
+}
+
+TEST_F(WorkerTest, StopRequestEndsARunningTransferQuickly)
+{
+    Downloader job;
+    StreamRecord rec = Record("/stall", out.File("clip.mp4"));
+    TransferLimits patient;
+    Downloader::SetTransferLimits(patient);
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.start();
+    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    const wxLongLong asked = wxGetLocalTimeMillis();
+    job.RequestStop();
+    job.Join();
+    EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), 2000);
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_FALSE(wxFileExists(rec.tempPath));
+    EXPECT_FALSE(wxFileExists(rec.outputPath));
+}
+
+TEST_F(WorkerTest, MissingOutputFolderIsAFailureNotDone)
+{
+    Downloader job;
+    const StreamRecord end = RunJob(job, Record("/file", out.File("no/such/folder/clip.mp4")));
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
+}
+
+TEST_F(WorkerTest, UnopenableTempFileEndsWithItsError)
+{
+    Downloader job;
+    StreamRecord rec = Record("/file", out.File("clip.mp4"));
+    rec.tempPath = temp.File("no/such/dir/NK-x");
+    const StreamRecord end = RunJob(job, rec);
+    EXPECT_EQ("Error: can't create tmp file!", end.statusText);
+}
+
+TEST(DownloadLine, ShowsProgressOnlyWhileTransferring)
+{
+    StreamRecord rec;
+    rec.statusText = "Downloading";
+    rec.type = "video/mp4";
+    rec.title = "My clip";
+    rec.outputPath = "/home/u/Videos/My clip.mp4";
+    DownloadProgress progress;
+    progress.transferring = true;
+    progress.received = 12300000;
+    progress.total = 29100000;
+    progress.bytesPerSecond = 2100000;
+    EXPECT_EQ("[Downloading] video/mp4 'My clip' > /home/u/Videos/My clip.mp4 (42%, 12.3 of 29.1 "
+              "MB, 2.1 MB/s)",
+              MakeDownloadLine(rec, Busy, progress));
+    progress.total = -1;
+    EXPECT_EQ("[Downloading] video/mp4 'My clip' > /home/u/Videos/My clip.mp4 (12.3 MB, 2.1 MB/s)",
+              MakeDownloadLine(rec, Busy, progress));
+    rec.statusText = "Done";
+    EXPECT_EQ("[Done] video/mp4 'My clip' > /home/u/Videos/My clip.mp4",
+              MakeDownloadLine(rec, Done, progress));
+    progress.transferring = false;
+    rec.statusText = "Finishing";
+    EXPECT_EQ("[Finishing] video/mp4 'My clip' > /home/u/Videos/My clip.mp4",
+              MakeDownloadLine(rec, Busy, progress));
+}
