@@ -1,1 +1,150 @@
 #include "download/AtomicOutputFile.h"
+
+#include <wx/filename.h>
+#include <wx/log.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// Short, so that a final name of the longest length a file system allows still leaves room
+// for the temporary name next to it; hidden, so file managers do not show it while it grows.
+const char kPartTemplate[] = "/.NK-XXXXXX.part";
+const char kPartSuffix[] = ".part";
+constexpr int kPartSuffixLength = sizeof(kPartSuffix) - 1;
+// Large writes keep the number of system calls low on files of hundreds of megabytes.
+constexpr size_t kStdioBufferSize = 1 << 20;
+// What open(2) would give a new file before the umask is applied.
+constexpr mode_t kNewFileMode = 0666;
+constexpr mode_t kFallbackUmask = 022;
+
+// Setting the umask to read it would change it, for a moment, for every thread of the
+// process, so the kernel's report is asked first.
+mode_t CurrentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = "Umask:";
+    while (std::getline(status, line))
+    {
+        if (line.compare(0, key.size(), key) != 0)
+            continue;
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(line.c_str() + key.size(), &end, 8);
+        if (end != line.c_str() + key.size())
+            return mode_t(value);
+    }
+    static std::mutex swapLock;
+    std::lock_guard<std::mutex> guard(swapLock);
+    const mode_t old = umask(kFallbackUmask);
+    umask(old);
+    return old;
+}
+
+std::string Narrow(const wxString& path)
+{
+    const wxCharBuffer converted = path.fn_str();
+    return std::string(converted.data(), converted.length());
+}
+} // namespace
+
+AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalPath)
+{
+    wxString folder = wxFileName(finalPath).GetPath();
+    if (folder.empty())
+        folder = ".";
+    const std::string narrowFolder = Narrow(folder);
+    narrowFinal = Narrow(finalPath);
+    if (narrowFolder.empty() || narrowFinal.empty())
+    {
+        Fail(EINVAL);
+        return;
+    }
+    std::string name = narrowFolder + kPartTemplate;
+    const int fd = mkstemps(&name[0], kPartSuffixLength);
+    if (fd < 0)
+    {
+        Fail(errno);
+        return;
+    }
+    narrowPart = name;
+    partPath = wxString(name.c_str(), *wxConvFileName);
+    if (fchmod(fd, kNewFileMode & ~CurrentUmask()) != 0)
+    {
+        Fail(errno);
+        close(fd);
+        Discard();
+        return;
+    }
+    file = fdopen(fd, "wb");
+    if (!file)
+    {
+        Fail(errno);
+        close(fd);
+        Discard();
+        return;
+    }
+    buffer.reset(new char[kStdioBufferSize]);
+    setvbuf(file, buffer.get(), _IOFBF, kStdioBufferSize);
+}
+
+AtomicOutputFile::~AtomicOutputFile()
+{
+    if (file)
+    {
+        std::fclose(file);
+        file = nullptr;
+        Discard();
+    }
+}
+
+bool AtomicOutputFile::Commit()
+{
+    if (!file)
+    {
+        if (error.empty())
+            Fail(EBADF);
+        return false;
+    }
+    // No fsync: the rename makes the file appear whole or not at all to other programs, which
+    // is what the user sees; surviving a power cut is not promised, and syncing a large file
+    // would cost seconds.
+    const bool flushed = std::fflush(file) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(file) == 0;
+    const int closeError = errno;
+    file = nullptr;
+    if (!flushed || !closed)
+    {
+        Fail(flushed ? closeError : flushError);
+        Discard();
+        return false;
+    }
+    if (std::rename(narrowPart.c_str(), narrowFinal.c_str()) != 0)
+    {
+        Fail(errno);
+        Discard();
+        return false;
+    }
+    narrowPart.clear();
+    buffer.reset();
+    return true;
+}
+
+void AtomicOutputFile::Fail(int errorCode)
+{
+    error = wxSysErrorMsgStr(errorCode);
+}
+
+void AtomicOutputFile::Discard()
+{
+    if (!narrowPart.empty())
+        unlink(narrowPart.c_str());
+    narrowPart.clear();
+    buffer.reset();
+}

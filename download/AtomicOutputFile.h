@@ -3,6 +3,8 @@
 #include <wx/string.h>
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
 // A new file written under a temporary name in the folder of its final path and put there by
 // one rename at the end, so the final path shows the old file or the whole new one, never
@@ -27,8 +29,16 @@ public:
     const wxString& GetError() const { return error; }
 
 private:
+    void Fail(int errorCode);
+    void Discard();
+
     wxString finalPath;
     wxString partPath;
+    // The C library's spelling of the two paths, kept so no conversion can fail late.
+    std::string narrowFinal;
+    std::string narrowPart;
     FILE* file = nullptr;
+    // Owned here rather than by stdio, which would otherwise pick its own, smaller size.
+    std::unique_ptr<char[]> buffer;
     wxString error;
 };

@@ -25,14 +25,23 @@ public:
 
     // True when a write to the output failed since Open.
     bool WriteFailed() const { return writeFailed; }
+    // Bytes held in memory for parsing, including parsed ones not yet dropped.
+    size_t BufferedBytes() const { return pending.size(); }
 
 private:
     // 1: a header or tag was consumed, 0: more input is needed, -1: not FLV.
     int Step();
     void Consume(size_t count);
+    // Moves the unparsed bytes to the front of the buffer.
+    void Compact();
+    size_t PendingSize() const { return pending.size() - readPos; }
+    const std::uint8_t* PendingData() const { return pending.data() + readPos; }
+    void WriteSound(const std::uint8_t* data, size_t count);
 
     wxOutputStream* out = nullptr;
+    // Bytes before readPos are parsed already; they are dropped at the next compaction.
     std::vector<std::uint8_t> pending;
+    size_t readPos = 0;
     bool headerSeen = false;
     bool writeFailed = false;
 };

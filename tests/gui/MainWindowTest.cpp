@@ -152,7 +152,7 @@ TEST_F(MainWindowTest, TickScheduleRefreshesEveryThirdTickAndQueuesUpdateChecks)
     int checksQueued = 0;
     frame->Bind(
         wxEVT_MENU, [&](wxCommandEvent&) { ++checksQueued; }, NorvikFrame::ID_MENU_UPDATES);
-    wxTimerEvent tick;
+    wxTimerEvent tick(frame->tickTimer);
     NorvikFrame::tickCount = 178;
     frame->OnTimer(tick);
     EXPECT_EQ(179u, NorvikFrame::tickCount);
@@ -160,19 +160,19 @@ TEST_F(MainWindowTest, TickScheduleRefreshesEveryThirdTickAndQueuesUpdateChecks)
     EXPECT_EQ(0, checksQueued);
     frame->OnTimer(tick);
     wxTheApp->ProcessPendingEvents();
-    frame->ProcessPendingEvents();
+    wxTheApp->ProcessPendingEvents();
     EXPECT_EQ(1, checksQueued);
 
     NorvikFrame::tickCount = 1179;
     frame->updateCheckDone = true;
     frame->OnTimer(tick);
-    frame->ProcessPendingEvents();
+    wxTheApp->ProcessPendingEvents();
     EXPECT_EQ(1, checksQueued) << "no automatic check once one has succeeded";
 }
 
 TEST_F(MainWindowTest, TickDuringBlockingWorkDoesNothingAndIsNotCounted)
 {
-    wxTimerEvent tick;
+    wxTimerEvent tick(frame->tickTimer);
     NorvikFrame::tickCount = 5;
     {
         BlockingWork work(frame->blockingWork, false);

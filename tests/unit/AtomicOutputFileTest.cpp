@@ -1,0 +1,248 @@
+#include "download/AtomicOutputFile.h"
+#include "download/MoveIntoPlace.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <wx/dir.h>
+#include <wx/filename.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+
+namespace
+{
+const char kMissing[] = "<missing>";
+// The tmpfs of most Linux systems, for a second file system next to /tmp.
+const char kOtherFileSystemPattern[] = "/dev/shm/norvik-test-XXXXXX";
+// Longest file name common file systems allow.
+constexpr size_t kLongestName = 255;
+
+std::string ReadBytes(const wxString& path)
+{
+    std::ifstream in(path.fn_str(), std::ios::binary);
+    if (!in)
+        return kMissing;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteBytes(const wxString& path, const std::string& bytes)
+{
+    std::ofstream out(path.fn_str(), std::ios::binary);
+    out << bytes;
+    return bool(out.flush());
+}
+
+bool Put(AtomicOutputFile& file, const std::string& bytes)
+{
+    return std::fwrite(bytes.data(), 1, bytes.size(), file.GetFile()) == bytes.size();
+}
+
+// Names in folder, hidden ones included, sorted.
+wxArrayString Listing(const wxString& folder)
+{
+    wxArrayString names;
+    wxDir dir(folder);
+    wxString name;
+    for (bool more = dir.GetFirst(&name, wxEmptyString, wxDIR_FILES | wxDIR_DIRS | wxDIR_HIDDEN);
+         more; more = dir.GetNext(&name))
+        names.Add(name);
+    names.Sort();
+    return names;
+}
+
+dev_t DeviceOf(const wxString& path)
+{
+    struct stat info;
+    return stat(path.fn_str(), &info) == 0 ? info.st_dev : dev_t(0);
+}
+
+// Restores the process's umask when the test is over.
+class UmaskGuard
+{
+public:
+    explicit UmaskGuard(mode_t mask) : old(umask(mask)) {}
+    ~UmaskGuard() { umask(old); }
+
+private:
+    mode_t old;
+};
+
+class AtomicOutputFileTest : public testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_FALSE(temp.Path().empty()); }
+
+    TempDir temp;
+    const wxString target = temp.File("video.mp4");
+};
+
+using MoveIntoPlaceTest = AtomicOutputFileTest;
+} // namespace
+
+TEST_F(AtomicOutputFileTest, CommitReplacesFinalFileInOneStep)
+{
+    ASSERT_TRUE(WriteBytes(target, "old"));
+    AtomicOutputFile file(target);
+    ASSERT_TRUE(file.IsOk()) << file.GetError();
+    EXPECT_EQ(temp.Path(), wxFileName(file.GetPartPath()).GetPath());
+    EXPECT_TRUE(wxFileName(file.GetPartPath()).GetFullName().StartsWith(".NK-"));
+    ASSERT_TRUE(Put(file, "new content"));
+    ASSERT_EQ(0, std::fflush(file.GetFile()));
+    EXPECT_EQ("old", ReadBytes(target)) << "visible before Commit";
+
+    EXPECT_TRUE(file.Commit()) << file.GetError();
+    EXPECT_EQ("new content", ReadBytes(target));
+    EXPECT_FALSE(wxFileName::Exists(file.GetPartPath()));
+    const wxArrayString names = Listing(temp.Path());
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ("video.mp4", names[0]);
+}
+
+TEST_F(AtomicOutputFileTest, DestroyedUncommittedLeavesNothing)
+{
+    wxString partPath;
+    {
+        AtomicOutputFile file(target);
+        ASSERT_TRUE(file.IsOk());
+        partPath = file.GetPartPath();
+        ASSERT_TRUE(Put(file, "discarded"));
+    }
+    EXPECT_FALSE(wxFileName::Exists(partPath));
+    EXPECT_FALSE(wxFileName::Exists(target));
+    EXPECT_TRUE(Listing(temp.Path()).empty());
+
+    ASSERT_TRUE(WriteBytes(target, "kept"));
+    {
+        AtomicOutputFile file(target);
+        ASSERT_TRUE(Put(file, std::string(3u << 20, 'x')));
+    }
+    EXPECT_EQ("kept", ReadBytes(target));
+    EXPECT_EQ(1u, Listing(temp.Path()).size());
+}
+
+TEST_F(AtomicOutputFileTest, ModeFollowsUmask)
+{
+    const struct
+    {
+        mode_t mask;
+        mode_t mode;
+    } cases[] = {{022, 0644}, {027, 0640}, {002, 0664}, {077, 0600}, {0, 0666}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.mask);
+        const UmaskGuard mask(c.mask);
+        AtomicOutputFile file(target);
+        ASSERT_TRUE(file.Commit()) << file.GetError();
+        struct stat info;
+        ASSERT_EQ(0, stat(target.fn_str(), &info));
+        EXPECT_EQ(c.mode, info.st_mode & 0777);
+    }
+}
+
+TEST_F(AtomicOutputFileTest, LongestFinalNameFits)
+{
+    const wxString longName = temp.File(wxString('n', kLongestName));
+    AtomicOutputFile file(longName);
+    ASSERT_TRUE(file.IsOk()) << file.GetError();
+    ASSERT_TRUE(Put(file, "long"));
+    EXPECT_TRUE(file.Commit()) << file.GetError();
+    EXPECT_EQ("long", ReadBytes(longName));
+}
+
+TEST_F(AtomicOutputFileTest, UnusableFolderIsReported)
+{
+    ASSERT_TRUE(WriteBytes(temp.File("plain-file"), "x"));
+    for (const wxString& path : {temp.File("missing/out.mp3"), temp.File("plain-file/out.mp3")})
+    {
+        SCOPED_TRACE(path.ToStdString());
+        AtomicOutputFile file(path);
+        EXPECT_FALSE(file.IsOk());
+        EXPECT_FALSE(file.GetError().empty());
+        EXPECT_FALSE(file.Commit());
+        EXPECT_FALSE(wxFileName::Exists(path));
+    }
+}
+
+TEST_F(AtomicOutputFileTest, FailedCommitRemovesPartFile)
+{
+    // A folder in the way makes the final rename fail.
+    ASSERT_TRUE(wxFileName::Mkdir(target));
+    AtomicOutputFile file(target);
+    ASSERT_TRUE(file.IsOk());
+    ASSERT_TRUE(Put(file, "data"));
+    EXPECT_FALSE(file.Commit());
+    EXPECT_FALSE(file.GetError().empty());
+    EXPECT_FALSE(wxFileName::Exists(file.GetPartPath()));
+    EXPECT_TRUE(wxFileName::DirExists(target));
+    EXPECT_EQ(1u, Listing(temp.Path()).size());
+}
+
+TEST_F(MoveIntoPlaceTest, SameFileSystemReplacesDestination)
+{
+    const wxString from = temp.File("download.part");
+    ASSERT_TRUE(WriteBytes(from, "fresh"));
+    ASSERT_TRUE(WriteBytes(target, "stale"));
+    wxString error;
+    EXPECT_TRUE(MoveIntoPlace(from, target, error)) << error;
+    EXPECT_EQ("fresh", ReadBytes(target));
+    EXPECT_FALSE(wxFileName::Exists(from));
+}
+
+TEST_F(MoveIntoPlaceTest, FailureLeavesBothFiles)
+{
+    const wxString from = temp.File("download.part");
+    ASSERT_TRUE(WriteBytes(from, "fresh"));
+    ASSERT_TRUE(WriteBytes(target, "stale"));
+    wxString error;
+    EXPECT_FALSE(MoveIntoPlace(from, temp.File("missing/video.mp4"), error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ("fresh", ReadBytes(from));
+
+    error.clear();
+    EXPECT_FALSE(MoveIntoPlace(temp.File("absent.part"), target, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ("stale", ReadBytes(target));
+}
+
+TEST_F(MoveIntoPlaceTest, CopiesAcrossFileSystems)
+{
+    char pattern[sizeof(kOtherFileSystemPattern)];
+    std::copy(std::begin(kOtherFileSystemPattern), std::end(kOtherFileSystemPattern), pattern);
+    if (!mkdtemp(pattern))
+        GTEST_SKIP() << "no folder in /dev/shm";
+    const wxString otherFolder(pattern);
+    struct Cleanup
+    {
+        wxString path;
+        ~Cleanup() { wxFileName::Rmdir(path, wxPATH_RMDIR_RECURSIVE); }
+    } cleanup{otherFolder};
+    if (DeviceOf(otherFolder) == DeviceOf(temp.Path()))
+        GTEST_SKIP() << "/dev/shm and /tmp are one file system";
+
+    // Bigger than one copy block, and not a multiple of it.
+    std::string content(5u << 20, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = char(i * 7 % 251);
+    const wxString from = otherFolder + "/download.part";
+    ASSERT_TRUE(WriteBytes(from, content));
+    ASSERT_TRUE(WriteBytes(target, "stale"));
+
+    wxString error;
+    EXPECT_TRUE(MoveIntoPlace(from, target, error)) << error;
+    EXPECT_TRUE(ReadBytes(target) == content);
+    EXPECT_FALSE(wxFileName::Exists(from));
+    EXPECT_EQ(1u, Listing(temp.Path()).size());
+
+    // The copy fails at the final rename, with a folder in the way.
+    ASSERT_TRUE(WriteBytes(from, "fresh"));
+    const wxString blocked = temp.File("blocked");
+    ASSERT_TRUE(wxFileName::Mkdir(blocked));
+    error.clear();
+    EXPECT_FALSE(MoveIntoPlace(from, blocked, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ("fresh", ReadBytes(from));
+    EXPECT_EQ(2u, Listing(temp.Path()).size()) << "a part file was left behind";
+}
