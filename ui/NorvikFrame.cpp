@@ -96,6 +96,9 @@ NorvikFrame::~NorvikFrame()
 
 void NorvikFrame::BuildLayout()
 {
+    // The layout keeps its centring flags beside wxEXPAND; the toolkit ignores them there, as
+    // it always did, but since 3.1 it also asserts about it.
+    wxSizerFlags::DisableConsistencyChecks();
     auto* root = new wxBoxSizer(wxVERTICAL);
 
     auto* urlBox = new wxStaticBoxSizer(wxHORIZONTAL, this, _("Video URL"));

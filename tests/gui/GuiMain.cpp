@@ -10,7 +10,6 @@
 #include <wx/socket.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace
@@ -28,14 +27,6 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
                   << ":" << line;
 }
 
-bool ListingOnly(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--gtest_list_tests") == 0)
-            return true;
-    return false;
-}
-
 // The tests own their settings: a fresh home for the run, never the developer's.
 void UseFreshHome()
 {
@@ -51,7 +42,7 @@ void UseFreshHome()
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (ListingOnly(argc, argv))
+    if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
     UseFreshHome();
     wxApp::SetInstance(new TestApp);
