@@ -1,0 +1,213 @@
+#include "support/GuiTestSupport.h"
+#include "support/ServiceProcess.h"
+#include "support/TempDir.h"
+
+#include "ui/NorvikFrame.h"
+
+#include <wx/button.h>
+#include <wx/html/htmlwin.h>
+#include <wx/clipbrd.h>
+#include <wx/listbox.h>
+#include <wx/msgdlg.h>
+#include <wx/textctrl.h>
+
+namespace
+{
+const char* const kVideoId = "TestVideo01";
+const char* const kTitle = "Test: clip";
+
+// A catalogue of the test's own: one video with an MP4, a WebM and an FLV stream.
+void WriteCatalogue(const TempDir& dir)
+{
+    WriteFileText(dir.File("a.mp4"), "mp4 bytes");
+    WriteFileText(dir.File("b.webm"), "webm bytes");
+    WriteFileText(dir.File("c.flv"), "flv bytes");
+    WriteFileText(dir.File("t.png"), "not really a picture");
+    WriteFileText(dir.File("catalogue.json"),
+                  wxString::Format(R"({"videos":[{"id":"%s","title":"%s","thumbnail":"t.png",
+                      "streams":[{"itag":18,"type":"video/mp4","quality":"medium","file":"a.mp4"},
+                                 {"itag":43,"type":"video/webm","quality":"large","file":"b.webm"},
+                                 {"itag":5,"type":"video/x-flv","quality":"small","file":"c.flv"}]}]})",
+                                   kVideoId, kTitle));
+}
+
+wxString WatchPage(const wxString& id)
+{
+    return "https://www.youtube.com/watch?v=" + id;
+}
+
+class VideoLookupTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        WriteCatalogue(data);
+        ASSERT_TRUE(service.Start(NORVIK_BUILD_DIR "/norvik-service",
+                                  {"--catalogue", std::string(data.File("catalogue.json").utf8_str())}));
+        WriteSettings(service.BaseUrl());
+        frame = new NorvikFrame(nullptr);
+        frame->Show(true);
+        frame->tickTimer.Stop();
+    }
+    void TearDown() override { delete frame; }
+
+    void WriteSettings(const std::string& serviceUrl)
+    {
+        ASSERT_TRUE(WriteFileText(wxGetHomeDir() + "/.Norvik",
+                                  "ServiceUrl=" + wxString(serviceUrl) + "\nVideoPath=" +
+                                      videos.Path() + "\nAudioPath=" + audio.Path() + "\n"));
+    }
+
+    void Load(const wxString& address)
+    {
+        frame->urlText->SetValue(address);
+        wxCommandEvent click(wxEVT_BUTTON, NorvikFrame::ID_BUTTON2);
+        frame->LoadVideo(click);
+    }
+
+    TempDir data;
+    TempDir videos;
+    TempDir audio;
+    ServiceProcess service;
+    NorvikFrame* frame = nullptr;
+};
+} // namespace
+
+TEST_F(VideoLookupTest, LoadListsTheFormatsAndAnMp3EntryWithItsOwnTempFile)
+{
+    Load(WatchPage(kVideoId));
+    ASSERT_EQ(4u, frame->formatsList->GetCount());
+    EXPECT_EQ("video/mp4 medium", frame->formatsList->GetString(0));
+    EXPECT_EQ("video/webm large", frame->formatsList->GetString(1));
+    EXPECT_EQ("video/x-flv small", frame->formatsList->GetString(2));
+    EXPECT_EQ("audio/mp3 audio/music", frame->formatsList->GetString(3));
+    EXPECT_EQ(0, frame->formatsList->GetSelection());
+    EXPECT_TRUE(frame->downloadButton->IsEnabled());
+    EXPECT_EQ(kTitle, frame->titleText->GetValue());
+    EXPECT_TRUE(frame->thumbnailUrl.StartsWith("http://127.0.0.1:"));
+    EXPECT_EQ(4, frame->recordCount);
+    EXPECT_EQ(2, frame->flvIndex);
+
+    EXPECT_EQ(videos.File("Test: clip.mp4"), frame->records[0].outputPath);
+    const StreamRecord& mp3 = frame->records[3];
+    EXPECT_EQ("mp3", mp3.type);
+    EXPECT_EQ(".mp3", mp3.extension);
+    EXPECT_EQ(audio.File("Test: clip.mp3"), mp3.outputPath);
+    EXPECT_EQ(frame->records[2].url, mp3.url);
+    EXPECT_NE(frame->records[2].tempPath, mp3.tempPath);
+    for (int i = 0; i < frame->recordCount; ++i)
+    {
+        EXPECT_TRUE(wxFileName(frame->records[i].tempPath).GetFullName().StartsWith("NK-"));
+        EXPECT_TRUE(wxFileExists(frame->records[i].tempPath));
+    }
+}
+
+TEST_F(VideoLookupTest, SecondLoadEmptiesTheFirstAndRemovesItsUnusedTempFiles)
+{
+    Load(WatchPage(kVideoId));
+    ASSERT_EQ(4, frame->recordCount);
+    const wxString earlierTemp = frame->records[0].tempPath;
+    Load(WatchPage("UnknownId00"));
+    EXPECT_EQ(0u, frame->formatsList->GetCount());
+    EXPECT_EQ(0, frame->recordCount);
+    EXPECT_EQ("", frame->titleText->GetValue());
+    EXPECT_FALSE(frame->downloadButton->IsEnabled());
+    EXPECT_FALSE(wxFileExists(earlierTemp));
+}
+
+TEST_F(VideoLookupTest, RefusedAddressSaysSoInTheTitleField)
+{
+    for (const char* address : {"", " https://www.youtube.com/watch?v=TestVideo01",
+                                "https://www.youtube.com/watch?V=TestVideo01"})
+    {
+        Load(address);
+        EXPECT_EQ("Not a valid URL", frame->titleText->GetValue()) << address;
+        EXPECT_EQ(0u, frame->formatsList->GetCount());
+        EXPECT_FALSE(frame->downloadButton->IsEnabled());
+    }
+}
+
+TEST_F(VideoLookupTest, ServiceDownShowsTheMessageAndLeavesThePanelEmpty)
+{
+    service.Stop();
+    WriteSettings("http://127.0.0.1:1");
+    class ExpectMessage : public wxExpectModal<wxMessageDialog>
+    {
+    public:
+        ExpectMessage() : wxExpectModal<wxMessageDialog>(wxID_OK) {}
+
+    protected:
+        int OnInvoked(wxMessageDialog* dlg) const override
+        {
+            EXPECT_EQ("API Server is not responding - Please retry later 2.", dlg->GetMessage());
+            return wxID_OK;
+        }
+    };
+    wxTEST_DIALOG(Load(WatchPage(kVideoId)), ExpectMessage());
+    EXPECT_EQ(0u, frame->formatsList->GetCount());
+    EXPECT_FALSE(frame->downloadButton->IsEnabled());
+}
+
+TEST_F(VideoLookupTest, PreviewPageEscapesTheThumbnailAddress)
+{
+    Load(WatchPage(kVideoId));
+    EXPECT_FALSE(frame->thumbnailUrl.empty());
+    frame->thumbnailUrl = "http://x/\"><b>bold</b>";
+    EXPECT_TRUE(frame->ShowVideoPreview());
+    EXPECT_EQ(wxString::npos, frame->previewHtml->ToText().find("bold"));
+}
+
+namespace
+{
+void CopyToClipboard(const wxString& text)
+{
+    ASSERT_TRUE(wxTheClipboard->Open());
+    wxTheClipboard->SetData(new wxTextDataObject(text));
+    wxTheClipboard->Close();
+}
+} // namespace
+
+TEST_F(VideoLookupTest, ClipboardTakesUpEachNewAddressOnce)
+{
+    const wxString a = WatchPage(kVideoId);
+    const wxString b = WatchPage("UnknownId00");
+    NorvikFrame::lastClipboardUrl.clear();
+
+    CopyToClipboard(a);
+    frame->CheckClipboard();
+    EXPECT_EQ(a, frame->urlText->GetValue());
+    EXPECT_EQ(4, frame->recordCount);
+
+    // The same text again, or other text and then the same again: nothing is loaded.
+    frame->urlText->Clear();
+    frame->CheckClipboard();
+    CopyToClipboard("just some words");
+    frame->CheckClipboard();
+    CopyToClipboard(a);
+    frame->CheckClipboard();
+    EXPECT_EQ("", frame->urlText->GetValue());
+
+    // A different address and then the first: both are loaded.
+    CopyToClipboard(b);
+    frame->CheckClipboard();
+    EXPECT_EQ(b, frame->urlText->GetValue());
+    CopyToClipboard(a);
+    frame->CheckClipboard();
+    EXPECT_EQ(a, frame->urlText->GetValue());
+
+    // Other letter case is other text; a blank before the scheme is no address.
+    const wxString upper = "HTTPS://WWW.YOUTUBE.COM/watch?v=" + wxString(kVideoId);
+    CopyToClipboard(upper);
+    frame->CheckClipboard();
+    EXPECT_EQ(upper, frame->urlText->GetValue());
+    CopyToClipboard(" " + a);
+    frame->CheckClipboard();
+    EXPECT_EQ(upper, frame->urlText->GetValue());
+
+    // A capital V passes the pattern but has no id: taken up, then refused by the Load.
+    const wxString capital = "https://www.youtube.com/watch?V=" + wxString(kVideoId);
+    CopyToClipboard(capital);
+    frame->CheckClipboard();
+    EXPECT_EQ(capital, frame->urlText->GetValue());
+    EXPECT_EQ("Not a valid URL", frame->titleText->GetValue());
+}
