@@ -1,5 +1,7 @@
 #include "app/NorvikApp.h"
 
+#include "app/StartupArguments.h"
+
 #include "config/AppConfig.h"
 #include "lookup/HttpFsHandler.h"
 #include "ui/NorvikFrame.h"
@@ -16,7 +18,6 @@
 namespace
 {
 const wxString kCatalogue = "norvik";
-const wxString kStartupArgument = "startup";
 } // namespace
 
 NorvikApp::NorvikApp()
@@ -61,7 +62,8 @@ bool NorvikApp::OnInit()
     wxInitAllImageHandlers();
 
     auto* frame = new NorvikFrame(nullptr, wxID_ANY);
-    const bool hidden = argc == 2 && wxString(argv[1]).IsSameAs(kStartupArgument, false);
+    const wxArrayString arguments = argv.GetArguments();
+    const bool hidden = IsLogOnStart(int(arguments.size()), arguments.begin());
     if (!hidden)
         frame->Show(true);
     else if (!wxTaskBarIcon::IsAvailable())
