@@ -38,7 +38,9 @@ bool HttpFsHandler::CanOpen(const wxString& location)
 
 wxFSFile* HttpFsHandler::OpenFile(wxFileSystem&, const wxString& location)
 {
-    const wxString address = GetProtocol(location) + ":" + GetRightLocation(location);
+    // The whole address but its anchor: the toolkit's GetRightLocation() would cut at the
+    // port's colon, taking it for a nested protocol.
+    const wxString address = location.BeforeFirst('#');
     CURL* curl = curl_easy_init();
     if (!curl)
         return nullptr;
@@ -60,10 +62,19 @@ wxFSFile* HttpFsHandler::OpenFile(wxFileSystem&, const wxString& location)
     curl_easy_cleanup(curl);
     if (result != CURLE_OK || status >= kFirstErrorStatus)
         return nullptr;
-    // The input stream copies the bytes, so it stays valid after this call.
-    wxMemoryOutputStream copy;
-    copy.Write(body.data(), body.size());
-    return new wxFSFile(new wxMemoryInputStream(copy), address, mimeType,
+    // The input stream copies the bytes, so it stays valid after this call; an empty body
+    // has nothing to copy.
+    static const char kNothing[] = "";
+    wxMemoryInputStream* stream = nullptr;
+    if (body.empty())
+        stream = new wxMemoryInputStream(kNothing, 0);
+    else
+    {
+        wxMemoryOutputStream copy;
+        copy.Write(body.data(), body.size());
+        stream = new wxMemoryInputStream(copy);
+    }
+    return new wxFSFile(stream, address, mimeType,
                         GetAnchor(location), wxDateTime::Now());
 }
 

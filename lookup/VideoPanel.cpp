@@ -11,6 +11,7 @@
 #include "ui/BlockingWork.h"
 
 #include <wx/button.h>
+#include <wx/evtloop.h>
 #include <wx/filename.h>
 #include <wx/html/htmlwin.h>
 #include <wx/intl.h>
@@ -32,28 +33,31 @@ const wxString kAudioExtension = ".m4a";
 
 void NorvikFrame::LoadVideo(wxCommandEvent&)
 {
-    // The lookup, its message boxes and the thumbnail wait inside the toolkit: nothing else
-    // may run in between.
-    BlockingWork work(blockingWork, true);
-    wxBeginBusyCursor(wxHOURGLASS_CURSOR);
-    ClearVideoPanel();
-    const wxString address = urlText->GetValue();
-    if (GetVideoId(address).length() == kVideoIdLength)
+    bool found = false;
     {
-        if (LookupVideo(address))
-        {
-            Iconize(false);
-            SetFocus();
-            Show(true);
-            Raise();
+        // The lookup, its message boxes and the thumbnail wait inside the toolkit: nothing
+        // else may run in between.
+        BlockingWork work(blockingWork, true);
+        wxBeginBusyCursor(wxHOURGLASS_CURSOR);
+        ClearVideoPanel();
+        const wxString address = urlText->GetValue();
+        if (GetVideoId(address).length() == kVideoIdLength)
+            found = LookupVideo(address);
+        else
+            titleText->SetValue(_("Not a valid URL"));
+        wxEndBusyCursor();
+    }
+    // Brought forward once the window takes input again.
+    if (found)
+    {
+        Iconize(false);
+        SetFocus();
+        Show(true);
+        Raise();
+        // The toolkit's request reaches for the running event loop and crashes without one.
+        if (wxEventLoopBase::GetActive())
             RequestUserAttention(wxUSER_ATTENTION_INFO);
-        }
     }
-    else
-    {
-        titleText->SetValue(_("Not a valid URL"));
-    }
-    wxEndBusyCursor();
 }
 
 bool NorvikFrame::ClearVideoPanel()

@@ -12,6 +12,7 @@ class FailingDialogHook;
 #include <wx/testing.h>
 
 #include <wx/app.h>
+#include <wx/msgdlg.h>
 #include <wx/utils.h>
 
 #include <functional>
@@ -51,7 +52,10 @@ protected:
     {
         if (ActiveTestHooks() > 0)
             return wxID_NONE;
-        ADD_FAILURE() << "unexpected dialog \"" << dialog->GetTitle() << "\" of class "
+        wxString what = dialog->GetTitle();
+        if (auto* message = dynamic_cast<wxMessageDialog*>(dialog))
+            what += ": " + message->GetMessage();
+        ADD_FAILURE() << "unexpected dialog \"" << what << "\" of class "
                       << dialog->GetClassInfo()->GetClassName();
         return wxID_CANCEL;
     }

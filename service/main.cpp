@@ -1,0 +1,231 @@
+// The stand-in for Norvik's metadata service and version endpoint: answers the line-based
+// video replies from a JSON catalogue and serves the streams and thumbnails they name.
+#include "Catalogue.h"
+#include "Replies.h"
+
+#include <httplib.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr int kDefaultPort = 8731;
+constexpr long kHighestPort = 65535;
+const char* const kDefaultBind = "127.0.0.1";
+const char* const kDefaultVersion = "2.0";
+const char* const kTextType = "text/plain; charset=utf-8";
+constexpr int kStatusNotFound = 404;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+constexpr std::size_t kReadBlockBytes = 64 * 1024;
+// A stop signal can arrive before the accept loop runs; it is held back this long for it.
+constexpr auto kStopWaitLimit = std::chrono::seconds(5);
+constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
+
+struct Options
+{
+    int port = kDefaultPort;
+    std::string bind = kDefaultBind;
+    std::string catalogue = NORVIK_DEMO_CATALOGUE;
+    std::string version = kDefaultVersion;
+};
+
+void Usage(std::ostream& out)
+{
+    out << "usage: norvik-service [--port N] [--bind ADDRESS] [--catalogue FILE] "
+           "[--version TEXT]\n"
+           "  --port N          port to listen on (default "
+        << kDefaultPort
+        << "; 0 picks a free one)\n"
+           "  --bind ADDRESS    address to listen on (default "
+        << kDefaultBind
+        << ")\n"
+           "  --catalogue FILE  JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE ")\n"
+           "  --version TEXT    version published at /hub.php?s=curver (default "
+        << kDefaultVersion
+        << ")\n"
+           "  --help            this text\n"
+           "Prints \"listening on http://ADDRESS:PORT\" once it accepts requests, and logs one\n"
+           "line per request to the standard error: method, target, status, bytes.\n";
+}
+
+bool ParsePort(const std::string& text, int& port)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > std::to_string(kHighestPort).size())
+        return false;
+    const long value = std::stol(text);
+    if (value > kHighestPort)
+        return false;
+    port = int(value);
+    return true;
+}
+
+// False with a message when the command line cannot be followed.
+bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::string& error)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+        {
+            help = true;
+            return true;
+        }
+        if (arg != "--port" && arg != "--bind" && arg != "--catalogue" && arg != "--version")
+        {
+            error = "unknown option \"" + arg + "\"";
+            return false;
+        }
+        if (i + 1 >= argc)
+        {
+            error = arg + " needs a value";
+            return false;
+        }
+        const std::string value = argv[++i];
+        if (arg == "--port" && !ParsePort(value, options.port))
+        {
+            error = "--port \"" + value + "\" is not a port number from 0 to " +
+                    std::to_string(kHighestPort);
+            return false;
+        }
+        if (arg == "--bind")
+            options.bind = value;
+        else if (arg == "--catalogue")
+            options.catalogue = value;
+        else if (arg == "--version")
+            options.version = value;
+    }
+    return true;
+}
+
+// Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
+// no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
+void ServeFile(const Catalogue::File* file, httplib::Response& res)
+{
+    auto in = file ? std::make_shared<std::ifstream>(file->path, std::ios::binary) : nullptr;
+    if (!in || !*in)
+    {
+        res.status = kStatusNotFound;
+        res.set_content("not found\n", kTextType);
+        return;
+    }
+    res.set_content_provider(
+        std::size_t(file->size), ContentTypeOf(file->path),
+        [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            std::vector<char> block(std::min(length, kReadBlockBytes));
+            in->clear();
+            in->seekg(std::streamoff(offset));
+            in->read(block.data(), std::streamsize(block.size()));
+            const std::streamsize got = in->gcount();
+            // A file that shrank since the catalogue was read ends the connection early
+            // rather than padding the body with bytes that are not the file's.
+            if (got <= 0)
+                return false;
+            return sink.write(block.data(), std::size_t(got));
+        });
+}
+
+// Stops the server from an ordinary thread, since stop() is not safe inside a signal handler.
+void StopOnSignals(httplib::Server& server, const sigset_t& signals)
+{
+    std::thread([&server, signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        const auto deadline = std::chrono::steady_clock::now() + kStopWaitLimit;
+        while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(kStopPollInterval);
+        if (!server.is_running())
+            std::_Exit(kExitFailure);
+        server.stop();
+    }).detach();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    bool help = false;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, help, error))
+    {
+        std::cerr << "norvik-service: " << error << "\n";
+        Usage(std::cerr);
+        return kExitUsage;
+    }
+    if (help)
+    {
+        Usage(std::cout);
+        return 0;
+    }
+    Catalogue catalogue;
+    if (!catalogue.Load(options.catalogue, error))
+    {
+        std::cerr << "norvik-service: " << error << "\n";
+        return kExitFailure;
+    }
+
+    // Blocked before any thread starts, so every thread inherits the mask and only the
+    // waiting thread ever takes these signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    httplib::Server server;
+    int port = options.port;
+    const std::string bind = options.bind;
+
+    server.Get(R"(/api/?)", [&](const httplib::Request& req, httplib::Response& res) {
+        const Catalogue::Video* video = catalogue.Find(req.get_param_value("videoid"));
+        const std::string base = BaseUrl(req.get_header_value("Host"), bind, port);
+        res.set_content(video ? VideoReply(*video, base) : FailReply(), kTextType);
+    });
+    server.Get("/hub.php", [&](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_param_value("s") != "curver")
+        {
+            res.status = kStatusNotFound;
+            res.set_content("unknown request\n", kTextType);
+            return;
+        }
+        res.set_content(VersionReply(options.version), kTextType);
+    });
+    server.Get(R"(/media/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
+        ServeFile(catalogue.StreamFile(req.matches[1]), res);
+    });
+    server.Get(R"(/thumbs/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
+        ServeFile(catalogue.ThumbnailFile(req.matches[1]), res);
+    });
+    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        // A streamed body is not held in res.body; its header tells what was sent.
+        const std::string length = res.get_header_value("Content-Length");
+        std::cerr << req.method << " " << req.target << " " << res.status << " "
+                  << (length.empty() ? std::to_string(res.body.size()) : length) << std::endl;
+    });
+
+    if (port == 0)
+        port = server.bind_to_any_port(bind);
+    else if (!server.bind_to_port(bind, port))
+        port = -1;
+    if (port <= 0)
+    {
+        std::cerr << "norvik-service: cannot listen on " << bind << " port " << options.port
+                  << "\n";
+        return kExitFailure;
+    }
+    StopOnSignals(server, stopSignals);
+    std::cout << "listening on " << BaseUrl("", bind, port) << std::endl;
+    return server.listen_after_bind() ? 0 : kExitFailure;
+}
