@@ -8,6 +8,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -25,6 +26,7 @@ const char* const kDefaultBind = "127.0.0.1";
 const char* const kDefaultVersion = "2.0";
 const char* const kTextType = "text/plain; charset=utf-8";
 constexpr int kStatusNotFound = 404;
+constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 constexpr std::size_t kReadBlockBytes = 64 * 1024;
@@ -109,17 +111,91 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
     return true;
 }
 
+// cpp-httplib parses Range into the request before any handler runs and later cuts every
+// reply by it, without checking it against a streamed body's length. The request object is
+// the server's own mutable one, handed out as const only by the handler's signature.
+httplib::Ranges& RangesOf(const httplib::Request& req)
+{
+    return const_cast<httplib::Request&>(req).ranges;
+}
+
+// Text replies are never partial: a Range on them is ignored, as HTTP allows.
+void IgnoreRanges(const httplib::Request& req)
+{
+    RangesOf(req).clear();
+}
+
+enum class RangeFit
+{
+    Whole,
+    Part,
+    Outside
+};
+
+// Turns a single range into explicit first and last offsets within the file. Several ranges
+// at once are answered with the whole file, which HTTP allows and our client never asks for.
+RangeFit FitRange(const httplib::Request& req, std::uintmax_t size)
+{
+    constexpr ssize_t kOpen = -1;
+    httplib::Ranges& ranges = RangesOf(req);
+    if (ranges.size() != 1)
+    {
+        ranges.clear();
+        return RangeFit::Whole;
+    }
+    auto [first, last] = ranges.front();
+    const auto fileSize = ssize_t(size);
+    if (first == kOpen && last == kOpen)
+    {
+        ranges.clear();
+        return RangeFit::Whole;
+    }
+    if (first == kOpen)
+    {
+        // "bytes=-N": the last N bytes.
+        if (last == 0 || fileSize == 0)
+            return RangeFit::Outside;
+        first = std::max<ssize_t>(0, fileSize - last);
+        last = fileSize - 1;
+    }
+    else
+    {
+        if (first >= fileSize)
+            return RangeFit::Outside;
+        if (last != kOpen && last < first)
+        {
+            ranges.clear();
+            return RangeFit::Whole;
+        }
+        if (last == kOpen || last >= fileSize)
+            last = fileSize - 1;
+    }
+    ranges.front() = {first, last};
+    return RangeFit::Part;
+}
+
+void NotFound(const httplib::Request& req, httplib::Response& res)
+{
+    IgnoreRanges(req);
+    res.status = kStatusNotFound;
+    res.set_content("not found\n", kTextType);
+}
+
 // Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
 // no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
-void ServeFile(const Catalogue::File* file, httplib::Response& res)
+void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib::Response& res)
 {
     auto in = file ? std::make_shared<std::ifstream>(file->path, std::ios::binary) : nullptr;
     if (!in || !*in)
+        return NotFound(req, res);
+    if (FitRange(req, file->size) == RangeFit::Outside)
     {
-        res.status = kStatusNotFound;
-        res.set_content("not found\n", kTextType);
+        IgnoreRanges(req);
+        res.status = kStatusRangeNotSatisfiable;
+        res.set_header("Content-Range", "bytes */" + std::to_string(file->size));
         return;
     }
+    res.set_header("Accept-Ranges", "bytes");
     res.set_content_provider(
         std::size_t(file->size), ContentTypeOf(file->path),
         [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
@@ -189,24 +265,22 @@ int main(int argc, char** argv)
     const std::string bind = options.bind;
 
     server.Get(R"(/api/?)", [&](const httplib::Request& req, httplib::Response& res) {
+        IgnoreRanges(req);
         const Catalogue::Video* video = catalogue.Find(req.get_param_value("videoid"));
         const std::string base = BaseUrl(req.get_header_value("Host"), bind, port);
         res.set_content(video ? VideoReply(*video, base) : FailReply(), kTextType);
     });
     server.Get("/hub.php", [&](const httplib::Request& req, httplib::Response& res) {
         if (req.get_param_value("s") != "curver")
-        {
-            res.status = kStatusNotFound;
-            res.set_content("unknown request\n", kTextType);
-            return;
-        }
+            return NotFound(req, res);
+        IgnoreRanges(req);
         res.set_content(VersionReply(options.version), kTextType);
     });
     server.Get(R"(/media/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
-        ServeFile(catalogue.StreamFile(req.matches[1]), res);
+        ServeFile(catalogue.StreamFile(req.matches[1]), req, res);
     });
     server.Get(R"(/thumbs/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
-        ServeFile(catalogue.ThumbnailFile(req.matches[1]), res);
+        ServeFile(catalogue.ThumbnailFile(req.matches[1]), req, res);
     });
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         // A streamed body is not held in res.body; its header tells what was sent.
