@@ -123,7 +123,8 @@ bool Catalogue::Load(const std::string& path, std::string& error)
                 throw Fault(where + "id \"" + video.id + "\" appears twice");
             video.title = Text(item, "title", where);
             video.thumbnail = Text(item, "thumbnail", where);
-            thumbnailFiles[video.thumbnail] = Locate(folder, video.thumbnail, where + "thumbnail: ");
+            thumbnailFiles[video.thumbnail] =
+                Locate(folder, video.thumbnail, where + "thumbnail: ");
 
             const auto streams = item.find("streams");
             if (streams == item.end() || !streams->is_array())

@@ -115,10 +115,10 @@ std::string ContentTypeOf(const std::string& file)
     {
         const char* ending;
         const char* type;
-    } kTypes[] = {{".mp4", "video/mp4"},   {".webm", "video/webm"}, {".3gp", "video/3gpp"},
-                  {".m4a", "audio/mp4"},   {".flv", "video/x-flv"}, {".mp3", "audio/mpeg"},
-                  {".png", "image/png"},   {".jpg", "image/jpeg"},  {".jpeg", "image/jpeg"},
-                  {".gif", "image/gif"},   {".webp", "image/webp"}};
+    } kTypes[] = {{".mp4", "video/mp4"}, {".webm", "video/webm"}, {".3gp", "video/3gpp"},
+                  {".m4a", "audio/mp4"}, {".flv", "video/x-flv"}, {".mp3", "audio/mpeg"},
+                  {".png", "image/png"}, {".jpg", "image/jpeg"},  {".jpeg", "image/jpeg"},
+                  {".gif", "image/gif"}, {".webp", "image/webp"}};
     std::string lower;
     for (unsigned char c : file)
         lower += char(std::tolower(c));

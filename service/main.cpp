@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -196,35 +197,39 @@ void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib
         return;
     }
     res.set_header("Accept-Ranges", "bytes");
-    res.set_content_provider(
-        std::size_t(file->size), ContentTypeOf(file->path),
-        [in](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            std::vector<char> block(std::min(length, kReadBlockBytes));
-            in->clear();
-            in->seekg(std::streamoff(offset));
-            in->read(block.data(), std::streamsize(block.size()));
-            const std::streamsize got = in->gcount();
-            // A file that shrank since the catalogue was read ends the connection early
-            // rather than padding the body with bytes that are not the file's.
-            if (got <= 0)
-                return false;
-            return sink.write(block.data(), std::size_t(got));
-        });
+    res.set_content_provider(std::size_t(file->size), ContentTypeOf(file->path),
+                             [in](std::size_t offset, std::size_t length, httplib::DataSink& sink)
+                             {
+                                 std::vector<char> block(std::min(length, kReadBlockBytes));
+                                 in->clear();
+                                 in->seekg(std::streamoff(offset));
+                                 in->read(block.data(), std::streamsize(block.size()));
+                                 const std::streamsize got = in->gcount();
+                                 // A file that shrank since the catalogue was read ends the
+                                 // connection early rather than padding the body with bytes that
+                                 // are not the file's.
+                                 if (got <= 0)
+                                     return false;
+                                 return sink.write(block.data(), std::size_t(got));
+                             });
 }
 
 // Stops the server from an ordinary thread, since stop() is not safe inside a signal handler.
 void StopOnSignals(httplib::Server& server, const sigset_t& signals)
 {
-    std::thread([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        const auto deadline = std::chrono::steady_clock::now() + kStopWaitLimit;
-        while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(kStopPollInterval);
-        if (!server.is_running())
-            std::_Exit(kExitFailure);
-        server.stop();
-    }).detach();
+    std::thread(
+        [&server, signals]
+        {
+            int received = 0;
+            sigwait(&signals, &received);
+            const auto deadline = std::chrono::steady_clock::now() + kStopWaitLimit;
+            while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(kStopPollInterval);
+            if (!server.is_running())
+                std::_Exit(kExitFailure);
+            server.stop();
+        })
+        .detach();
 }
 } // namespace
 
@@ -261,33 +266,45 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     httplib::Server server;
+    // cpp-httplib's default sets SO_REUSEPORT, which lets a second service share a busy port
+    // and take half its requests; SO_REUSEADDR alone still allows a quick restart.
+    server.set_socket_options(
+        [](socket_t sock)
+        {
+            const int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
     int port = options.port;
     const std::string bind = options.bind;
 
-    server.Get(R"(/api/?)", [&](const httplib::Request& req, httplib::Response& res) {
-        IgnoreRanges(req);
-        const Catalogue::Video* video = catalogue.Find(req.get_param_value("videoid"));
-        const std::string base = BaseUrl(req.get_header_value("Host"), bind, port);
-        res.set_content(video ? VideoReply(*video, base) : FailReply(), kTextType);
-    });
-    server.Get("/hub.php", [&](const httplib::Request& req, httplib::Response& res) {
-        if (req.get_param_value("s") != "curver")
-            return NotFound(req, res);
-        IgnoreRanges(req);
-        res.set_content(VersionReply(options.version), kTextType);
-    });
-    server.Get(R"(/media/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
-        ServeFile(catalogue.StreamFile(req.matches[1]), req, res);
-    });
-    server.Get(R"(/thumbs/(.+))", [&](const httplib::Request& req, httplib::Response& res) {
-        ServeFile(catalogue.ThumbnailFile(req.matches[1]), req, res);
-    });
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        // A streamed body is not held in res.body; its header tells what was sent.
-        const std::string length = res.get_header_value("Content-Length");
-        std::cerr << req.method << " " << req.target << " " << res.status << " "
-                  << (length.empty() ? std::to_string(res.body.size()) : length) << std::endl;
-    });
+    server.Get(R"(/api/?)",
+               [&](const httplib::Request& req, httplib::Response& res)
+               {
+                   IgnoreRanges(req);
+                   const Catalogue::Video* video = catalogue.Find(req.get_param_value("videoid"));
+                   const std::string base = BaseUrl(req.get_header_value("Host"), bind, port);
+                   res.set_content(video ? VideoReply(*video, base) : FailReply(), kTextType);
+               });
+    server.Get("/hub.php",
+               [&](const httplib::Request& req, httplib::Response& res)
+               {
+                   if (req.get_param_value("s") != "curver")
+                       return NotFound(req, res);
+                   IgnoreRanges(req);
+                   res.set_content(VersionReply(options.version), kTextType);
+               });
+    server.Get(R"(/media/(.+))", [&](const httplib::Request& req, httplib::Response& res)
+               { ServeFile(catalogue.StreamFile(req.matches[1]), req, res); });
+    server.Get(R"(/thumbs/(.+))", [&](const httplib::Request& req, httplib::Response& res)
+               { ServeFile(catalogue.ThumbnailFile(req.matches[1]), req, res); });
+    server.set_logger(
+        [](const httplib::Request& req, const httplib::Response& res)
+        {
+            // A streamed body is not held in res.body; its header tells what was sent.
+            const std::string length = res.get_header_value("Content-Length");
+            std::cerr << req.method << " " << req.target << " " << res.status << " "
+                      << (length.empty() ? std::to_string(res.body.size()) : length) << std::endl;
+        });
 
     if (port == 0)
         port = server.bind_to_any_port(bind);

@@ -72,8 +72,21 @@ public:
     {
         if (pid > 0)
         {
+            // A service that does not end on request within the limit is killed.
+            constexpr int kStopLimitMs = 2000;
             kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopLimitMs);
+            while (waitpid(pid, nullptr, WNOHANG) == 0)
+            {
+                if (std::chrono::steady_clock::now() > deadline)
+                {
+                    kill(pid, SIGKILL);
+                    waitpid(pid, nullptr, 0);
+                    break;
+                }
+                poll(nullptr, 0, 10);
+            }
             pid = -1;
         }
         if (output >= 0)

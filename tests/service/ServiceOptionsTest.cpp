@@ -1,0 +1,164 @@
+// The command line, the start-up line, the request log and stopping; the demo data itself.
+#include "ServiceHarness.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+const fs::path kDemo = NORVIK_DEMO_DIR;
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)
+{
+    const Finished run = RunToExit({"--help"});
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(0, run.code);
+    for (const char* word : {"--port", "--bind", "--catalogue", "--version", "8731", "2.0"})
+        EXPECT_TRUE(Contains(run.out, word)) << word;
+    EXPECT_FALSE(Contains(run.out, "listening on http://127.0.0.1"));
+}
+
+TEST(ServiceOptionsTest, UnusableCommandLinesAreRefused)
+{
+    const std::vector<std::vector<std::string>> lines{
+        {"--colour", "red"}, {"--port"}, {"--port", "abc"}, {"--port", "70000"}, {"--port", "-1"}};
+    for (const auto& args : lines)
+    {
+        SCOPED_TRACE(args.back());
+        const Finished run = RunToExit(args);
+        ASSERT_TRUE(run.exited);
+        EXPECT_NE(0, run.code);
+        EXPECT_TRUE(Contains(run.err, args.front())) << run.err;
+        EXPECT_FALSE(Contains(run.out, "listening on http://"));
+    }
+}
+
+TEST(ServiceOptionsTest, WithoutACatalogueItServesTheDemo)
+{
+    ServiceUnderTest service;
+    ASSERT_TRUE(service.Start({}));
+    EXPECT_EQ(
+        "ok",
+        ReplyValues(HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1").body).at("status"));
+}
+
+TEST(ServiceOptionsTest, APortInUseIsReportedAndEndsTheService)
+{
+    ServiceUnderTest first;
+    ASSERT_TRUE(first.Start({}));
+    const std::string port = std::to_string(first.Port());
+    const Finished second = RunToExit({"--port", port});
+    ASSERT_TRUE(second.exited);
+    EXPECT_NE(0, second.code);
+    EXPECT_TRUE(Contains(second.err, "cannot listen")) << second.err;
+    EXPECT_TRUE(Contains(second.err, port)) << second.err;
+}
+
+TEST(ServiceOptionsTest, LogsOneLinePerRequestAndEndsCleanlyOnTerm)
+{
+    ServiceUnderTest service;
+    ASSERT_TRUE(service.Start({}));
+    ASSERT_EQ(200, HttpGet(service.BaseUrl() + "/hub.php?s=curver").status);
+    ASSERT_EQ(404, HttpGet(service.BaseUrl() + "/media/nothing.mp4").status);
+    ASSERT_EQ(206, HttpGet(service.BaseUrl() + "/media/clip1.mp4", {"Range: bytes=0-99"}).status);
+    EXPECT_EQ(0, service.Stop());
+    EXPECT_EQ("GET /hub.php?s=curver 200 16\n"
+              "GET /media/nothing.mp4 404 10\n"
+              "GET /media/clip1.mp4 206 100\n",
+              service.ErrorOutput());
+}
+
+// The demo must offer every kind of stream the program handles, in a few hundred KB.
+TEST(ServiceDemoTest, DemoOffersEveryFormatInLittleSpace)
+{
+    constexpr std::uintmax_t kDemoLimitBytes = 500 * 1024;
+    constexpr std::size_t kIdLength = 11;
+    constexpr unsigned char kFirstNonAscii = 0x80;
+    const nlohmann::json catalogue = nlohmann::json::parse(ReadFileBytes(kDemo / "catalogue.json"));
+    std::set<std::string> types;
+    std::set<std::string> thumbnails;
+    bool nonAsciiTitle = false;
+    bool colonTitle = false;
+    for (const nlohmann::json& video : catalogue["videos"])
+    {
+        EXPECT_EQ(kIdLength, video["id"].get<std::string>().size());
+        thumbnails.insert(video["thumbnail"].get<std::string>());
+        const std::string title = video["title"];
+        for (unsigned char c : title)
+            nonAsciiTitle = nonAsciiTitle || c >= kFirstNonAscii;
+        colonTitle = colonTitle || Contains(title, ":");
+        for (const nlohmann::json& stream : video["streams"])
+            types.insert(stream["type"].get<std::string>());
+    }
+    EXPECT_GE(catalogue["videos"].size(), 3u);
+    EXPECT_EQ(catalogue["videos"].size(), thumbnails.size()) << "each video its own thumbnail";
+    for (const char* type : {"video/mp4", "video/webm", "video/3gpp", "audio/m4a", "video/x-flv"})
+        EXPECT_EQ(1u, types.count(type)) << type;
+    EXPECT_TRUE(nonAsciiTitle);
+    EXPECT_TRUE(colonTitle);
+
+    std::uintmax_t total = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(kDemo))
+        total += entry.is_regular_file() ? entry.file_size() : 0;
+    EXPECT_LT(total, kDemoLimitBytes);
+}
+
+std::size_t BigEndian(const std::string& bytes, std::size_t at, std::size_t count)
+{
+    constexpr int kBitsPerByte = 8;
+    std::size_t value = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        value = value << kBitsPerByte | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+// The sound format of an FLV's first audio tag, or -1 when it has none. A tag is a type byte,
+// a 3-byte data size, 7 bytes of time and stream id, the data, then a 4-byte back pointer;
+// an audio tag's first data byte holds the sound format in its top four bits.
+int FirstFlvSoundFormat(const std::string& flv)
+{
+    constexpr std::size_t kHeaderSizeAt = 5;
+    constexpr std::size_t kHeaderSizeBytes = 4;
+    constexpr std::size_t kBackPointerBytes = 4;
+    constexpr std::size_t kTagHeaderBytes = 11;
+    constexpr std::size_t kDataSizeBytes = 3;
+    constexpr std::size_t kAudioTag = 8;
+    constexpr int kSoundFormatShift = 4;
+    if (flv.compare(0, 3, "FLV") != 0 || flv.size() < kHeaderSizeAt + kHeaderSizeBytes)
+        return -1;
+    std::size_t at = BigEndian(flv, kHeaderSizeAt, kHeaderSizeBytes) + kBackPointerBytes;
+    while (at + kTagHeaderBytes < flv.size())
+    {
+        if (BigEndian(flv, at, 1) == kAudioTag)
+            return int(BigEndian(flv, at + kTagHeaderBytes, 1)) >> kSoundFormatShift;
+        at += kTagHeaderBytes + BigEndian(flv, at + 1, kDataSizeBytes) + kBackPointerBytes;
+    }
+    return -1;
+}
+
+TEST(ServiceDemoTest, EveryDemoFlvCarriesMp3Sound)
+{
+    constexpr int kMp3SoundFormat = 2;
+    int flvs = 0;
+    const nlohmann::json catalogue = nlohmann::json::parse(ReadFileBytes(kDemo / "catalogue.json"));
+    for (const nlohmann::json& video : catalogue["videos"])
+        for (const nlohmann::json& stream : video["streams"])
+            if (stream["type"] == "video/x-flv")
+            {
+                ++flvs;
+                const std::string file = stream["file"];
+                EXPECT_EQ(kMp3SoundFormat, FirstFlvSoundFormat(ReadFileBytes(kDemo / file)))
+                    << file;
+            }
+    EXPECT_GE(flvs, 1);
+}
+} // namespace
