@@ -20,6 +20,9 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+#include <cwchar>
+
 namespace
 {
 const wxString kApiPath = "/api/?videoid=";
@@ -89,22 +92,15 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
     cleanedTitle = GetReplyValue("cleanedtitle", reply);
     thumbnailUrl = GetReplyValue("thumbnail", reply);
     thumbnailUrl.Replace("https://", "http://");
-    long count = 0;
-    if (GetReplyValue("nrecords", reply).ToLong(&count, 10))
-        recordCount = count;
-    else
-    {
-        // ToLong stops at the first non-digit; keep what the leading digits say.
-        wxString digits = GetReplyValue("nrecords", reply);
-        size_t end = (digits.StartsWith("-") || digits.StartsWith("+")) ? 1 : 0;
-        while (end < digits.length() && wxIsdigit(digits[end]))
-            ++end;
-        if (digits.Left(end).ToLong(&count, 10))
-            recordCount = count;
-    }
-    // Records past the room of the table are ignored.
-    if (recordCount > kMaxRecords)
-        recordCount = kMaxRecords;
+    // Leading digits count and the rest is ignored ("12abc" is 12); with no number at all
+    // the count stays as the emptied panel left it.
+    // Records past the room of the table are ignored; a negative count lists nothing.
+    const wxString announced = GetReplyValue("nrecords", reply);
+    const wxWCharBuffer digits = announced.wc_str();
+    wchar_t* end = nullptr;
+    const long count = std::wcstol(digits.data(), &end, 10);
+    if (end != digits.data())
+        recordCount = std::int32_t(std::clamp(count, 0L, long(kMaxRecords)));
 
     AppConfig config;
     const wxString videoFolder = config.GetVideoPath();
@@ -120,8 +116,9 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
         rec.quality = GetReplyValue(wxString::Format("quality%d", i), reply);
         rec.size = GetReplyValue(wxString::Format("size%d", i), reply);
         rec.extension = ExtensionForType(rec.type);
-        rec.outputPath = MakeOutputPath(rec.extension == kAudioExtension ? audioFolder : videoFolder,
-                                        videoTitle, rec.extension);
+        rec.outputPath =
+            MakeOutputPath(rec.extension == kAudioExtension ? audioFolder : videoFolder, videoTitle,
+                           rec.extension);
         rec.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
     }
     return true;

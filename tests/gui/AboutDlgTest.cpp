@@ -16,22 +16,8 @@ const wxString kSiteUrl = "https://www.velmorra.example/norvik";
 const wxSize kPictureSize(128, 128);
 constexpr long kShowWaitMs = 2000;
 
-// Runs a test body inside the modal run of the about dialog, then closes it.
-class AboutDlgThen : public wxExpectModalBase<AboutDlg, AboutDlgThen>
-{
-public:
-    explicit AboutDlgThen(std::function<void(AboutDlg*)> body) : body(std::move(body)) {}
+using AboutDlgThen = ModalThen<AboutDlg>;
 
-protected:
-    int OnInvoked(AboutDlg* dlg) const override
-    {
-        body(dlg);
-        return wxID_CANCEL;
-    }
-
-private:
-    std::function<void(AboutDlg*)> body;
-};
 } // namespace
 
 TEST(AboutDlgTest, ControlsCarryTheirNamesInCreationOrder)

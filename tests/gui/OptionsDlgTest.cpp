@@ -48,22 +48,7 @@ void StoreSettings(const wxString& audio, const wxString& video, bool autorun)
     settings.SetAutorun(autorun);
 }
 
-// Runs a test body inside the modal run of the dialog, then answers it.
-class OptionsDlgThen : public wxExpectModalBase<OptionsDlg, OptionsDlgThen>
-{
-public:
-    explicit OptionsDlgThen(std::function<void(OptionsDlg*)> body) : body(std::move(body)) {}
-
-protected:
-    int OnInvoked(OptionsDlg* dlg) const override
-    {
-        body(dlg);
-        return wxID_CANCEL;
-    }
-
-private:
-    std::function<void(OptionsDlg*)> body;
-};
+using OptionsDlgThen = ModalThen<OptionsDlg>;
 
 // One call to the folder picker, as the dialog made it.
 struct PickRequest

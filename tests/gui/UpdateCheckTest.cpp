@@ -34,22 +34,7 @@ wxString SettingsFilePath()
     return wxGetHomeDir() + "/.Norvik";
 }
 
-// Runs a test body inside the modal run of the update dialog, then dismisses it.
-class UpdateDlgThen : public wxExpectModalBase<UpdateDlg, UpdateDlgThen>
-{
-public:
-    explicit UpdateDlgThen(std::function<void(UpdateDlg*)> body) : body(std::move(body)) {}
-
-protected:
-    int OnInvoked(UpdateDlg* dlg) const override
-    {
-        body(dlg);
-        return wxID_CANCEL;
-    }
-
-private:
-    std::function<void(UpdateDlg*)> body;
-};
+using UpdateDlgThen = ModalThen<UpdateDlg>;
 
 class UpdateCheckTest : public testing::Test
 {

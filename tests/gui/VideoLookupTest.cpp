@@ -5,8 +5,8 @@
 #include "ui/NorvikFrame.h"
 
 #include <wx/button.h>
-#include <wx/html/htmlwin.h>
 #include <wx/clipbrd.h>
+#include <wx/html/htmlwin.h>
 #include <wx/listbox.h>
 #include <wx/msgdlg.h>
 #include <wx/textctrl.h>
@@ -42,8 +42,9 @@ protected:
     void SetUp() override
     {
         WriteCatalogue(data);
-        ASSERT_TRUE(service.Start(NORVIK_BUILD_DIR "/norvik-service",
-                                  {"--catalogue", std::string(data.File("catalogue.json").utf8_str())}));
+        ASSERT_TRUE(
+            service.Start(NORVIK_BUILD_DIR "/norvik-service",
+                          {"--catalogue", std::string(data.File("catalogue.json").utf8_str())}));
         WriteSettings(service.BaseUrl());
         frame = new NorvikFrame(nullptr);
         frame->Show(true);
@@ -215,4 +216,27 @@ TEST_F(VideoLookupTest, ClipboardTakesUpEachNewAddressOnce)
     ASSERT_TRUE(wxTheClipboard->Open());
     wxTheClipboard->Clear();
     wxTheClipboard->Close();
+}
+
+TEST_F(VideoLookupTest, RecordCountTakesLeadingDigitsAndStaysInsideTheTable)
+{
+    const struct
+    {
+        const char* nrecords;
+        int expected;
+    } cases[] = {
+        {"3", 3},   {"12abc", 12}, {"40", kMaxRecords}, {"99999999999", kMaxRecords}, {"-5", 0},
+        {"abc", 0}, {"", 0}};
+    for (const auto& c : cases)
+    {
+        frame->ClearVideoPanel();
+        ASSERT_TRUE(frame->ParseVideoReply(wxString("status:ok\ntitle:t\nnrecords:") + c.nrecords +
+                                           "\ntype0:video/mp4\n"));
+        EXPECT_EQ(c.expected, frame->recordCount) << "nrecords:" << c.nrecords;
+        if (c.expected > 0)
+            EXPECT_EQ("video/mp4", frame->records[0].type);
+    }
+    frame->ClearVideoPanel();
+    EXPECT_FALSE(frame->ParseVideoReply("Status:ok\nnrecords:2\n"));
+    EXPECT_EQ(0, frame->recordCount);
 }

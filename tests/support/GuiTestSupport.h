@@ -62,6 +62,23 @@ protected:
     void Exit(wxDialog*) override {}
 };
 
+// Runs a test body inside the modal run of a dialog of class T, then cancels the dialog.
+template <class T> class ModalThen : public wxExpectModalBase<T, ModalThen<T>>
+{
+public:
+    explicit ModalThen(std::function<void(T*)> body) : body(std::move(body)) {}
+
+protected:
+    int OnInvoked(T* dialog) const override
+    {
+        body(dialog);
+        return wxID_CANCEL;
+    }
+
+private:
+    std::function<void(T*)> body;
+};
+
 // Runs the event loop until the condition holds or the time is up; true when it held.
 inline bool WaitFor(const std::function<bool()>& condition, long timeoutMs)
 {

@@ -7,6 +7,9 @@
 #include <wx/utils.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 // A fresh folder under /tmp, removed with everything in it when the object goes.
 class TempDir
@@ -74,3 +77,21 @@ private:
     wxString oldValue;
     bool hadValue = false;
 };
+
+// What ReadBytes gives for a file that is not there, so a test can tell it from empty.
+inline const char* const kMissing = "<missing>";
+
+inline std::string ReadBytes(const wxString& path)
+{
+    std::ifstream in(path.fn_str(), std::ios::binary);
+    if (!in)
+        return kMissing;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool WriteBytes(const wxString& path, const std::string& bytes)
+{
+    std::ofstream out(path.fn_str(), std::ios::binary);
+    out << bytes;
+    return bool(out.flush());
+}

@@ -14,26 +14,10 @@
 
 namespace
 {
-const char kMissing[] = "<missing>";
 // The tmpfs of most Linux systems, for a second file system next to /tmp.
 const char kOtherFileSystemPattern[] = "/dev/shm/norvik-test-XXXXXX";
 // Longest file name common file systems allow.
 constexpr size_t kLongestName = 255;
-
-std::string ReadBytes(const wxString& path)
-{
-    std::ifstream in(path.fn_str(), std::ios::binary);
-    if (!in)
-        return kMissing;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteBytes(const wxString& path, const std::string& bytes)
-{
-    std::ofstream out(path.fn_str(), std::ios::binary);
-    out << bytes;
-    return bool(out.flush());
-}
 
 bool Put(AtomicOutputFile& file, const std::string& bytes)
 {

@@ -1,5 +1,5 @@
-#include "download/DownloadLine.h"
 #include "download/Downloader.h"
+#include "download/DownloadLine.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -41,18 +41,6 @@ bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)
     return WaitFor([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
 }
 
-std::string ReadBytes(const wxString& path)
-{
-    wxFFile file(path, "rb");
-    std::string bytes;
-    if (file.IsOpened())
-    {
-        bytes.resize(size_t(file.Length()));
-        file.Read(bytes.data(), bytes.size());
-    }
-    return bytes;
-}
-
 // Files left in a folder by a job: its temporary files and partial outputs.
 int CountFiles(const wxString& folder)
 {
@@ -66,42 +54,51 @@ protected:
     void SetUp() override
     {
         httplib::Server& routes = server.Routes();
-        routes.Get("/file", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(body, "video/mp4");
-        });
-        routes.Get("/redirect", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("/file");
-        });
-        routes.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
-            res.status = 404;
-            res.set_content("not here", "text/plain");
-        });
-        routes.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
-            res.status = 500;
-            res.set_content("server error page", "text/plain");
-        });
+        routes.Get("/file", [this](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(body, "video/mp4"); });
+        routes.Get("/redirect", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_redirect("/file"); });
+        routes.Get("/missing",
+                   [](const httplib::Request&, httplib::Response& res)
+                   {
+                       res.status = 404;
+                       res.set_content("not here", "text/plain");
+                   });
+        routes.Get("/broken",
+                   [](const httplib::Request&, httplib::Response& res)
+                   {
+                       res.status = 500;
+                       res.set_content("server error page", "text/plain");
+                   });
         // Announces the whole body, sends half, then drops the connection.
-        routes.Get("/cut", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content_provider(body.size(), "video/mp4",
-                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset > 0)
-                                             return false;
-                                         sink.write(body.data(), body.size() / 2);
-                                         return true;
-                                     });
-        });
+        routes.Get("/cut",
+                   [this](const httplib::Request&, httplib::Response& res)
+                   {
+                       res.set_content_provider(
+                           body.size(), "video/mp4",
+                           [this](size_t offset, size_t, httplib::DataSink& sink)
+                           {
+                               if (offset > 0)
+                                   return false;
+                               sink.write(body.data(), body.size() / 2);
+                               return true;
+                           });
+                   });
         // Sends a little, then nothing until the test ends.
-        routes.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content_provider(body.size(), "video/mp4",
-                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset == 0)
-                                             return sink.write(body.data(), 10);
-                                         while (!stopping.load())
-                                             std::this_thread::sleep_for(
-                                                 std::chrono::milliseconds(20));
-                                         return false;
-                                     });
-        });
+        routes.Get("/stall",
+                   [this](const httplib::Request&, httplib::Response& res)
+                   {
+                       res.set_content_provider(
+                           body.size(), "video/mp4",
+                           [this](size_t offset, size_t, httplib::DataSink& sink)
+                           {
+                               if (offset == 0)
+                                   return sink.write(body.data(), 10);
+                               while (!stopping.load())
+                                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                               return false;
+                           });
+                   });
         ASSERT_TRUE(server.Start());
         TransferLimits limits;
         limits.lowSpeedSeconds = 2;
@@ -148,9 +145,9 @@ TEST(DownloadJob, FreshJobIsIdleWithEmptyRecord)
     Downloader job;
     EXPECT_EQ(Idle, job.GetState());
     const StreamRecord rec = job.GetRecord();
-    for (const wxString* field : {&rec.title, &rec.outputPath, &rec.tempPath, &rec.itag, &rec.url,
-                                  &rec.type, &rec.quality, &rec.size, &rec.extension,
-                                  &rec.statusText})
+    for (const wxString* field :
+         {&rec.title, &rec.outputPath, &rec.tempPath, &rec.itag, &rec.url, &rec.type, &rec.quality,
+          &rec.size, &rec.extension, &rec.statusText})
         EXPECT_TRUE(field->empty());
 }
 

@@ -12,22 +12,6 @@
 
 namespace
 {
-const char kMissing[] = "<missing>";
-
-std::string ReadBytes(const wxString& path)
-{
-    std::ifstream in(path.fn_str(), std::ios::binary);
-    if (!in)
-        return kMissing;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteBytes(const wxString& path, const std::string& bytes)
-{
-    std::ofstream out(path.fn_str(), std::ios::binary);
-    out << bytes;
-    return bool(out.flush());
-}
 
 // Temporary files the converter leaves behind, if any.
 size_t PartFiles(const wxString& folder)
