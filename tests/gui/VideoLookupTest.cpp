@@ -234,7 +234,9 @@ TEST_F(VideoLookupTest, RecordCountTakesLeadingDigitsAndStaysInsideTheTable)
                                            "\ntype0:video/mp4\n"));
         EXPECT_EQ(c.expected, frame->recordCount) << "nrecords:" << c.nrecords;
         if (c.expected > 0)
+        {
             EXPECT_EQ("video/mp4", frame->records[0].type);
+        }
     }
     frame->ClearVideoPanel();
     EXPECT_FALSE(frame->ParseVideoReply("Status:ok\nnrecords:2\n"));
