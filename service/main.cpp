@@ -31,6 +31,9 @@ constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
 constexpr std::size_t kReadBlockBytes = 64 * 1024;
+// A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
+// and a stopped client is noticed quickly.
+constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
 // A stop signal can arrive before the accept loop runs; it is held back this long for it.
 constexpr auto kStopWaitLimit = std::chrono::seconds(5);
 constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
@@ -41,25 +44,40 @@ struct Options
     std::string bind = kDefaultBind;
     std::string catalogue = NORVIK_DEMO_CATALOGUE;
     std::string version = kDefaultVersion;
+    // Bytes per second for each media body; 0 sends them as fast as the network takes them.
+    std::uintmax_t mediaRate = 0;
 };
 
 void Usage(std::ostream& out)
 {
     out << "usage: norvik-service [--port N] [--bind ADDRESS] [--catalogue FILE] "
            "[--version TEXT]\n"
-           "  --port N          port to listen on (default "
+           "                      [--media-rate BYTES]\n"
+           "  --port N            port to listen on (default "
         << kDefaultPort
         << "; 0 picks a free one)\n"
-           "  --bind ADDRESS    address to listen on (default "
+           "  --bind ADDRESS      address to listen on (default "
         << kDefaultBind
         << ")\n"
-           "  --catalogue FILE  JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE ")\n"
-           "  --version TEXT    version published at /hub.php?s=curver (default "
+           "  --catalogue FILE    JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE ")\n"
+           "  --version TEXT      version published at /hub.php?s=curver (default "
         << kDefaultVersion
         << ")\n"
-           "  --help            this text\n"
+           "  --media-rate BYTES  send each stream at most this many bytes a second, to watch\n"
+           "                      progress and stops (default 0: unlimited)\n"
+           "  --help              this text\n"
            "Prints \"listening on http://ADDRESS:PORT\" once it accepts requests, and logs one\n"
            "line per request to the standard error: method, target, status, bytes.\n";
+}
+
+bool ParseByteRate(const std::string& text, std::uintmax_t& rate)
+{
+    constexpr std::size_t kMostDigits = 12;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > kMostDigits)
+        return false;
+    rate = std::stoull(text);
+    return true;
 }
 
 bool ParsePort(const std::string& text, int& port)
@@ -85,7 +103,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             help = true;
             return true;
         }
-        if (arg != "--port" && arg != "--bind" && arg != "--catalogue" && arg != "--version")
+        if (arg != "--port" && arg != "--bind" && arg != "--catalogue" && arg != "--version" &&
+            arg != "--media-rate")
         {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -100,6 +119,11 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
         {
             error = "--port \"" + value + "\" is not a port number from 0 to " +
                     std::to_string(kHighestPort);
+            return false;
+        }
+        if (arg == "--media-rate" && !ParseByteRate(value, options.mediaRate))
+        {
+            error = "--media-rate \"" + value + "\" is not a number of bytes";
             return false;
         }
         if (arg == "--bind")
@@ -182,9 +206,45 @@ void NotFound(const httplib::Request& req, httplib::Response& res)
     res.set_content("not found\n", kTextType);
 }
 
+// Holds a body back to a steady number of bytes a second, measured from its first block.
+class Throttle
+{
+public:
+    explicit Throttle(std::uintmax_t bytesPerSecond) : rate(bytesPerSecond) {}
+
+    // How much of a block may go at once; everything when there is no limit.
+    std::size_t Slice(std::size_t wanted) const
+    {
+        if (rate == 0)
+            return wanted;
+        return std::size_t(std::clamp<std::uintmax_t>(rate / kThrottleSlicesPerSecond, 1, wanted));
+    }
+
+    // Waits until count more bytes are due.
+    void Before(std::size_t count)
+    {
+        if (rate == 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (sent == 0)
+            start = now;
+        sent += count;
+        const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                     std::chrono::duration<double>(double(sent) / double(rate)));
+        if (due > now)
+            std::this_thread::sleep_for(due - now);
+    }
+
+private:
+    std::uintmax_t rate;
+    std::uintmax_t sent = 0;
+    std::chrono::steady_clock::time_point start;
+};
+
 // Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
 // no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
-void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib::Response& res)
+void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib::Response& res,
+               std::uintmax_t rate = 0)
 {
     auto in = file ? std::make_shared<std::ifstream>(file->path, std::ios::binary) : nullptr;
     if (!in || !*in)
@@ -197,21 +257,24 @@ void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib
         return;
     }
     res.set_header("Accept-Ranges", "bytes");
-    res.set_content_provider(std::size_t(file->size), ContentTypeOf(file->path),
-                             [in](std::size_t offset, std::size_t length, httplib::DataSink& sink)
-                             {
-                                 std::vector<char> block(std::min(length, kReadBlockBytes));
-                                 in->clear();
-                                 in->seekg(std::streamoff(offset));
-                                 in->read(block.data(), std::streamsize(block.size()));
-                                 const std::streamsize got = in->gcount();
-                                 // A file that shrank since the catalogue was read ends the
-                                 // connection early rather than padding the body with bytes that
-                                 // are not the file's.
-                                 if (got <= 0)
-                                     return false;
-                                 return sink.write(block.data(), std::size_t(got));
-                             });
+    auto throttle = std::make_shared<Throttle>(rate);
+    res.set_content_provider(
+        std::size_t(file->size), ContentTypeOf(file->path),
+        [in, throttle](std::size_t offset, std::size_t length, httplib::DataSink& sink)
+        {
+            std::vector<char> block(throttle->Slice(std::min(length, kReadBlockBytes)));
+            in->clear();
+            in->seekg(std::streamoff(offset));
+            in->read(block.data(), std::streamsize(block.size()));
+            const std::streamsize got = in->gcount();
+            // A file that shrank since the catalogue was read ends the
+            // connection early rather than padding the body with bytes that
+            // are not the file's.
+            if (got <= 0)
+                return false;
+            throttle->Before(std::size_t(got));
+            return sink.write(block.data(), std::size_t(got));
+        });
 }
 
 // Stops the server from an ordinary thread, since stop() is not safe inside a signal handler.
@@ -294,7 +357,7 @@ int main(int argc, char** argv)
                    res.set_content(VersionReply(options.version), kTextType);
                });
     server.Get(R"(/media/(.+))", [&](const httplib::Request& req, httplib::Response& res)
-               { ServeFile(catalogue.StreamFile(req.matches[1]), req, res); });
+               { ServeFile(catalogue.StreamFile(req.matches[1]), req, res, options.mediaRate); });
     server.Get(R"(/thumbs/(.+))", [&](const httplib::Request& req, httplib::Response& res)
                { ServeFile(catalogue.ThumbnailFile(req.matches[1]), req, res); });
     server.set_logger(

@@ -102,3 +102,24 @@ TEST_F(ServiceFilesTest, OnlyFilesTheCatalogueNamesAreServed)
     }
 }
 } // namespace
+
+TEST(ServiceRateTest, MediaRateSpreadsAStreamOverTimeAndKeepsItsBytes)
+{
+    const std::string bytes = ReadFileBytes(kDemo / kStream);
+    // Half the file a second: about two seconds for the whole body.
+    const std::size_t rate = bytes.size() / 2;
+    ServiceUnderTest service;
+    ASSERT_TRUE(service.Start({"--catalogue", (kDemo / "catalogue.json").string(), "--media-rate",
+                               std::to_string(rate)}));
+    const auto begun = std::chrono::steady_clock::now();
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/media/" + kStream, {});
+    const auto took = std::chrono::steady_clock::now() - begun;
+    EXPECT_EQ(200, reply.status);
+    EXPECT_TRUE(reply.body == bytes);
+    EXPECT_GE(took, std::chrono::milliseconds(1800));
+
+    // Replies and thumbnails are never held back.
+    const auto thumbBegun = std::chrono::steady_clock::now();
+    EXPECT_EQ(200, HttpGet(service.BaseUrl() + "/thumbs/thumb1.png", {}).status);
+    EXPECT_LT(std::chrono::steady_clock::now() - thumbBegun, std::chrono::milliseconds(500));
+}

@@ -22,7 +22,8 @@ TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)
     const Finished run = RunToExit({"--help"});
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(0, run.code);
-    for (const char* word : {"--port", "--bind", "--catalogue", "--version", "8731", "2.0"})
+    for (const char* word :
+         {"--port", "--bind", "--catalogue", "--version", "--media-rate", "8731", "2.0"})
         EXPECT_TRUE(Contains(run.out, word)) << word;
     EXPECT_FALSE(Contains(run.out, "listening on http://127.0.0.1"));
 }
@@ -30,7 +31,9 @@ TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)
 TEST(ServiceOptionsTest, UnusableCommandLinesAreRefused)
 {
     const std::vector<std::vector<std::string>> lines{
-        {"--colour", "red"}, {"--port"}, {"--port", "abc"}, {"--port", "70000"}, {"--port", "-1"}};
+        {"--colour", "red"},   {"--port"},       {"--port", "abc"},
+        {"--port", "70000"},   {"--port", "-1"}, {"--media-rate", "fast"},
+        {"--media-rate", "-5"}};
     for (const auto& args : lines)
     {
         SCOPED_TRACE(args.back());
