@@ -1,0 +1,171 @@
+"""A private X display, the accessibility bus and real input, for driving a real program.
+
+Every wait here is bounded: a step that does not come true within its limit raises
+StepFailed, which the test turns into a screenshot and a failure.
+"""
+
+import os
+import select
+import subprocess
+import time
+
+POLL_SECONDS = 0.1
+DISPLAY_START_SECONDS = 10
+SCREEN = "1280x1024x24"
+
+
+class StepFailed(Exception):
+    pass
+
+
+def wait_for(what, probe, limit_seconds):
+    """Polls probe until it returns something true, and returns that."""
+    deadline = time.monotonic() + limit_seconds
+    while True:
+        found = probe()
+        if found:
+            return found
+        if time.monotonic() >= deadline:
+            raise StepFailed(f"gave up after {limit_seconds} s waiting for {what}")
+        time.sleep(POLL_SECONDS)
+
+
+def end_process(process, limit_seconds=5):
+    """Asks a child to end, then kills it when it does not within the limit."""
+    if process is None or process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(limit_seconds)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(limit_seconds)
+
+
+class PrivateDisplay:
+    """An Xvfb of our own on a display number it picks itself."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten", "tcp",
+             "-noreset"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        ready, _, _ = select.select([read_end], [], [], DISPLAY_START_SECONDS)
+        number = os.read(read_end, 64).decode().strip() if ready else ""
+        os.close(read_end)
+        if not number:
+            end_process(self.server)
+            raise StepFailed("Xvfb did not report a display")
+        self.name = ":" + number
+
+    def close(self):
+        end_process(self.server)
+
+
+def screenshot(display, path):
+    """The whole screen as an X window dump (xwud or any image viewer shows it)."""
+    subprocess.run(["xwd", "-root", "-silent", "-display", display, "-out", path], timeout=10,
+                   check=False)
+
+
+class Clipboard:
+    """Owns the clipboard with one text, the way a program a person copied from would."""
+
+    def __init__(self):
+        self.owner = None
+
+    def put(self, text):
+        self.close()
+        # -quiet keeps xclip in the foreground, so ending it is ending the owner.
+        self.owner = subprocess.Popen(["xclip", "-quiet", "-selection", "clipboard"],
+                                      stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
+        self.owner.stdin.write(text.encode())
+        self.owner.stdin.close()
+
+    def close(self):
+        end_process(self.owner)
+        self.owner = None
+
+
+def click(x, y):
+    # Not --sync: it never returns when the pointer already is at the place.
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], timeout=10,
+                   check=True)
+
+
+class Accessible:
+    """Finds a program's controls through AT-SPI by role, name, text and order."""
+
+    def __init__(self):
+        import pyatspi  # only under the private session bus, where the registry is ours
+        self.pyatspi = pyatspi
+        # Asking for the desktop starts the registry; a program started before it may never
+        # register.
+        self.desktop = pyatspi.Registry.getDesktop(0)
+        self.desktop.childCount
+
+    def application(self, name):
+        for i in range(self.desktop.childCount):
+            app = self.desktop.getChildAtIndex(i)
+            if app is not None and app.name == name:
+                return app
+        return None
+
+    def walk(self, root):
+        """Every node below root, depth first, in the order they are shown."""
+        if root is None:
+            return
+        stack = [root]
+        while stack:
+            node = stack.pop()
+            yield node
+            try:
+                children = [node.getChildAtIndex(i) for i in range(node.childCount)]
+            except Exception:
+                children = []
+            stack.extend(reversed([c for c in children if c is not None]))
+
+    def find_all(self, root, role, name=None):
+        found = []
+        for node in self.walk(root):
+            try:
+                if node.getRoleName() == role and (name is None or node.name == name):
+                    found.append(node)
+            except Exception:
+                continue
+        return found
+
+    def find(self, root, role, name=None):
+        matches = self.find_all(root, role, name)
+        return matches[0] if matches else None
+
+    @staticmethod
+    def text_of(node):
+        try:
+            return node.queryText().getText(0, -1)
+        except Exception:
+            return node.name
+
+    def rows(self, table):
+        return [cell.name for cell in self.find_all(table, "table cell")]
+
+    def is_selected(self, node):
+        return node.getState().contains(self.pyatspi.STATE_SELECTED)
+
+    def is_enabled(self, node):
+        return node.getState().contains(self.pyatspi.STATE_SENSITIVE)
+
+    def centre(self, node):
+        """The middle of a control on the screen, or None while it is not placed."""
+        box = node.queryComponent().getExtents(self.pyatspi.DESKTOP_COORDS)
+        if box.width <= 1 or box.height <= 1 or box.x < 0 or box.y < 0:
+            return None
+        return box.x + box.width // 2, box.y + box.height // 2
+
+    def click(self, what, node, limit_seconds):
+        """Real pointer input: an accessibility action on a control that opens a modal
+        dialog would hold up the accessibility bus until the dialog closed."""
+        click(*wait_for(f"{what} to be on the screen", lambda: self.centre(node), limit_seconds))

@@ -1,0 +1,277 @@
+"""Norvik end to end: the real program against the stand-in service, driven as a person would.
+
+Run by ctest. It starts a private Xvfb, then runs itself again under a private D-Bus session
+(dbus-run-session), where it starts the service with a catalogue of its own, the
+accessibility registry and build/norvik with a fresh HOME. It then copies a watch-page
+address, reads the formats, presses Download, and checks the saved files byte for byte;
+last it quits during a slow download and checks that nothing partial is left behind.
+"""
+
+import argparse
+import json
+import os
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+from desktop import (Accessible, Clipboard, PrivateDisplay, StepFailed, end_process,
+                     screenshot, wait_for)
+from flv_audio import extract_sound
+
+WATCH_PAGE = "https://www.youtube.com/watch?v="
+DEMO_ID = "NkDemoClip2"
+SLOW_ID = "NkSlowClip1"
+SLOW_TITLE = "Slow stream"
+SLOW_STREAM_BYTES = 16 * 1024 * 1024
+# Fast enough for the small demo clips to arrive at once, slow enough that the big stream
+# is still running when the program is told to quit.
+MEDIA_RATE = 1024 * 1024
+# A person's wait for the program; generous, since ctest runs other tests beside this one.
+STEP_SECONDS = 20
+QUIT_SECONDS = 2
+INNER_RUN_SECONDS = 150
+SERVICE_START_SECONDS = 10
+PYTHON = "/usr/bin/python3"  # the interpreter that has pyatspi
+
+
+def make_catalogue(demo_dir, folder):
+    """The demo video with an FLV stream, plus a big stream served slowly enough to quit in."""
+    os.makedirs(folder)
+    with open(os.path.join(demo_dir, "catalogue.json"), encoding="utf-8") as f:
+        demo = next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+    for name in [demo["thumbnail"]] + [s["file"] for s in demo["streams"]]:
+        shutil.copy(os.path.join(demo_dir, name), folder)
+    with open(os.path.join(folder, "slow.mp4"), "wb") as f:
+        f.write(os.urandom(SLOW_STREAM_BYTES))
+    slow = {"id": SLOW_ID, "title": SLOW_TITLE, "thumbnail": demo["thumbnail"],
+            "streams": [{"itag": 18, "type": "video/mp4", "quality": "medium",
+                         "file": "slow.mp4"}]}
+    path = os.path.join(folder, "catalogue.json")
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump({"videos": [demo, slow]}, f, ensure_ascii=False)
+    return path, demo
+
+
+def start_service(build_dir, catalogue, log_path):
+    log = open(log_path, "wb")
+    service = subprocess.Popen(
+        [os.path.join(build_dir, "norvik-service"), "--port", "0", "--catalogue", catalogue,
+         "--media-rate", str(MEDIA_RATE)], stdout=subprocess.PIPE, stderr=log)
+    ready, _, _ = select.select([service.stdout], [], [], SERVICE_START_SECONDS)
+    line = service.stdout.readline().decode().strip() if ready else ""
+    if not line.startswith("listening on "):
+        end_process(service)
+        raise StepFailed(f"the service did not start: {line!r}")
+    return service, line.split()[-1]
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class EndToEnd:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.home = os.path.join(work, "home")
+        self.videos = os.path.join(self.home, "Videos")
+        self.music = os.path.join(self.home, "Music")
+        self.tmp = os.path.join(work, "tmp")
+        self.clipboard = Clipboard()
+        self.service = None
+        self.program = None
+        self.step = "setting up"
+
+    def run(self):
+        catalogue, self.demo = make_catalogue(os.path.join(self.args.source_dir, "service", "demo"),
+                                              os.path.join(self.work, "catalogue"))
+        self.catalogue_dir = os.path.dirname(catalogue)
+        self.service, url = start_service(self.args.build_dir, catalogue,
+                                          os.path.join(self.args.artifacts, "service.log"))
+        for folder in (self.videos, self.music, self.tmp):
+            os.makedirs(folder)
+        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n"
+                    f"ServiceUrl={url}\n")
+        self.ui = Accessible()
+        self.start_program()
+        self.load_demo_video()
+        self.save_video()
+        self.save_mp3()
+        self.quit_during_slow_download()
+
+    def start_program(self):
+        self.step = "starting the program"
+        env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, LC_ALL="C.UTF-8",
+                   LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
+        env.pop("LANGUAGE", None)
+        env.pop("NO_AT_BRIDGE", None)
+        self.program_log = open(os.path.join(self.args.artifacts, "norvik.log"), "wb")
+        self.program = subprocess.Popen([os.path.join(self.args.build_dir, "norvik")], env=env,
+                                        stdout=self.program_log, stderr=subprocess.STDOUT)
+        app = wait_for("the program on the accessibility bus",
+                       lambda: self.ui.application("norvik"), STEP_SECONDS)
+        self.frame = wait_for("the main window", lambda: self.ui.find(app, "frame", "Norvik 2.0"),
+                              STEP_SECONDS)
+        self.app = app
+
+    def tables(self):
+        """The formats list and the downloads list, in the window's order."""
+        found = self.ui.find_all(self.frame, "table")
+        if len(found) != 2:
+            raise StepFailed(f"expected the formats and downloads lists, found {len(found)}")
+        return found
+
+    def downloads(self):
+        return self.ui.rows(self.tables()[1])
+
+    def wait_for_download_line(self, start, limit=STEP_SECONDS):
+        return wait_for(f"a downloads line starting {start!r}",
+                        lambda: next((r for r in self.downloads() if r.startswith(start)), None),
+                        limit)
+
+    def show(self, video_id, title, formats):
+        self.clipboard.put(WATCH_PAGE + video_id)
+        wait_for(f"the formats {formats}", lambda: self.ui.rows(self.tables()[0]) == formats,
+                 STEP_SECONDS)
+        wait_for(f"the title {title!r}",
+                 lambda: any(self.ui.text_of(t) == title
+                             for t in self.ui.find_all(self.frame, "text")), STEP_SECONDS)
+
+    def press_download(self):
+        button = self.ui.find(self.frame, "push button", "Download")
+        wait_for("Download to be enabled", lambda: self.ui.is_enabled(button), STEP_SECONDS)
+        self.ui.click("Download", button, STEP_SECONDS)
+
+    def load_demo_video(self):
+        self.step = "loading the copied address"
+        formats = [f"{s['type']} {s['quality']}" for s in self.demo["streams"]]
+        self.show(DEMO_ID, self.demo["title"], formats + ["audio/mp3 audio/music"])
+        first = self.ui.find_all(self.tables()[0], "table cell")[0]
+        if not self.ui.is_selected(first):
+            raise StepFailed("the first format is not selected after the load")
+
+    def check_saved(self, kind, folder, extension, expected):
+        title = self.demo["title"]
+        path = os.path.join(folder, title + extension)
+        self.wait_for_download_line(f"[Done] {kind} '{title}' > {path}")
+        if os.listdir(folder) != [title + extension]:
+            raise StepFailed(f"{folder} holds {os.listdir(folder)}")
+        saved = read_bytes(path)
+        if saved != expected:
+            raise StepFailed(f"{path}: {len(saved)} bytes differ from the {len(expected)} expected")
+
+    def save_video(self):
+        self.step = "saving the video"
+        self.press_download()
+        served = read_bytes(os.path.join(self.catalogue_dir, self.demo["streams"][0]["file"]))
+        self.check_saved(self.demo["streams"][0]["type"], self.videos, ".mp4", served)
+
+    def save_mp3(self):
+        self.step = "saving the MP3 sound"
+        cell = self.ui.find(self.tables()[0], "table cell", "audio/mp3 audio/music")
+        self.ui.click("the MP3 entry", cell, STEP_SECONDS)
+        wait_for("the MP3 entry to be selected", lambda: self.ui.is_selected(cell), STEP_SECONDS)
+        self.press_download()
+        flv = next(s["file"] for s in self.demo["streams"] if s["type"] == "video/x-flv")
+        sound = extract_sound(read_bytes(os.path.join(self.catalogue_dir, flv)))
+        if not sound:
+            raise StepFailed("the demo FLV has no sound to compare with")
+        self.check_saved("mp3", self.music, ".mp3", sound)
+
+    def quit_during_slow_download(self):
+        self.step = "quitting during a slow download"
+        before = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}
+        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
+        self.press_download()
+        # The progress suffix shows bytes are arriving, so the worker is inside its transfer.
+        running = self.wait_for_download_line(f"[Downloading] video/mp4 '{SLOW_TITLE}'")
+        wait_for("the slow download's progress",
+                 lambda: any(r.startswith(running[:running.index(">")]) and r.endswith("MB/s)")
+                             for r in self.downloads()), STEP_SECONDS)
+        self.ui.click("the File menu", self.ui.find(self.frame, "menu", "File"), STEP_SECONDS)
+        self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
+        yes = wait_for("the quit question", self.find_yes, STEP_SECONDS)
+        print(f"quitting while: {self.downloads()[-1]}")
+        answered = time.monotonic()
+        self.ui.click("Yes", yes, STEP_SECONDS)
+        try:
+            self.program.wait(QUIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after Yes")
+        print(f"gone {time.monotonic() - answered:.2f} s after Yes, exit code "
+              f"{self.program.returncode}")
+        if self.program.returncode != 0:
+            raise StepFailed(f"the program ended with {self.program.returncode}")
+        after = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}
+        if after != before:
+            raise StepFailed(f"the folders changed from {before} to {after}")
+        if os.listdir(self.tmp):
+            raise StepFailed(f"temporary files left behind: {os.listdir(self.tmp)}")
+
+    def find_yes(self):
+        for role in ("alert", "dialog"):
+            for dialog in self.ui.find_all(self.app, role):
+                yes = self.ui.find(dialog, "push button", "Yes")
+                if yes is not None:
+                    return yes
+        return None
+
+    def close(self):
+        self.clipboard.close()
+        end_process(self.program)
+        end_process(self.service)
+
+
+def run_inner(args):
+    work = tempfile.mkdtemp(prefix="norvik-e2e-")
+    test = EndToEnd(args, work)
+    try:
+        test.run()
+        print("end to end: passed")
+        return 0
+    except Exception as failure:
+        shot = os.path.join(args.artifacts, "failure.xwd")
+        screenshot(os.environ["DISPLAY"], shot)
+        print(f"end to end: failed while {test.step}: {failure}", file=sys.stderr)
+        if not isinstance(failure, StepFailed):
+            traceback.print_exc()
+        print(f"screenshot: {shot}; logs: {args.artifacts}", file=sys.stderr)
+        return 1
+    finally:
+        test.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--inner", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    os.makedirs(args.artifacts, exist_ok=True)
+    if args.inner:
+        return run_inner(args)
+    display = PrivateDisplay()
+    try:
+        env = dict(os.environ, DISPLAY=display.name)
+        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        env.pop("AT_SPI_BUS_ADDRESS", None)
+        try:
+            return subprocess.run(["dbus-run-session", "--", PYTHON] + sys.argv + ["--inner"],
+                                  env=env, timeout=INNER_RUN_SECONDS).returncode
+        except subprocess.TimeoutExpired:
+            print(f"end to end: no result within {INNER_RUN_SECONDS} s", file=sys.stderr)
+            return 1
+    finally:
+        display.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
