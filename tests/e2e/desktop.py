@@ -45,20 +45,37 @@ def end_process(process, limit_seconds=5):
 class PrivateDisplay:
     """An Xvfb of our own on a display number it picks itself."""
 
-    def __init__(self):
+    def __init__(self, log_path):
         read_end, write_end = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten", "tcp",
-             "-noreset"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.log_path = log_path
+        with open(log_path, "wb") as log:
+            self.server = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten",
+                 "tcp", "-noreset"], pass_fds=[write_end], stdout=log, stderr=log)
         os.close(write_end)
         ready, _, _ = select.select([read_end], [], [], DISPLAY_START_SECONDS)
         number = os.read(read_end, 64).decode().strip() if ready else ""
         os.close(read_end)
         if not number:
-            end_process(self.server)
-            raise StepFailed("Xvfb did not report a display")
+            self.fail("did not report a display")
         self.name = ":" + number
+        # A client must get in before anything is started on the display.
+        deadline = time.monotonic() + DISPLAY_START_SECONDS
+        while not self.answers():
+            if self.server.poll() is not None or time.monotonic() >= deadline:
+                self.fail(f"on {self.name} takes no clients")
+            time.sleep(POLL_SECONDS)
+
+    def answers(self):
+        probe = subprocess.run(["xdotool", "getdisplaygeometry"], env=dict(os.environ,
+                               DISPLAY=self.name), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=DISPLAY_START_SECONDS)
+        return probe.returncode == 0
+
+    def fail(self, what):
+        end_process(self.server)
+        with open(self.log_path, errors="replace") as log:
+            raise StepFailed(f"Xvfb {what} (exit {self.server.returncode}): {log.read()[-500:]}")
 
     def close(self):
         end_process(self.server)

@@ -258,7 +258,11 @@ def main():
     os.makedirs(args.artifacts, exist_ok=True)
     if args.inner:
         return run_inner(args)
-    display = PrivateDisplay()
+    try:
+        display = PrivateDisplay(os.path.join(args.artifacts, "xvfb.log"))
+    except StepFailed as failure:
+        print(f"end to end: no display: {failure}", file=sys.stderr)
+        return 1
     try:
         env = dict(os.environ, DISPLAY=display.name)
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
