@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,7 +60,8 @@ void Usage(std::ostream& out)
            "  --bind ADDRESS      address to listen on (default "
         << kDefaultBind
         << ")\n"
-           "  --catalogue FILE    JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE ")\n"
+           "  --catalogue FILE    JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE
+           ")\n"
            "  --version TEXT      version published at /hub.php?s=curver (default "
         << kDefaultVersion
         << ")\n"
@@ -365,8 +367,13 @@ int main(int argc, char** argv)
         {
             // A streamed body is not held in res.body; its header tells what was sent.
             const std::string length = res.get_header_value("Content-Length");
-            std::cerr << req.method << " " << req.target << " " << res.status << " "
-                      << (length.empty() ? std::to_string(res.body.size()) : length) << std::endl;
+            const std::string line =
+                req.method + " " + req.target + " " + std::to_string(res.status) + " " +
+                (length.empty() ? std::to_string(res.body.size()) : length) + "\n";
+            // Requests are served on several threads: each line goes out whole.
+            static std::mutex logLock;
+            const std::lock_guard<std::mutex> hold(logLock);
+            std::cerr << line << std::flush;
         });
 
     if (port == 0)
