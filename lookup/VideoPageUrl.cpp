@@ -1,29 +1,34 @@
 #include "lookup/VideoPageUrl.h"
 
-#include <wx/intl.h>
-#include <wx/log.h>
-#include <wx/regex.h>
-
 namespace
 {
-// Matched against a lower-cased copy, so capitals in the scheme or host are still recognised.
-const wxString kWatchPagePattern = "^(http|https)://(.*)youtube(.+)v=(.+)";
-
+// A watch page is "http://" or "https://", then anything, "youtube", at least one character,
+// "v=" and at least one character, all compared in lower case so capitals in the scheme or
+// host are still recognised. Read in one pass rather than with a regular expression: the
+// toolkit's matcher takes time growing with the square of the text and gives up on long
+// texts, and the clipboard watch tests whatever text was copied, on every tick.
+const wxString kSchemes[] = {"http://", "https://"};
+const wxString kHostWord = "youtube";
 // Searched in the address as typed: the id is case-sensitive, so its case must be kept.
 const wxString kIdMarker = "v=";
 } // namespace
 
 bool IsVideoPageUrl(const wxString& address)
 {
-    const wxRegEx watchPage(kWatchPagePattern);
-    if (!watchPage.IsValid())
-    {
-        wxLogError(_("Invalid RegEx"));
-        return false;
-    }
     wxString lowered(address);
     lowered.MakeLower();
-    return watchPage.Matches(lowered);
+    for (const wxString& scheme : kSchemes)
+    {
+        if (!lowered.StartsWith(scheme))
+            continue;
+        // The earliest host word leaves the most room for the rest, and the last marker too.
+        const size_t host = lowered.find(kHostWord, scheme.length());
+        const size_t marker = lowered.rfind(kIdMarker);
+        if (host != wxString::npos && marker != wxString::npos &&
+            marker > host + kHostWord.length() && marker + kIdMarker.length() < lowered.length())
+            return true;
+    }
+    return false;
 }
 
 wxString GetVideoId(const wxString& address)

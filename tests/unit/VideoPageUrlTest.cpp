@@ -2,6 +2,10 @@
 
 #include "lookup/VideoPageUrl.h"
 
+#include <wx/log.h>
+
+#include <chrono>
+
 namespace
 {
 struct AddressCase
@@ -61,4 +65,38 @@ TEST(VideoPageUrlIdTest, IdHasFixedLengthWhenPresent)
     const wxString id = GetVideoId("https://www.youtube.com/watch?v=AbCdEfGhIjKLmNoP");
     EXPECT_EQ(kVideoIdLength, id.length());
     EXPECT_EQ(wxString("AbCdEfGhIjK"), id);
+}
+
+// The clipboard watch tests any copied text on every tick, so a long one must neither stall
+// the window nor end in an error message.
+TEST(VideoPageUrlLongTextTest, LongTextsAreReadQuicklyAndWithoutErrors)
+{
+    constexpr int kRepeats = 4000;
+    wxString manyWords = "https://";
+    for (int i = 0; i < kRepeats; ++i)
+        manyWords += "youtube";
+    const wxString longPage = manyWords + "v=AbCdEfGhIjK";
+    const wxString longText = wxString('x', 20000);
+
+    class CountingLog : public wxLog
+    {
+    public:
+        int count = 0;
+
+    protected:
+        void DoLogRecord(wxLogLevel, const wxString&, const wxLogRecordInfo&) override { ++count; }
+    };
+    auto* log = new CountingLog;
+    wxLog* previous = wxLog::SetActiveTarget(log);
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_FALSE(IsVideoPageUrl(manyWords));
+    EXPECT_TRUE(IsVideoPageUrl(longPage));
+    EXPECT_EQ(wxString("AbCdEfGhIjK"), GetVideoId(longPage));
+    EXPECT_FALSE(IsVideoPageUrl(longText));
+    const auto took = std::chrono::steady_clock::now() - begun;
+    wxLog::FlushActive();
+    EXPECT_EQ(0, log->count);
+    wxLog::SetActiveTarget(previous);
+    delete log;
+    EXPECT_LT(took, std::chrono::milliseconds(50));
 }
