@@ -12,6 +12,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,10 +24,9 @@
 
 namespace
 {
-// Close enough to the moment a job ends, and too rare to cost the jobs anything.
-constexpr auto kPollPeriod = std::chrono::milliseconds(1);
-// The memory is sampled less often than the states: reading the status file costs more.
-constexpr int kPollsPerMemorySample = 10;
+// Often enough to see the jobs' buffers at their peak (VmHWM backs it up), rarely enough
+// to cost the transfers nothing.
+constexpr auto kMemorySamplePeriod = std::chrono::milliseconds(20);
 // A loopback gigabyte takes seconds; this much means the run is broken, not slow.
 constexpr auto kRunLimit = std::chrono::minutes(5);
 constexpr int kFixedArguments = 4;
@@ -95,41 +96,47 @@ int main(int argc, char** argv)
     }
 
     const long rssBeforeKib = ReadStatusKib("VmRSS");
-    long rssPeakKib = rssBeforeKib;
+    std::atomic<long> rssPeakKib{rssBeforeKib};
+    std::atomic<bool> allJoined{false};
+    std::atomic<bool> overTime{false};
     const auto started = std::chrono::steady_clock::now();
     for (int i = 0; i < jobCount; ++i)
         jobs[i].start();
-    int polls = 0;
-    int finished = 0;
-    while (finished < jobCount)
-    {
-        if (std::chrono::steady_clock::now() - started > kRunLimit)
+    // The memory sampler doubles as the watchdog: past the limit it stops the jobs, which
+    // ends their transfers and so the joins below.
+    std::thread sampler([&] {
+        while (!allJoined.load())
         {
-            std::fprintf(stderr, "bench_download: the jobs did not end in time\n");
-            for (int i = 0; i < jobCount; ++i)
-                jobs[i].RequestStop();
-            return 1;
+            std::this_thread::sleep_for(kMemorySamplePeriod);
+            rssPeakKib.store(std::max(rssPeakKib.load(), ReadStatusKib("VmRSS")));
+            if (!overTime.load() && std::chrono::steady_clock::now() - started > kRunLimit)
+            {
+                overTime.store(true);
+                for (int i = 0; i < jobCount; ++i)
+                    jobs[i].RequestStop();
+            }
         }
-        std::this_thread::sleep_for(kPollPeriod);
-        if (++polls % kPollsPerMemorySample == 0)
-            rssPeakKib = std::max(rssPeakKib, ReadStatusKib("VmRSS"));
-        finished = 0;
-        for (int i = 0; i < jobCount; ++i)
-        {
-            const DownloadState state = jobs[i].GetState();
-            if (state == Done || state == Failed)
-                ++finished;
-        }
-    }
+    });
+    // A job's thread ends right after it sets Done or Failed, so the last join is the end
+    // of the run. Waiting in joins rather than polling keeps this thread from competing with
+    // the transfers for the two cores.
+    for (int i = 0; i < jobCount; ++i)
+        jobs[i].Join();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    allJoined.store(true);
+    sampler.join();
+    if (overTime.load())
+    {
+        std::fprintf(stderr, "bench_download: the jobs did not end in time\n");
+        return 1;
+    }
     const long hwmKib = ReadStatusKib("VmHWM");
 
     long long totalBytes = 0;
     bool allGood = true;
     for (int i = 0; i < jobCount; ++i)
     {
-        jobs[i].Join();
         const StreamRecord rec = jobs[i].GetRecord();
         const long long size = FileSize(rec.outputPath);
         if (jobs[i].GetState() != Done || size != expectedBytes || FileSize(rec.tempPath) >= 0)
@@ -145,6 +152,6 @@ int main(int argc, char** argv)
         return 1;
     std::printf("seconds=%.6f bytes=%lld jobs=%d rss_before_kib=%ld rss_peak_kib=%ld "
                 "hwm_kib=%ld\n",
-                seconds, totalBytes, jobCount, rssBeforeKib, rssPeakKib, hwmKib);
+                seconds, totalBytes, jobCount, rssBeforeKib, rssPeakKib.load(), hwmKib);
     return 0;
 }

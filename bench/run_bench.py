@@ -175,7 +175,8 @@ class Bench:
         return os.path.join(self.programs, name)
 
     def row(self, what, ours, theirs, target, met):
-        self.rows.append((what, ours, theirs, target, "yes" if met else "**no**"))
+        shown = "–" if met is None else "yes" if met else "**no**"
+        self.rows.append((what, ours, theirs, target, shown))
 
     # ---- downloads -------------------------------------------------------------------------
 
@@ -515,6 +516,7 @@ class Bench:
     def bench_idle(self):
         norvik = os.path.join(self.build, "norvik")
         baseline = self.program("bench_baseline_window")
+        with_curl = self.program("bench_baseline_window_curl")
         xvfb, display = self.start_xvfb()
         try:
             # The first GTK program on a new X server probes OpenGL (loading Mesa and LLVM) and
@@ -523,10 +525,12 @@ class Bench:
             watcher, pid, _, home = self.launch_window(baseline, display)
             self.end_window(watcher, pid, home)
             start_ours, start_base, rss_ours, rss_base = [], [], [], []
+            start_curl, rss_curl = [], []
             unsettled = 0
             for index in range(self.runs):
                 for program, times, rss in ((norvik, start_ours, rss_ours),
-                                            (baseline, start_base, rss_base)):
+                                            (baseline, start_base, rss_base),
+                                            (with_curl, start_curl, rss_curl)):
                     log(f"idle: start-up of {os.path.basename(program)}, run {index + 1}")
                     watcher, pid, ms, home = self.launch_window(program, display)
                     try:
@@ -548,6 +552,12 @@ class Bench:
                      base_s.show("{:.1f}", " MiB") + " baseline window",
                      f"≤ {MEMORY_RATIO_TARGET} × baseline (now {ratio:.2f})",
                      ratio <= MEMORY_RATIO_TARGET)
+            curl_start, curl_rss = Series(start_curl), Series(rss_curl)
+            self.row("Reference: the baseline window that also loads and initialises libcurl "
+                     "as Norvik does (start-up; memory)", "–",
+                     f"{curl_start.show('{:.0f}', ' ms')}; {curl_rss.show('{:.1f}', ' MiB')}",
+                     f"share of the download library: {curl_rss.median / base_s.median:.2f} × "
+                     "baseline memory", None)
             if unsettled:
                 self.notes.append(f"Memory: {unsettled} sample(s) had not settled within "
                                   f"{RSS_SETTLE_LIMIT_S} s; the last value was taken.")

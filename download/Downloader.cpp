@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace
 {
@@ -33,6 +34,25 @@ TransferLimits CurrentLimits()
 {
     std::lock_guard<std::mutex> guard(limitsMutex);
     return transferLimits;
+}
+
+// Opens the job's temporary file for writing from its start. mkstemp made it empty, and
+// opening it with "wb" would truncate it all the same: on ext4 a file truncated to nothing
+// is flushed to disk when it is closed (auto_da_alloc), which added a third of a second to
+// every gigabyte. So an empty file is opened as it is; a missing one is made, and one with
+// content is truncated.
+FILE* OpenTempForWriting(const char* path)
+{
+    FILE* file = std::fopen(path, "r+b");
+    if (!file)
+        return std::fopen(path, "wb");
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || info.st_size != 0)
+    {
+        std::fclose(file);
+        return std::fopen(path, "wb");
+    }
+    return file;
 }
 
 // The job removes its temporary file on every way out but a finished move, which has
@@ -192,7 +212,7 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
 
     // A path the locale cannot represent converts to nothing, and opening nothing fails.
     const wxScopedCharBuffer narrowTemp = tempPath.mb_str(wxConvLibc);
-    FILE* file = narrowTemp.length() > 0 ? std::fopen(narrowTemp.data(), "wb") : nullptr;
+    FILE* file = narrowTemp.length() > 0 ? OpenTempForWriting(narrowTemp.data()) : nullptr;
     if (!file)
     {
         curl_easy_cleanup(curl);

@@ -30,7 +30,7 @@ fi
 build=build-release
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVIK_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target norvik bench_file_server bench_download \
-    bench_make_flv bench_mp3 bench_baseline_window bench_window_map
+    bench_make_flv bench_mp3 bench_baseline_window bench_baseline_window_curl bench_window_map
 
 results=bench/RESULTS.md
 for arg in "$@"; do
