@@ -104,19 +104,21 @@ int main(int argc, char** argv)
         jobs[i].start();
     // The memory sampler doubles as the watchdog: past the limit it stops the jobs, which
     // ends their transfers and so the joins below.
-    std::thread sampler([&] {
-        while (!allJoined.load())
+    std::thread sampler(
+        [&]
         {
-            std::this_thread::sleep_for(kMemorySamplePeriod);
-            rssPeakKib.store(std::max(rssPeakKib.load(), ReadStatusKib("VmRSS")));
-            if (!overTime.load() && std::chrono::steady_clock::now() - started > kRunLimit)
+            while (!allJoined.load())
             {
-                overTime.store(true);
-                for (int i = 0; i < jobCount; ++i)
-                    jobs[i].RequestStop();
+                std::this_thread::sleep_for(kMemorySamplePeriod);
+                rssPeakKib.store(std::max(rssPeakKib.load(), ReadStatusKib("VmRSS")));
+                if (!overTime.load() && std::chrono::steady_clock::now() - started > kRunLimit)
+                {
+                    overTime.store(true);
+                    for (int i = 0; i < jobCount; ++i)
+                        jobs[i].RequestStop();
+                }
             }
-        }
-    });
+        });
     // A job's thread ends right after it sets Done or Failed, so the last join is the end
     // of the run. Waiting in joins rather than polling keeps this thread from competing with
     // the transfers for the two cores.

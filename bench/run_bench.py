@@ -453,7 +453,17 @@ class Bench:
         if not number.isdigit():
             stop_process(process)
             raise BenchError("Xvfb did not report a display")
-        return process, f":{number}"
+        # The reported display can still refuse its first clients; wait until one gets in.
+        display = f":{number}"
+        deadline = time.monotonic() + SERVER_START_LIMIT_S
+        probe_env = dict(os.environ, DISPLAY=display)
+        while subprocess.run(["xdotool", "getdisplaygeometry"], env=probe_env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            if process.poll() is not None or time.monotonic() >= deadline:
+                stop_process(process)
+                raise BenchError(f"Xvfb on {display} takes no clients")
+            time.sleep(0.1)
+        return process, display
 
     def fresh_home(self):
         home = tempfile.mkdtemp(prefix="norvik-bench-home-", dir=self.work)

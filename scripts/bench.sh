@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 # What only the benchmarks need: the tools they compare against and the X client library.
-packages="curl ffmpeg xvfb xclip libx11-dev python3"
+packages="curl ffmpeg xvfb xclip xdotool libx11-dev python3"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
