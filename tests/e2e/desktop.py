@@ -55,7 +55,9 @@ class PrivateDisplay:
         os.close(write_end)
         ready, _, _ = select.select([read_end], [], [], DISPLAY_START_SECONDS)
         number = os.read(read_end, 64).decode().strip() if ready else ""
-        os.close(read_end)
+        # Kept open while the server runs: Xvfb ends with "Cannot write display number"
+        # when it writes to the pipe again and finds no reader.
+        self.read_end = read_end
         if not number:
             self.fail("did not report a display")
         self.name = ":" + number
@@ -74,11 +76,13 @@ class PrivateDisplay:
 
     def fail(self, what):
         end_process(self.server)
+        os.close(self.read_end)
         with open(self.log_path, errors="replace") as log:
             raise StepFailed(f"Xvfb {what} (exit {self.server.returncode}): {log.read()[-500:]}")
 
     def close(self):
         end_process(self.server)
+        os.close(self.read_end)
 
 
 def screenshot(display, path):
