@@ -448,6 +448,12 @@ class Bench:
 
     # ---- the idle program ------------------------------------------------------------------
 
+    def baseline_row(self, name, ours, base, form, unit, target):
+        """A row judged as a ratio of ours to the bare toolkit window's median."""
+        ratio = ours.median / base.median
+        self.row(name, ours.show(form, unit), base.show(form, unit) + " baseline window",
+                 f"≤ {target:g} × baseline (now {ratio:.2f})", ratio <= target)
+
     def start_xvfb(self):
         """A private X server on a display nobody holds; other programs on the machine start
         X servers too, so a display taken meanwhile makes ours exit and the next is tried."""
@@ -560,18 +566,11 @@ class Bench:
                         rss.append(kib / 1024.0)
                     finally:
                         self.end_window(watcher, pid, home)
-            ours_s, base_s = Series(start_ours), Series(start_base)
-            ratio = ours_s.median / base_s.median
-            self.row("Start to window mapped (Xvfb)", ours_s.show("{:.0f}", " ms"),
-                     base_s.show("{:.0f}", " ms") + " baseline window",
-                     f"≤ {STARTUP_RATIO_TARGET:.0f} × baseline (now {ratio:.2f})",
-                     ratio <= STARTUP_RATIO_TARGET)
-            ours_s, base_s = Series(rss_ours), Series(rss_base)
-            ratio = ours_s.median / base_s.median
-            self.row("Resident memory once settled (256 jobs)", ours_s.show("{:.1f}", " MiB"),
-                     base_s.show("{:.1f}", " MiB") + " baseline window",
-                     f"≤ {MEMORY_RATIO_TARGET} × baseline (now {ratio:.2f})",
-                     ratio <= MEMORY_RATIO_TARGET)
+            self.baseline_row("Start to window mapped (Xvfb)", Series(start_ours),
+                              Series(start_base), "{:.0f}", " ms", STARTUP_RATIO_TARGET)
+            base_s = Series(rss_base)
+            self.baseline_row("Resident memory once settled (256 jobs)", Series(rss_ours), base_s,
+                              "{:.1f}", " MiB", MEMORY_RATIO_TARGET)
             curl_start, curl_rss = Series(start_curl), Series(rss_curl)
             self.row("Reference: the baseline window that also loads and initialises libcurl "
                      "as Norvik does (start-up; memory)", "–",

@@ -11,21 +11,8 @@
 # Exits 0 whether or not the targets are met; non-zero only when a benchmark could not run.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-
 # What only the benchmarks need: the tools they compare against and the X client library.
-packages="curl ffmpeg xvfb xclip xdotool libx11-dev python3"
-missing=""
-for p in $packages; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
-    # shellcheck disable=SC2086
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-fi
+scripts/install-deps.sh curl ffmpeg xvfb xclip xdotool libx11-dev python3
 
 build=build-release
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVIK_BENCH=ON >/dev/null

@@ -20,18 +20,7 @@ input_timeout_seconds=10
 rss_limit_mb=2048
 targets="fuzz_reply_format fuzz_video_page_url fuzz_output_path fuzz_stream_audio_exctractor"
 
-scripts/install-deps.sh
-missing=""
-for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
-    # shellcheck disable=SC2086
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
-fi
+scripts/install-deps.sh clang libclang-rt-14-dev
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DNORVIK_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-fuzz -j2 --target norvik_fuzzers
