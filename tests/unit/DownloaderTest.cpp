@@ -1,5 +1,6 @@
 #include "download/Downloader.h"
 #include "download/DownloadLine.h"
+#include "support/GermanLocale.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -297,4 +298,28 @@ TEST(DownloadLine, ShowsProgressOnlyWhileTransferring)
     rec.statusText = "Finishing";
     EXPECT_EQ("[Finishing] video/mp4 'My clip' > /home/u/Videos/My clip.mp4",
               MakeDownloadLine(rec, Busy, progress));
+}
+
+TEST(DownloadLine, ProgressSpeaksTheLanguageAndNumberConventionsOfTheLocale)
+{
+    GermanLocale german;
+    ASSERT_TRUE(german.Ready());
+    StreamRecord rec;
+    rec.statusText = "Wird heruntergeladen";
+    rec.type = "video/mp4";
+    rec.title = "Clip";
+    rec.outputPath = "/v/Clip.mp4";
+    DownloadProgress progress;
+    progress.transferring = true;
+    progress.received = 1234500000;
+    progress.total = 2469000000;
+    progress.bytesPerSecond = 2100000;
+    EXPECT_EQ(
+        wxString("[Wird heruntergeladen] video/mp4 'Clip' > /v/Clip.mp4 (50 %, 1.234,5 von 2.469,0 "
+                 "MB, 2,1 MB/s)"),
+        MakeDownloadLine(rec, Busy, progress));
+    progress.total = -1;
+    EXPECT_EQ(
+        wxString("[Wird heruntergeladen] video/mp4 'Clip' > /v/Clip.mp4 (1.234,5 MB, 2,1 MB/s)"),
+        MakeDownloadLine(rec, Busy, progress));
 }
