@@ -1,5 +1,6 @@
 #include "download/Downloader.h"
 #include "download/DownloadLine.h"
+#include "support/FlvBuilder.h"
 #include "support/GermanLocale.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace
@@ -100,6 +102,17 @@ protected:
                                return false;
                            });
                    });
+        routes.Get("/flv", [this](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(flv.Bytes(), "video/x-flv"); });
+        routes.Get("/agent",
+                   [this](const httplib::Request& req, httplib::Response& res)
+                   {
+                       {
+                           std::lock_guard<std::mutex> guard(agentMutex);
+                           userAgent = req.get_header_value("User-Agent");
+                       }
+                       res.set_content(body, "video/mp4");
+                   });
         ASSERT_TRUE(server.Start());
         TransferLimits limits;
         limits.lowSpeedSeconds = 2;
@@ -134,6 +147,11 @@ protected:
     }
 
     std::string body = MakeBody(300000);
+    // Two audio tags around a video tag: the MP3 is the sound of both, nothing of the video.
+    FlvBuilder flv = FlvBuilder().Audio("first sound ").Video(500).Audio("second sound");
+    const std::string flvSound = "first sound second sound";
+    std::mutex agentMutex;
+    std::string userAgent;
     std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir temp;
@@ -188,6 +206,72 @@ TEST_F(WorkerTest, MovesTheDownloadToItsOutputPath)
     EXPECT_EQ(body, ReadBytes(rec.outputPath));
     EXPECT_FALSE(wxFileExists(rec.tempPath));
     EXPECT_EQ(1, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, RecordIsRefusedWhileBusyAndOnceDone)
+{
+    Downloader job;
+    StreamRecord rec = Record("/stall", out.File("clip.mp4"));
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.start();
+    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    StreamRecord other = Record("/file", out.File("other.mp4"));
+    EXPECT_FALSE(job.SetRecord(other)) << "taken while Busy";
+    EXPECT_EQ(rec.outputPath, job.GetRecord().outputPath);
+    job.RequestStop();
+    job.Join();
+
+    Downloader finished;
+    RunJob(finished, Record("/file", out.File("done.mp4")));
+    ASSERT_EQ(Done, finished.GetState());
+    EXPECT_FALSE(finished.SetRecord(other)) << "taken once Done";
+    EXPECT_EQ(out.File("done.mp4"), finished.GetRecord().outputPath);
+}
+
+TEST_F(WorkerTest, Mp3EntryIsConvertedToTheSoundOfTheFlvStream)
+{
+    Downloader job;
+    StreamRecord rec = Record("/flv", out.File("My clip.mp3"));
+    rec.type = "mp3";
+    const StreamRecord end = RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ("Done", end.statusText);
+    EXPECT_EQ(flvSound, ReadBytes(rec.outputPath));
+    EXPECT_FALSE(wxFileExists(rec.tempPath)) << "the downloaded FLV is not kept";
+    EXPECT_EQ(1, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, Mp3EntryOfAStreamThatIsNoFlvFailsAndLeavesNothing)
+{
+    Downloader job;
+    StreamRecord rec = Record("/file", out.File("My clip.mp3"));
+    rec.type = "mp3";
+    const StreamRecord end = RunJob(job, rec);
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_EQ("Error: conversion to MP3 failed!", end.statusText);
+    EXPECT_FALSE(wxFileExists(rec.tempPath));
+    EXPECT_EQ(0, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, TypeMp3InCapitalsIsMovedAsItCameNotConverted)
+{
+    Downloader job;
+    StreamRecord rec = Record("/flv", out.File("My clip.mp3"));
+    rec.type = "MP3";
+    RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ(flv.Bytes(), ReadBytes(rec.outputPath));
+}
+
+TEST_F(WorkerTest, SendsTheFixedUserAgent)
+{
+    Downloader job;
+    RunJob(job, Record("/agent", out.File("clip.mp4")));
+    EXPECT_EQ(Done, job.GetState());
+    std::lock_guard<std::mutex> guard(agentMutex);
+    EXPECT_EQ("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.0.3705; .NET "
+              "CLR 1.1.4322)",
+              userAgent);
 }
 
 TEST_F(WorkerTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
