@@ -1,18 +1,22 @@
 // Runs the window tests inside a real application object under a display (Xvfb in the test
 // run). Listing the tests needs no display, so it skips the toolkit.
 #include "support/GuiTestSupport.h"
+#include "support/PrivateDesktop.h"
 
 #include "lookup/HttpFsHandler.h"
 
 #include <curl/curl.h>
-#include <wx/filename.h>
 #include <wx/evtloop.h>
+#include <wx/filename.h>
 #include <wx/image.h>
-#include <wx/log.h>
 #include <wx/init.h>
+#include <wx/log.h>
 #include <wx/socket.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
 #include <string>
 
 namespace
@@ -38,9 +42,11 @@ public:
 void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                   const wxString& msg)
 {
-    ADD_FAILURE() << "wx assert " << cond << " (" << msg << ") in " << func << " at " << file
-                  << ":" << line;
+    ADD_FAILURE() << "wx assert " << cond << " (" << msg << ") in " << func << " at " << file << ":"
+                  << line;
 }
+
+const char* const kWithNotificationArea = "--with-notification-area";
 
 // The tests own their settings: a fresh home for the run, never the developer's.
 wxString UseFreshHome()
@@ -60,6 +66,20 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
+    // Tests that behave differently with a notification area run a second time with this
+    // argument, on a display of their own that has one.
+    std::unique_ptr<PrivateDesktop> desktop;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], kWithNotificationArea) == 0)
+        {
+            desktop = std::make_unique<PrivateDesktop>();
+            std::string error;
+            if (!desktop->Start(error))
+            {
+                std::cerr << "no desktop with a notification area: " << error << "\n";
+                return 2;
+            }
+        }
     const wxString home = UseFreshHome();
     wxApp::SetInstance(new TestApp);
     if (!wxEntryStart(argc, argv))

@@ -158,16 +158,6 @@ TEST_F(VideoLookupTest, PreviewPageEscapesTheThumbnailAddress)
     EXPECT_EQ(wxString::npos, frame->previewHtml->ToText().find("bold"));
 }
 
-namespace
-{
-void CopyToClipboard(const wxString& text)
-{
-    ASSERT_TRUE(wxTheClipboard->Open());
-    wxTheClipboard->SetData(new wxTextDataObject(text));
-    wxTheClipboard->Close();
-}
-} // namespace
-
 TEST_F(VideoLookupTest, ClipboardTakesUpEachNewAddressOnce)
 {
     const wxString a = WatchPage(kVideoId);
