@@ -2,6 +2,7 @@
 // longest; the browse buttons of the options dialog are checked on screen as well.
 #include "support/GermanLocale.h"
 #include "support/GuiTestSupport.h"
+#include "support/XServerView.h"
 
 #include "ui/AboutDlg.h"
 #include "ui/NorvikFrame.h"
@@ -15,7 +16,6 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
-#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <algorithm>
@@ -28,28 +28,6 @@ constexpr long kDrawWaitMs = 3000;
 constexpr int kInkBrightnessBelow = 128;
 // Anti-aliasing leaves the outermost columns of a label's text extent too light to count.
 constexpr int kInkShortfall = 4;
-
-// The mapped top-level X window at exactly this place and size: the window of a top-level
-// wx window, read from the server, not from the toolkit's idea of what it drew.
-Window FindTopLevel(Display* display, const wxRect& where)
-{
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    Window found = 0;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count))
-        return 0;
-    for (unsigned i = 0; i < count; ++i)
-    {
-        XWindowAttributes a;
-        if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable &&
-            wxRect(a.x, a.y, a.width, a.height) == where)
-            found = children[i];
-    }
-    XFree(children);
-    return found;
-}
 
 int Channel(unsigned long pixel, unsigned long mask)
 {
