@@ -4,29 +4,37 @@
 #include "app/StartupArguments.h"
 #include "ui/NorvikFrame.h"
 
+#include <wx/taskbar.h>
+
+#include <sys/stat.h>
 #include <wx/button.h>
 #include <wx/dir.h>
-#include <wx/log.h>
-#include <sys/stat.h>
 #include <wx/intl.h>
+#include <wx/log.h>
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace
 {
-// The real program as a child process, with a home of its own.
-pid_t StartProgram(const wxString& executable, const wxString& home)
+// The real program as a child process, with a home of its own and at most one argument.
+pid_t StartProgram(const wxString& executable, const wxString& home, const char* argument = nullptr)
 {
     const pid_t pid = fork();
     if (pid == 0)
     {
         setenv("HOME", home.utf8_str(), 1);
-        execl(executable.utf8_str(), executable.utf8_str(), static_cast<char*>(nullptr));
+        execl(executable.utf8_str(), executable.utf8_str(), argument, static_cast<char*>(nullptr));
         _exit(127);
     }
     return pid;
@@ -56,7 +64,131 @@ bool WaitUntilUp(const wxString& home)
 {
     return WaitFor([&] { return wxFileExists(home + "/.config/autostart/Norvik.desktop"); }, 10000);
 }
+// A window of a process as the X server has it.
+struct ProgramWindow
+{
+    std::string name;
+    bool viewable = false;
+    bool startsMinimised = false;
+};
+
+void CollectWindowsOf(Display* display, Window window, unsigned long pid,
+                      std::vector<ProgramWindow>& found)
+{
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                           &count, &after, &data) == Success &&
+        data)
+    {
+        if (count == 1 && *reinterpret_cast<unsigned long*>(data) == pid)
+        {
+            ProgramWindow w;
+            char* name = nullptr;
+            if (XFetchName(display, window, &name) && name)
+            {
+                w.name = name;
+                XFree(name);
+            }
+            XWindowAttributes a;
+            w.viewable = XGetWindowAttributes(display, window, &a) && a.map_state == IsViewable;
+            if (XWMHints* hints = XGetWMHints(display, window))
+            {
+                w.startsMinimised =
+                    (hints->flags & StateHint) && hints->initial_state == IconicState;
+                XFree(hints);
+            }
+            found.push_back(w);
+        }
+        XFree(data);
+    }
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned childCount = 0;
+    if (XQueryTree(display, window, &root, &parent, &children, &childCount))
+    {
+        for (unsigned i = 0; i < childCount; ++i)
+            CollectWindowsOf(display, children[i], pid, found);
+        XFree(children);
+    }
+}
+
+std::vector<ProgramWindow> WindowsOf(pid_t pid)
+{
+    std::vector<ProgramWindow> found;
+    if (Display* display = XOpenDisplay(nullptr))
+    {
+        CollectWindowsOf(display, DefaultRootWindow(display), static_cast<unsigned long>(pid),
+                         found);
+        XCloseDisplay(display);
+    }
+    return found;
+}
+
+const char* const kMainWindowTitle = "Norvik 2.0";
+
+// The main window as the server shows it, once it is on the screen.
+bool MainWindowOnScreen(pid_t pid, ProgramWindow& main)
+{
+    for (const ProgramWindow& w : WindowsOf(pid))
+        if (w.viewable && w.name == kMainWindowTitle)
+        {
+            main = w;
+            return true;
+        }
+    return false;
+}
+
+// The program's icon, embedded in the notification area and shown there.
+bool IconOnScreen(pid_t pid)
+{
+    for (const ProgramWindow& w : WindowsOf(pid))
+        if (w.viewable && w.name != kMainWindowTitle)
+            return true;
+    return false;
+}
+
+constexpr long kWindowWaitMs = 10000;
+// After the icon shows, time enough for a window that was going to show to do so too.
+constexpr long kSettleMs = 500;
 } // namespace
+
+TEST(StartupView, LogOnStartShowsOnlyTheIconWithANotificationAreaAndMinimisesWithout)
+{
+    TempDir home;
+    const pid_t pid = StartProgram(NORVIK_BUILD_DIR "/norvik", home.Path(), "startup");
+    ASSERT_GT(pid, 0);
+    ProgramWindow main;
+    if (wxTaskBarIcon::IsAvailable())
+    {
+        EXPECT_TRUE(WaitFor([&] { return IconOnScreen(pid); }, kWindowWaitMs));
+        RunEventsFor(kSettleMs);
+        EXPECT_FALSE(MainWindowOnScreen(pid, main)) << "only the icon comes up";
+    }
+    else
+    {
+        // Nowhere to come back from if hidden: the window starts minimised instead.
+        EXPECT_TRUE(WaitFor([&] { return MainWindowOnScreen(pid, main); }, kWindowWaitMs));
+        EXPECT_TRUE(main.startsMinimised);
+    }
+    EndProgram(pid);
+}
+
+TEST(StartupView, OrdinaryStartShowsTheWindowNotMinimised)
+{
+    TempDir home;
+    const pid_t pid = StartProgram(NORVIK_BUILD_DIR "/norvik", home.Path());
+    ASSERT_GT(pid, 0);
+    ProgramWindow main;
+    EXPECT_TRUE(WaitFor([&] { return MainWindowOnScreen(pid, main); }, kWindowWaitMs));
+    EXPECT_FALSE(main.startsMinimised);
+    EndProgram(pid);
+}
 
 TEST(StartupArguments, OnlyTheSingleWordStartupInAnyCaseStartsHidden)
 {
