@@ -47,6 +47,7 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 }
 
 const char* const kWithNotificationArea = "--with-notification-area";
+const char* const kOwnDisplay = "--own-display";
 
 // The tests own their settings: a fresh home for the run, never the developer's.
 wxString UseFreshHome()
@@ -66,20 +67,22 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
-    // Tests that behave differently with a notification area run a second time with this
-    // argument, on a display of their own that has one.
+    // Tests that behave differently with a notification area run a second time on a display
+    // of their own that has one; tests that read back pixels run on one of their own.
     std::unique_ptr<PrivateDesktop> desktop;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], kWithNotificationArea) == 0)
+    for (int i = 1; i < argc && !desktop; ++i)
+    {
+        const bool withArea = std::strcmp(argv[i], kWithNotificationArea) == 0;
+        if (!withArea && std::strcmp(argv[i], kOwnDisplay) != 0)
+            continue;
+        desktop = std::make_unique<PrivateDesktop>();
+        std::string error;
+        if (!desktop->Start(withArea, error))
         {
-            desktop = std::make_unique<PrivateDesktop>();
-            std::string error;
-            if (!desktop->Start(error))
-            {
-                std::cerr << "no desktop with a notification area: " << error << "\n";
-                return 2;
-            }
+            std::cerr << "no display of our own: " << error << "\n";
+            return 2;
         }
+    }
     const wxString home = UseFreshHome();
     wxApp::SetInstance(new TestApp);
     if (!wxEntryStart(argc, argv))

@@ -1,8 +1,9 @@
 #pragma once
 
-// A display of the tests' own (Xvfb) with a notification area on it (trayer), for window
-// tests that behave differently with one. Started before the toolkit, so the whole test
-// process runs on it; tests sharing the common display are not disturbed.
+// A display of the tests' own (Xvfb), if asked with a notification area on it (trayer): for
+// window tests that behave differently with one, and for tests that read back pixels, which
+// the windows of other tests on a shared display would cover. Started before the toolkit,
+// so the whole test process runs on it; tests sharing the common display are not disturbed.
 
 #include <X11/Xlib.h>
 
@@ -28,9 +29,9 @@ public:
     PrivateDesktop(const PrivateDesktop&) = delete;
     PrivateDesktop& operator=(const PrivateDesktop&) = delete;
 
-    // Starts the server and the notification area and points DISPLAY at them; false, with
-    // the reason in error, when either did not come up in time.
-    bool Start(std::string& error)
+    // Starts the server, and the notification area if asked, and points DISPLAY at them;
+    // false, with the reason in error, when either did not come up in time.
+    bool Start(bool withNotificationArea, std::string& error)
     {
         int pipeEnds[2];
         if (pipe(pipeEnds) != 0)
@@ -47,6 +48,8 @@ public:
             return Fail(error, "Xvfb reported no display");
         const std::string name = ":" + number;
         setenv("DISPLAY", name.c_str(), 1);
+        if (!withNotificationArea)
+            return true;
         tray = Spawn({"trayer", "--edge", "top"}, -1);
         if (tray <= 0 || !WaitForNotificationArea())
             return Fail(error, "trayer gave no notification area on " + name);
