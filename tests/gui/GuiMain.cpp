@@ -86,9 +86,17 @@ int main(int argc, char** argv)
     const wxString home = UseFreshHome();
     wxApp::SetInstance(new TestApp);
     if (!wxEntryStart(argc, argv))
+    {
+        const char* display = std::getenv("DISPLAY");
+        std::cerr << "the toolkit did not start on DISPLAY=" << (display ? display : "(unset)")
+                  << "\n";
         return 2;
+    }
     if (!wxTheApp->CallOnInit())
+    {
+        std::cerr << "the test application did not initialise\n";
         return 2;
+    }
     wxSetAssertHandler(FailOnAssert);
     // Log messages go to the test output; the toolkit's GUI target would open a dialog.
     delete wxLog::SetActiveTarget(new wxLogStderr);
