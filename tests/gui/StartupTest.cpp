@@ -1,3 +1,4 @@
+#include "support/GermanLocale.h"
 #include "support/GuiTestSupport.h"
 #include "support/TempDir.h"
 
@@ -8,6 +9,7 @@
 
 #include <sys/stat.h>
 #include <wx/button.h>
+#include <wx/control.h>
 #include <wx/dir.h>
 #include <wx/intl.h>
 #include <wx/log.h>
@@ -243,4 +245,30 @@ TEST(Translation, TheWindowSpeaksGermanWithTheCatalogue)
     EXPECT_EQ("Laden", frame->loadButton->GetLabel());
     EXPECT_EQ("Norvik 2.0", frame->GetTitle()) << "the title is never translated";
     delete frame;
+}
+
+TEST(Translation, GermanKeepsSettingsApartAboutNamedAndMnemonicsAtAWordsStart)
+{
+    GermanLocale german;
+    ASSERT_TRUE(german.Ready());
+    const auto plain = [](const char* english)
+    {
+        wxString text = wxControl::RemoveMnemonics(wxGetTranslation(english));
+        text = text.BeforeFirst('\t');
+        text.Replace(wxString::FromUTF8("…"), "");
+        return text.Trim();
+    };
+    // The menu item, the help text of the window it opens, and the box inside that window.
+    EXPECT_NE(plain("Options..."), plain("Options panel"));
+    EXPECT_NE(plain("Options..."), plain("Configuration"));
+    EXPECT_NE(plain("Options panel"), plain("Configuration"));
+    // "Über" alone says nothing: about what.
+    EXPECT_TRUE(plain("About\tF1").Contains(" ")) << plain("About\tF1");
+    for (const char* english : {"&Show main window", "&File"})
+    {
+        const wxString german = wxGetTranslation(english);
+        const int at = german.Find('&');
+        ASSERT_NE(wxNOT_FOUND, at) << english;
+        EXPECT_TRUE(at == 0 || german[size_t(at) - 1] == ' ') << german;
+    }
 }
