@@ -25,6 +25,8 @@ public:
     {
         End(tray);
         End(server);
+        if (displayPipe >= 0)
+            close(displayPipe);
     }
     PrivateDesktop(const PrivateDesktop&) = delete;
     PrivateDesktop& operator=(const PrivateDesktop&) = delete;
