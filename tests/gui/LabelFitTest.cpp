@@ -51,7 +51,7 @@ struct Ink
 
 Ink ReadInk(wxWindow* control)
 {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = TestDisplayConnection();
     if (!display)
         return Ink();
     wxWindow* top = wxGetTopLevelParent(control);
@@ -86,7 +86,6 @@ Ink ReadInk(wxWindow* control)
         ink.width = right >= left ? right - left + 1 : 0;
         XDestroyImage(image);
     }
-    XCloseDisplay(display);
     return ink;
 }
 

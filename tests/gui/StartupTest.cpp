@@ -1,6 +1,7 @@
 #include "support/GermanLocale.h"
 #include "support/GuiTestSupport.h"
 #include "support/TempDir.h"
+#include "support/XServerView.h"
 
 #include "app/StartupArguments.h"
 #include "ui/NorvikFrame.h"
@@ -123,12 +124,9 @@ void CollectWindowsOf(Display* display, Window window, unsigned long pid,
 std::vector<ProgramWindow> WindowsOf(pid_t pid)
 {
     std::vector<ProgramWindow> found;
-    if (Display* display = XOpenDisplay(nullptr))
-    {
+    if (Display* display = TestDisplayConnection())
         CollectWindowsOf(display, DefaultRootWindow(display), static_cast<unsigned long>(pid),
                          found);
-        XCloseDisplay(display);
-    }
     return found;
 }
 

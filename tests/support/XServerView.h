@@ -1,11 +1,20 @@
 #pragma once
 
 // What the X server itself shows of the test's windows, beside the toolkit's own idea of it.
+// One connection of its own serves the whole test process: a connection for every poll
+// would crowd the server's queue of new clients, and other test processes starting on the
+// same display could then not get in.
 
 #include <X11/Xlib.h>
 
 #include <wx/gdicmn.h>
 #include <wx/toplevel.h>
+
+inline Display* TestDisplayConnection()
+{
+    static Display* display = XOpenDisplay(nullptr);
+    return display;
+}
 
 // The mapped top-level X window at exactly this place and size: the window of a top-level
 // wx window, read from the server, not from the toolkit's idea of what it drew.
@@ -33,10 +42,6 @@ inline Window FindTopLevel(Display* display, const wxRect& where)
 // event that also marks the window shown again, whatever was asked in between.
 inline bool IsMappedOnServer(wxTopLevelWindow* top)
 {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return false;
-    const bool mapped = FindTopLevel(display, top->GetScreenRect()) != 0;
-    XCloseDisplay(display);
-    return mapped;
+    Display* display = TestDisplayConnection();
+    return display && FindTopLevel(display, top->GetScreenRect()) != 0;
 }
