@@ -5,6 +5,7 @@
 
 #include "lookup/HttpFsHandler.h"
 
+#include <X11/Xlib.h>
 #include <curl/curl.h>
 #include <wx/evtloop.h>
 #include <wx/filename.h>
@@ -49,6 +50,28 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 const char* const kWithNotificationArea = "--with-notification-area";
 const char* const kOwnDisplay = "--own-display";
 
+// On a loaded machine the shared display may turn a new client away for a moment; the
+// toolkit gives up at the first refusal, so the test waits until the display takes clients.
+bool WaitForDisplay()
+{
+    constexpr int kAttempts = 100;
+    constexpr int kPauseMs = 100;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt)
+    {
+        if (Display* display = XOpenDisplay(nullptr))
+        {
+            XCloseDisplay(display);
+            if (attempt > 1)
+                std::cerr << "the display took clients at attempt " << attempt << "\n";
+            return true;
+        }
+        wxMilliSleep(kPauseMs);
+    }
+    const char* name = std::getenv("DISPLAY");
+    std::cerr << "the display " << (name ? name : "(unset)") << " takes no clients\n";
+    return false;
+}
+
 // The tests own their settings: a fresh home for the run, never the developer's.
 wxString UseFreshHome()
 {
@@ -83,6 +106,8 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    if (!WaitForDisplay())
+        return 2;
     const wxString home = UseFreshHome();
     wxApp::SetInstance(new TestApp);
     if (!wxEntryStart(argc, argv))
