@@ -149,6 +149,9 @@ int main(int argc, char** argv)
         return 2;
     }
     wxSetAssertHandler(FailOnAssert);
+    // The toolkit's start put its GUI log target in place, which would open a dialog at the
+    // end: back to the test output.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
     wxSocketBase::Initialize();
     HttpFsHandler::Install();
     curl_global_init(CURL_GLOBAL_ALL);
