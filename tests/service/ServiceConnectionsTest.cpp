@@ -66,6 +66,33 @@ TEST_F(ServiceConnectionsTest, IdleConnectionsDoNotHoldUpALookup)
     EXPECT_LT(took, kLookupLimit);
 }
 
+TEST(ServiceLongRequestsTest, StreamsInProgressDoNotHoldUpALookup)
+{
+    // Held to a few hundred bytes a second, each stream runs for far longer than the test.
+    constexpr int kStreams = 12;
+    ServiceUnderTest service;
+    ASSERT_TRUE(
+        service.Start({"--catalogue", (kDemo / "catalogue.json").string(), "--media-rate", "300"}));
+    std::vector<int> streams;
+    for (int i = 0; i < kStreams; ++i)
+    {
+        const int sock = ConnectOnly(service.Port());
+        ASSERT_GE(sock, 0);
+        const std::string request = "GET /media/clip1.mp4 HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(ssize_t(request.size()), send(sock, request.data(), request.size(), 0));
+        streams.push_back(sock);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = Clock::now();
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1");
+    const auto took = Clock::now() - start;
+    for (int sock : streams)
+        close(sock);
+    ASSERT_TRUE(reply.received);
+    EXPECT_EQ("ok", ReplyValues(reply.body)["status"]);
+    EXPECT_LT(took, kLookupLimit);
+}
+
 TEST_F(ServiceConnectionsTest, ControlCharactersOfATargetAreEscapedInTheLog)
 {
     const HttpReply reply = RawExchange(
