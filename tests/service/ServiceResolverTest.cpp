@@ -1,11 +1,11 @@
 // Ids the catalogue does not hold, answered through a resolver program: here a fake one that
 // prints a recorded description and streams bytes that depend on the format.
+#include "ProcessEnd.h"
 #include "ServiceHarness.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include <signal.h>
 
 #include <fstream>
 #include <sstream>
@@ -33,30 +33,6 @@ std::string Pattern(std::size_t size)
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = char(i % 256);
     return bytes;
-}
-
-// True once the process is gone or a zombie nobody waits for (a grandchild left to init).
-bool ProcessGone(long pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat)
-        return true;
-    std::string line;
-    std::getline(stat, line);
-    const std::size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
-}
-
-bool GoneWithin(long pid, Clock::duration limit)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!ProcessGone(pid))
-    {
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(kPoll);
-    }
-    return true;
 }
 
 struct ResolverRun
@@ -266,8 +242,8 @@ TEST_F(ServiceResolverTest, ResolverPastTheTimeBoundIsKilledWithItsWholeGroup)
     const ResolverRun child = WaitForRun("child");
     ASSERT_GT(lookup.pid, 0);
     ASSERT_GT(child.pid, 0);
-    EXPECT_TRUE(GoneWithin(lookup.pid, kGoneLimit));
-    EXPECT_TRUE(GoneWithin(child.pid, kGoneLimit));
+    EXPECT_TRUE(ProcessEndsWithin(lookup.pid, kGoneLimit));
+    EXPECT_TRUE(ProcessEndsWithin(child.pid, kGoneLimit));
 }
 
 TEST_F(ServiceResolverTest, StreamIsRelayedChunkedByteForByte)
@@ -328,7 +304,7 @@ TEST_F(ServiceResolverTest, ClientGoingAwayEndsItsResolver)
     curl_easy_cleanup(curl);
     const ResolverRun stream = WaitForRun("stream");
     ASSERT_GT(stream.pid, 0);
-    EXPECT_TRUE(GoneWithin(stream.pid, kGoneLimit));
+    EXPECT_TRUE(ProcessEndsWithin(stream.pid, kGoneLimit));
     EXPECT_NE(std::string::npos, service.ErrorOutput().find("the client went away"));
 }
 
@@ -340,6 +316,6 @@ TEST_F(ServiceResolverTest, StoppingTheServiceEndsEveryResolver)
     EXPECT_EQ(0, service.Stop());
     client.join();
     ASSERT_GT(stream.pid, 0);
-    EXPECT_TRUE(GoneWithin(stream.pid, kGoneLimit));
+    EXPECT_TRUE(ProcessEndsWithin(stream.pid, kGoneLimit));
 }
 } // namespace
