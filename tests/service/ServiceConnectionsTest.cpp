@@ -57,7 +57,9 @@ void ExpectLookupBesideHeldConnections(const ServiceUnderTest& service, int coun
         ASSERT_GE(sock, 0);
         held.push_back(sock);
         if (!request.empty())
+        {
             ASSERT_EQ(ssize_t(request.size()), send(sock, request.data(), request.size(), 0));
+        }
     }
     // Let the server take them all up before the lookup asks.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
