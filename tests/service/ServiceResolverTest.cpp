@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-
 #include <fstream>
 #include <sstream>
 #include <thread>
