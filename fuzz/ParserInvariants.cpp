@@ -23,8 +23,8 @@ const wxString kLineBreak = "\n";
 const wxString kKeyEnd = ":";
 const wxUniChar kSeparator = '/';
 const wxUniChar kNul = wxUniChar(0);
-const wxString kCurrentFolderName = ".";
-const wxString kParentFolderName = "..";
+// What begins the name of a hidden file.
+const wxString kHiddenMark = ".";
 // How a second name for a taken first one is told apart.
 const wxString kFirstNumberSuffix = "-1";
 
@@ -160,8 +160,9 @@ std::string CheckName(const wxString& folder, const wxString& path, const wxStri
         return Describe("MakeOutputPath", folder, path, "file name holds a separator");
     if (name.Find(kNul) != wxNOT_FOUND)
         return Describe("MakeOutputPath", folder, path, "file name holds a NUL");
-    if (name == kCurrentFolderName || name == kParentFolderName)
-        return Describe("MakeOutputPath", folder, path, "file name is a folder link");
+    // Also rules out the folder links "." and "..".
+    if (name.StartsWith(kHiddenMark))
+        return Describe("MakeOutputPath", folder, path, "file name is hidden");
     if (NameBytes(name) > kMaxFileNameBytes)
         return Describe("MakeOutputPath", folder, path, "file name longer than allowed");
     if (!name.EndsWith(extension))
