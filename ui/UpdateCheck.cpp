@@ -6,6 +6,7 @@
 #include "ui/BlockingWork.h"
 #include "ui/UpdateDlg.h"
 
+#include <wx/scopeguard.h>
 #include <wx/utils.h>
 
 namespace
@@ -17,6 +18,8 @@ const wxString kVersionKey = "ROVOVIVOZ_VC";
 
 void NorvikFrame::OnCheckForUpdates(wxCommandEvent&)
 {
+    updateCheckUnderWay = true;
+    wxON_BLOCK_EXIT_SET(updateCheckUnderWay, false);
     // Ends the busy cursor on every way out.
     wxBusyCursor busy;
     const wxString request = AppConfig().GetServiceUrl() + kVersionQuery;
