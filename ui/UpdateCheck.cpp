@@ -2,6 +2,7 @@
 #include "ui/NorvikFrame.h"
 
 #include "config/AppConfig.h"
+#include "lookup/ServiceRequest.h"
 #include "lookup/UrlFetcher.h"
 #include "ui/BlockingWork.h"
 #include "ui/UpdateDlg.h"
@@ -22,7 +23,7 @@ void NorvikFrame::OnCheckForUpdates(wxCommandEvent&)
     wxON_BLOCK_EXIT_SET(updateCheckUnderWay, false);
     // Ends the busy cursor on every way out.
     wxBusyCursor busy;
-    const wxString request = AppConfig().GetServiceUrl() + kVersionQuery;
+    const wxString request = ServiceRequestAddress(AppConfig().GetServiceUrl(), kVersionQuery);
     wxString reply;
     FetchOutcome outcome;
     {
