@@ -1,6 +1,7 @@
 #include "app/NorvikApp.h"
 
 #include "app/StartupArguments.h"
+#include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
 #include "lookup/HttpFsHandler.h"
@@ -20,22 +21,18 @@ namespace
 const wxString kCatalogue = "norvik";
 } // namespace
 
-NorvikApp::NorvikApp()
-{
-    // Watching the clipboard and the notification icon need X11; on a Wayland session run
-    // through XWayland unless the user chose a back-end. Must happen before GTK starts.
-    wxString backend;
-    if (wxGetEnv("WAYLAND_DISPLAY", nullptr) && !wxGetEnv("GDK_BACKEND", &backend))
-        wxSetEnv("GDK_BACKEND", "x11");
-}
+NorvikApp::NorvikApp() : backendForced(ForceX11Backend()) {}
 
 NorvikApp::~NorvikApp() = default;
 
 bool NorvikApp::OnInit()
 {
+    // GTK has started by now and keeps the back-end it chose.
+    ReleaseForcedBackend(backendForced);
+
     instanceChecker = std::make_unique<wxSingleInstanceChecker>();
     const wxString instanceName = GetAppName() + "-" + wxGetUserId();
-    if (instanceChecker->Create(instanceName) && instanceChecker->IsAnotherRunning())
+    if (AnotherInstanceRuns(*instanceChecker, instanceName))
     {
         instanceChecker.reset();
         return false;

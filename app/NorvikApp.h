@@ -18,4 +18,6 @@ public:
 private:
     std::unique_ptr<wxSingleInstanceChecker> instanceChecker;
     wxLocale locale;
+    // Whether the constructor chose the display back-end, to be taken back once GTK runs.
+    bool backendForced = false;
 };
