@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <utility>
 
 namespace
 {
@@ -29,6 +31,28 @@ constexpr std::int64_t kSpeedSampleMs = 1000;
 
 std::mutex limitsMutex;
 TransferLimits transferLimits;
+// Written by tests, read by start() on the GUI thread.
+std::atomic<unsigned> threadStackSize{0};
+
+// The operating-system thread of one start of a job; joinable, so the job can wait for it.
+class WorkerThread : public wxThread
+{
+public:
+    explicit WorkerThread(std::function<void()> work)
+        : wxThread(wxTHREAD_JOINABLE), work(std::move(work))
+    {
+    }
+
+protected:
+    ExitCode Entry() override
+    {
+        work();
+        return nullptr;
+    }
+
+private:
+    std::function<void()> work;
+};
 
 TransferLimits CurrentLimits()
 {
@@ -65,11 +89,9 @@ void RemoveTempFile(const wxString& path)
 }
 } // namespace
 
-Downloader::Downloader() : wxThread(wxTHREAD_JOINABLE)
-{
-    // The operating-system thread is made by start(): a created thread that never runs
-    // cannot be destroyed on this platform without hanging.
-}
+// The operating-system thread is made by start(): a created thread that never runs cannot be
+// destroyed on this platform without hanging.
+Downloader::Downloader() = default;
 
 Downloader::~Downloader()
 {
@@ -127,17 +149,23 @@ void Downloader::start()
             return;
         state = Busy;
     }
-    if (Create() != wxTHREAD_NO_ERROR || wxThread::Run() != wxTHREAD_NO_ERROR)
+    auto worker = std::make_unique<WorkerThread>([this] { Work(); });
+    const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
+    if (!created || worker->Run() != wxTHREAD_NO_ERROR)
     {
         {
             wxCriticalSectionLocker guard(lock);
             state = Idle;
         }
+        // A thread object whose thread was made but never ran hangs in its destructor;
+        // Delete() ends such a thread and frees the object itself.
+        if (created)
+            worker.release()->Delete();
         wxLogger(wxLOG_Message, "Downloader", __LINE__, "start", wxLOG_COMPONENT)
             .Log("%s", _("ERROR: download thread can't start!"));
         return;
     }
-    threadStarted = true;
+    thread = std::move(worker);
 }
 
 void Downloader::RequestStop()
@@ -147,16 +175,21 @@ void Downloader::RequestStop()
 
 void Downloader::Join()
 {
-    if (!threadStarted)
+    if (!thread)
         return;
-    Wait();
-    threadStarted = false;
+    thread->Wait();
+    thread.reset();
 }
 
 void Downloader::SetTransferLimits(const TransferLimits& limits)
 {
     std::lock_guard<std::mutex> guard(limitsMutex);
     transferLimits = limits;
+}
+
+void Downloader::SetThreadStackSize(unsigned bytes)
+{
+    threadStackSize.store(bytes);
 }
 
 int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
@@ -181,7 +214,7 @@ int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t n
     return self->stopRequested.load() ? 1 : 0;
 }
 
-wxThread::ExitCode Downloader::Entry()
+void Downloader::Work()
 {
     {
         wxCriticalSectionLocker guard(lock);
@@ -197,10 +230,9 @@ wxThread::ExitCode Downloader::Entry()
     {
         SetError(failure);
         RemoveTempFile(tempPath);
-        return 0;
+        return;
     }
     FinishJob(rec, tempPath);
-    return 0;
 }
 
 // Fetches the stream into tempPath; the empty text on success, else the status text to end with.
