@@ -28,6 +28,16 @@ constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
 // The speed shown is measured over samples of about this length.
 constexpr std::int64_t kSpeedSampleMs = 1000;
+// Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
+constexpr long kFirstRedirectStatus = 300;
+constexpr long kFirstStatusAfterRedirects = 400;
+
+// What the progress callback is handed: the job, and the transfer whose response it asks about.
+struct TransferContext
+{
+    Downloader* job;
+    CURL* curl;
+};
 
 std::mutex limitsMutex;
 TransferLimits transferLimits;
@@ -192,17 +202,35 @@ void Downloader::SetThreadStackSize(unsigned bytes)
     threadStackSize.store(bytes);
 }
 
-int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
-                                   std::int64_t)
+int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64_t now,
+                                   std::int64_t, std::int64_t)
 {
-    auto* self = static_cast<Downloader*>(job);
+    const auto* transfer = static_cast<TransferContext*>(context);
+    Downloader* self = transfer->job;
     const std::int64_t nowMs = wxGetUTCTimeMillis().GetValue();
+    long status = 0;
+    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    // A redirect's body is not the stream: counted, it showed a share of the wrong size, and
+    // the count went back to zero when the next response began. Only the final one counts.
+    const bool redirect = status >= kFirstRedirectStatus && status < kFirstStatusAfterRedirects;
+    if (redirect)
+    {
+        now = 0;
+        total = 0;
+    }
     {
         wxCriticalSectionLocker guard(self->lock);
         self->progress.received = now;
         self->progress.total = total > 0 ? total : -1;
         const std::int64_t elapsedMs = nowMs - self->sampleStartMs;
-        if (elapsedMs >= kSpeedSampleMs)
+        if (redirect || now < self->sampleBytes)
+        {
+            // Counting starts again: a new sample from here.
+            self->progress.bytesPerSecond = 0;
+            self->sampleBytes = now;
+            self->sampleStartMs = nowMs;
+        }
+        else if (elapsedMs >= kSpeedSampleMs)
         {
             self->progress.bytesPerSecond =
                 double(now - self->sampleBytes) * 1000.0 / double(elapsedMs);
@@ -281,7 +309,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    TransferContext context{this, curl};
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
 
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);

@@ -66,7 +66,7 @@ public:
 private:
     // The worker thread's whole work.
     void Work();
-    static int OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
+    static int OnTransferProgress(void* context, std::int64_t total, std::int64_t now, std::int64_t,
                                   std::int64_t);
     wxString Transfer(const StreamRecord& rec, const wxString& tempPath);
     void FinishJob(const StreamRecord& rec, const wxString& tempPath);
