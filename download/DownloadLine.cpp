@@ -15,8 +15,8 @@ wxString Megabytes(double bytes)
 wxString MakeDownloadLine(const StreamRecord& rec, DownloadState state,
                           const DownloadProgress& progress)
 {
-    wxString line =
-        wxString::Format("[%s] %s '%s' > %s", rec.statusText, rec.type, rec.title, rec.outputPath);
+    wxString line = wxString::Format("[%s] %s '%s' > %s", rec.statusText, rec.type, rec.title,
+                                     rec.outputPath);
     if (state != Busy || !progress.transferring)
         return line;
     const wxString speed = Megabytes(progress.bytesPerSecond) + " MB/s";
