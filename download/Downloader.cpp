@@ -2,6 +2,7 @@
 
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -59,9 +60,7 @@ FILE* OpenTempForWriting(const char* path)
 // already put it in place.
 void RemoveTempFile(const wxString& path)
 {
-    const wxScopedCharBuffer name = path.fn_str();
-    if (name.length() > 0)
-        std::remove(name.data());
+    TempFileRegistry::Remove(path);
 }
 } // namespace
 
@@ -202,7 +201,7 @@ wxThread::ExitCode Downloader::Entry()
     wxString tempPath = rec.tempPath;
     if (tempPath.empty())
     {
-        tempPath = wxFileName::CreateTempFileName(kTempPrefix);
+        tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
         // Kept in the record, so the file can be found again when a stop keeps it.
         wxCriticalSectionLocker guard(lock);
         record.tempPath = tempPath;

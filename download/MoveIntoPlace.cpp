@@ -1,6 +1,7 @@
 #include "download/MoveIntoPlace.h"
 
 #include "download/AtomicOutputFile.h"
+#include "download/TempFileRegistry.h"
 
 #include <wx/log.h>
 
@@ -74,7 +75,11 @@ bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error,
                    const std::atomic<bool>* stop)
 {
     if (std::rename(from.fn_str(), to.fn_str()) == 0)
+    {
+        // Its temporary name is gone: a later clean-up must not look for it.
+        TempFileRegistry::Forget(std::string(from.fn_str()));
         return true;
+    }
     if (errno != EXDEV)
     {
         error = wxSysErrorMsgStr(errno);
@@ -84,6 +89,6 @@ bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error,
         return false;
     // The new file is in place by now, so a source that cannot be removed is litter, not a
     // failed move: reporting failure would tell the caller the old destination survived.
-    unlink(from.fn_str());
+    TempFileRegistry::Remove(from);
     return true;
 }

@@ -61,6 +61,19 @@ public:
     void OnTimer(wxTimerEvent& event);
     void OnClose(wxCloseEvent& event);
 
+    // Quit with no question: the window and the notification icon go at once, every job is
+    // told to stop and the window is destroyed; its destructor waits for the jobs (about a
+    // second) and removes every temporary file.
+    void QuitNow();
+    // A quit signal's quit: as QuitNow, but from inside a modal dialog or a wait of the
+    // toolkit it finishes the clean-up itself and ends the process with status 0.
+    void QuitOnSignal();
+    // Stops and waits for every job, then removes every temporary file of this run. No window
+    // is touched, so this also serves when the display is gone.
+    void EndJobsAndRemoveFiles();
+    // Starts counting modal dialogs, which QuitOnSignal must know about.
+    static void WatchModalDialogs();
+
     // Ticks handled since start; never reset.
     static std::uint32_t tickCount;
     // The last clipboard text taken up as a video address.
@@ -87,6 +100,8 @@ public:
     // True while a tick's work, a Load or an update check's network read runs; ticks that
     // arrive meanwhile are skipped.
     bool blockingWork = false;
+    // Set when the quit began; the window is on its way out.
+    bool quitting = false;
 
 private:
     void BuildLayout();
