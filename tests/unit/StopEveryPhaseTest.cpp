@@ -3,6 +3,7 @@
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
 #include "support/FlvBuilder.h"
+#include "support/SilentLookup.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -13,33 +14,18 @@
 #include <wx/time.h>
 
 #include <arpa/inet.h>
-#include <condition_variable>
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <mutex>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace
 {
-// A host whose name lookup never answers until the test lets it go.
-const char kSilentHost[] = "never-answers.norvik.invalid";
 // A stopped job must be over within about a second; the margin is for a loaded machine.
 constexpr long kStopLimitMs = 1500;
 // How long a phase is given to begin before the stop is asked for.
 constexpr long kPhaseSettleMs = 300;
 constexpr long kWaitLimitMs = 10000;
-
-struct LookupGate
-{
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool entered = false;
-    bool released = false;
-};
-LookupGate gate;
 
 bool WaitFor(const std::function<bool()>& condition, long limitMs = kWaitLimitMs)
 {
@@ -96,12 +82,7 @@ private:
 class StopEveryPhaseTest : public testing::Test
 {
 protected:
-    void TearDown() override
-    {
-        std::lock_guard<std::mutex> guard(gate.mutex);
-        gate.released = true;
-        gate.changed.notify_all();
-    }
+    void TearDown() override { SilentLookup::Release(); }
 
     StreamRecord Record(const wxString& url, const wxString& type = "video/mp4")
     {
@@ -137,36 +118,11 @@ protected:
 };
 } // namespace
 
-// Stands in for the C library's name lookup in this test program: the silent host waits
-// until the test releases it (a minute at most), every other name is looked up as usual.
-extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
-                           addrinfo** result)
-{
-    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
-    static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
-    if (node && std::strcmp(node, kSilentHost) == 0)
-    {
-        std::unique_lock<std::mutex> guard(gate.mutex);
-        gate.entered = true;
-        gate.changed.wait_for(guard, std::chrono::minutes(1), [] { return gate.released; });
-        return EAI_AGAIN;
-    }
-    return real(node, service, hints, result);
-}
-
 TEST_F(StopEveryPhaseTest, NameLookupThatNeverAnswers)
 {
-    {
-        std::lock_guard<std::mutex> guard(gate.mutex);
-        gate.entered = false;
-        gate.released = false;
-    }
-    StopAfterSettling(Record(wxString("http://") + kSilentHost + "/clip.mp4"),
-                      []
-                      {
-                          std::lock_guard<std::mutex> guard(gate.mutex);
-                          return gate.entered;
-                      });
+    SilentLookup::Arm();
+    StopAfterSettling(Record(wxString("http://") + SilentLookup::kHost + "/clip.mp4"),
+                      [] { return SilentLookup::Entered() > 0; });
 }
 
 TEST_F(StopEveryPhaseTest, ConnectThatNeverCompletes)
