@@ -3,6 +3,7 @@
 #include "resources/Icons.h"
 #include "ui/AboutDlg.h"
 #include "ui/BlockingWork.h"
+#include "ui/ClipboardReader.h"
 #include "ui/OptionsDlg.h"
 
 #include <wx/button.h>
@@ -81,6 +82,7 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     trayIcon.SetIcon(Icons::GetNk(kTrayIconSize), wxString());
     updateCheckDone = false;
     WatchModalDialogs();
+    clipboardReader = std::make_unique<ClipboardReader>();
 }
 
 NorvikFrame::~NorvikFrame()

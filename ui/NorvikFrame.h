@@ -8,7 +8,9 @@
 #include <wx/timer.h>
 
 #include <cstdint>
+#include <memory>
 
+class ClipboardReader;
 class wxButton;
 class wxHtmlWindow;
 class wxListBox;
@@ -102,6 +104,8 @@ public:
     bool blockingWork = false;
     // Set when the quit began; the window is on its way out.
     bool quitting = false;
+    // The clipboard read that never waits for the owner; none on a display without X.
+    std::unique_ptr<ClipboardReader> clipboardReader;
 
 private:
     void BuildLayout();
@@ -109,6 +113,8 @@ private:
     // Removes the temporary files of records no download has taken over.
     void RemoveUnusedTempFiles();
     bool HasNotificationArea() const;
+    // The rules of the clipboard watch for one text read from the clipboard.
+    void TakeUpClipboardText(const wxString& text);
 
     wxDECLARE_EVENT_TABLE();
 };
