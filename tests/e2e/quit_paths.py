@@ -2,7 +2,8 @@
 
 Run by ctest, on a private display and session bus like the end-to-end test. For each of
 SIGTERM, SIGHUP and SIGINT it starts a slow download and sends the signal: the program must be
-gone within 2 s with status 0, with no temporary file and no partial output left. Then a run
+gone within 2 s with status 0, with no temporary file and no partial output left; once more
+with the quit question open. Then a run
 is killed (SIGKILL) in the middle of a download and the next start must remove what it left,
 but not a decoy "NK" file of another program. Last, the X server of a run is ended under it:
 the program must remove its files before it goes.
@@ -37,6 +38,7 @@ class QuitPaths(EndToEnd):
         self.ui = end_to_end.Accessible()
         for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
             self.signal_during_download(number)
+        self.signal_during_the_quit_question()
         self.start_after_a_killed_run()
         self.display_lost_during_download()
 
@@ -79,6 +81,19 @@ class QuitPaths(EndToEnd):
         if status != 0:
             raise StepFailed(f"{name} ended the program with status {status}")
         self.check_nothing_left(name)
+
+    def signal_during_the_quit_question(self):
+        """A modal dialog runs a loop of its own; the signal must end the program from there."""
+        self.step = "ending the program with SIGTERM while it asks whether to quit"
+        self.slow_download_running()
+        self.ui.click("the File menu", self.ui.find(self.frame, "menu", "File"), STEP_SECONDS)
+        self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
+        wait_for("the quit question", self.find_yes, STEP_SECONDS)
+        self.program.send_signal(signal.SIGTERM)
+        status = self.wait_gone("SIGTERM during the quit question")
+        if status != 0:
+            raise StepFailed(f"SIGTERM ended the program with status {status}")
+        self.check_nothing_left("SIGTERM during the quit question")
 
     def start_after_a_killed_run(self):
         self.step = "starting after a killed run"
