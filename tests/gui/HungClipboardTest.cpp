@@ -4,7 +4,9 @@
 #include "ui/ClipboardReader.h"
 #include "ui/NorvikFrame.h"
 
+#include <wx/evtloop.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/uiaction.h>
 
 #include <csignal>
@@ -112,6 +114,17 @@ void PumpFor(long durationMs)
     }
 }
 
+// Runs an event loop as the program's own would run, ticks included, until the time is up:
+// what it costs is what the program costs while it waits.
+void RunMainLoopFor(long durationMs)
+{
+    wxGUIEventLoop loop;
+    wxTimer end;
+    end.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { loop.Exit(); });
+    end.StartOnce(int(durationMs));
+    loop.Run();
+}
+
 class HungClipboardTest : public testing::Test
 {
 protected:
@@ -138,8 +151,7 @@ protected:
             const size_t before = frame->urlText->GetValue().length();
             const wxLongLong typed = wxGetLocalTimeMillis();
             typist.Char('k');
-            if (WaitFor([&] { return frame->urlText->GetValue().length() > before; },
-                        kWaitLimitMs))
+            if (WaitFor([&] { return frame->urlText->GetValue().length() > before; }, kWaitLimitMs))
                 best = std::min(best, long((wxGetLocalTimeMillis() - typed).GetValue()));
         }
         return best;
@@ -163,7 +175,7 @@ TEST_F(HungClipboardTest, StoppedOwnerFreezesNothingAndIsReadWhenItAnswers)
 
     const double cpuBefore = ProcessCpuSeconds();
     const wxLongLong wallBefore = wxGetLocalTimeMillis();
-    PumpFor(kCpuIntervalMs);
+    RunMainLoopFor(kCpuIntervalMs);
     const double cpu = ProcessCpuSeconds() - cpuBefore;
     const double wall = double((wxGetLocalTimeMillis() - wallBefore).GetValue()) / 1000.0;
     EXPECT_LT(cpu / wall, kCpuShareLimit) << cpu << " s of CPU in " << wall << " s";
