@@ -17,21 +17,17 @@ protected:
     void SetUp() override
     {
         // A stream that sends a little and then waits: its download stays Busy.
-        server.Routes().Get("/slow",
-                            [this](const httplib::Request&, httplib::Response& res)
-                            {
-                                res.set_content_provider(
-                                    1000000, "video/x-flv",
-                                    [this](size_t offset, size_t, httplib::DataSink& sink)
-                                    {
-                                        if (offset == 0)
-                                            return sink.write("FLV", 3);
-                                        while (!stopping.load())
-                                            std::this_thread::sleep_for(
-                                                std::chrono::milliseconds(20));
-                                        return false;
-                                    });
-                            });
+        server.Routes().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(1000000, "video/x-flv",
+                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset == 0)
+                                             return sink.write("FLV", 3);
+                                         while (!stopping.load())
+                                             std::this_thread::sleep_for(
+                                                 std::chrono::milliseconds(20));
+                                         return false;
+                                     });
+        });
         ASSERT_TRUE(server.Start());
         frame = new NorvikFrame(nullptr);
         frame->Show(true);
@@ -102,8 +98,7 @@ TEST_F(DownloadActionTest, Mp3EntryAndItsFlvRunSideBySide)
     ClickDownload(1);
     EXPECT_EQ(Busy, frame->downloaders[0].GetState());
     EXPECT_EQ(Busy, frame->downloaders[1].GetState());
-    EXPECT_NE(frame->downloaders[0].GetRecord().tempPath,
-              frame->downloaders[1].GetRecord().tempPath);
+    EXPECT_NE(frame->downloaders[0].GetRecord().tempPath, frame->downloaders[1].GetRecord().tempPath);
 }
 
 TEST_F(DownloadActionTest, EndedJobsDoNotCountAndTheListShowsEveryStartedJob)
@@ -169,6 +164,5 @@ TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndLeavesNoPartialFiles
     wxArrayString left;
     EXPECT_EQ(0u, wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
     wxArrayString temps;
-    EXPECT_EQ(0u,
-              wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    EXPECT_EQ(0u, wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
 }

@@ -5,11 +5,11 @@
 #include "lookup/HttpFsHandler.h"
 
 #include <curl/curl.h>
-#include <wx/evtloop.h>
 #include <wx/filename.h>
+#include <wx/evtloop.h>
 #include <wx/image.h>
-#include <wx/init.h>
 #include <wx/log.h>
+#include <wx/init.h>
 #include <wx/socket.h>
 
 #include <cstdlib>
@@ -38,8 +38,8 @@ public:
 void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                   const wxString& msg)
 {
-    ADD_FAILURE() << "wx assert " << cond << " (" << msg << ") in " << func << " at " << file << ":"
-                  << line;
+    ADD_FAILURE() << "wx assert " << cond << " (" << msg << ") in " << func << " at " << file
+                  << ":" << line;
 }
 
 // The tests own their settings: a fresh home for the run, never the developer's.

@@ -35,7 +35,7 @@ protected:
 
 TEST_F(MainWindowTest, ControlsHaveTheirNamesInTabOrder)
 {
-    const char* names[] = {"ID_TEXTCTRL1", "ID_BUTTON2", "ID_TEXTCTRL2", "ID_HTMLWINDOW1",
+    const char* names[] = {"ID_TEXTCTRL1", "ID_BUTTON2",  "ID_TEXTCTRL2", "ID_HTMLWINDOW1",
                            "ID_LISTBOX1",  "ID_BUTTON1", "ID_LISTBOX2"};
     std::vector<wxWindow*> found;
     for (const char* name : names)

@@ -4,11 +4,11 @@
 #include "app/StartupArguments.h"
 #include "ui/NorvikFrame.h"
 
-#include <sys/stat.h>
 #include <wx/button.h>
 #include <wx/dir.h>
-#include <wx/intl.h>
 #include <wx/log.h>
+#include <sys/stat.h>
+#include <wx/intl.h>
 
 #include <signal.h>
 #include <sys/wait.h>
