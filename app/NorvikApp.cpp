@@ -5,14 +5,17 @@
 #include "config/AppConfig.h"
 #include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
+#include "lookup/LocalService.h"
 #include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
+#include "ui/QuitHooks.h"
 #include "ui/QuitSignals.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/msgout.h>
 #include <wx/snglinst.h>
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
@@ -22,6 +25,8 @@
 namespace
 {
 const wxString kCatalogue = "norvik";
+// Installed, and in the build folder, the service program sits beside this one.
+const wxString kServiceProgram = "norvik-service";
 } // namespace
 
 NorvikApp::NorvikApp()
@@ -33,7 +38,10 @@ NorvikApp::NorvikApp()
         wxSetEnv("GDK_BACKEND", "x11");
 }
 
-NorvikApp::~NorvikApp() = default;
+NorvikApp::~NorvikApp()
+{
+    StopOwnService();
+}
 
 bool NorvikApp::OnInit()
 {
@@ -53,6 +61,10 @@ bool NorvikApp::OnInit()
 
     AppConfig config;
     config.UpdateAutorunEntry();
+    AppConfig::SetDefaultServiceUrlSource([this] { return OwnServiceUrl(); });
+    // The quits that end the process at once (a signal inside a dialog, a lost display)
+    // never reach OnExit: the service goes with every quit's first step.
+    QuitHooks::Add([this] { StopOwnService(); });
 
     {
         // A language without a catalogue or locale is not worth a word: English stands.
@@ -104,8 +116,38 @@ bool NorvikApp::OnInit()
 
 int NorvikApp::OnExit()
 {
+    StopOwnService();
     // The signals stay caught: one that comes now finds the quit already under way.
     TempFileRegistry::RemoveAll();
     TempFileRegistry::Close();
     return wxApp::OnExit();
+}
+
+void NorvikApp::StopOwnService()
+{
+    AppConfig::SetDefaultServiceUrlSource(nullptr);
+    ownService.reset();
+}
+
+wxString NorvikApp::OwnServiceUrl()
+{
+    if (!ownService)
+    {
+        const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+        ownService = std::make_unique<LocalService>(
+            wxFileName(exe.GetPath(), kServiceProgram).GetFullPath().utf8_string());
+    }
+    else if (ownService->IsRunning())
+        return wxString::FromUTF8(ownService->GetUrl());
+    else if (!ownService->LastEnd().empty())
+        wxMessageOutputStderr().Printf(
+            "norvik: the metadata service ended (%s); starting it again\n", ownService->LastEnd());
+    std::string error;
+    if (!ownService->Start(error))
+    {
+        wxMessageOutputStderr().Printf("norvik: cannot start the metadata service: %s\n",
+                                       wxString::FromUTF8(error));
+        return LocalService::kUnavailableUrl;
+    }
+    return wxString::FromUTF8(ownService->GetUrl());
 }
