@@ -58,12 +58,12 @@ void NorvikFrame::QuitNow()
     // Every job starts winding down now, all together; the destructor waits for them.
     for (Downloader& job : downloaders)
         job.RequestStop();
-    QuitHooks::RunAll();
-    // Off the screen at once, before any waiting.
+    // Off the screen at once, before any waiting (a hook may wait for a child to end).
     trayIcon.RemoveIcon();
     Hide();
     if (Display* display = wxGetX11Display())
         XFlush(display);
+    QuitHooks::RunAll();
     Destroy();
 }
 

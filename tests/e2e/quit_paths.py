@@ -5,7 +5,8 @@ SIGTERM, SIGHUP and SIGINT it starts a slow download and sends the signal: the p
 gone within 2 s with status 0, with no temporary file and no partial output left; once more
 with the quit question open. Then a run
 is killed (SIGKILL) in the middle of a download and the next start must remove what it left,
-but not a decoy "NK" file of another program. Last, the X server of a run is ended under it:
+but not a decoy "NK" file of another program. A run with a service of its own ends that
+service with its signal's quit. Last, the X server of a run is ended under it:
 the program must remove its files before it goes.
 """
 
@@ -15,7 +16,7 @@ import subprocess
 import sys
 import time
 
-from desktop import PrivateDisplay, StepFailed, wait_for
+from desktop import PrivateDisplay, StepFailed, children, gone, wait_for
 import end_to_end
 from end_to_end import SLOW_ID, SLOW_TITLE, STEP_SECONDS, EndToEnd
 
@@ -40,6 +41,7 @@ class QuitPaths(EndToEnd):
             self.signal_during_download(number)
         self.signal_during_the_quit_question()
         self.start_after_a_killed_run()
+        self.own_service_ends_with_a_signal()
         self.display_lost_during_download()
 
     def slow_download_running(self):
@@ -113,6 +115,31 @@ class QuitPaths(EndToEnd):
         self.wait_gone("SIGTERM after the clean start")
         self.check_nothing_left("the clean start")
 
+    def own_service_ends_with_a_signal(self):
+        """With no service named, the program runs its own; a signal's quit ends it too."""
+        self.step = "ending the program's own service with SIGTERM"
+        with open(os.path.join(self.home, ".Norvik"), encoding="utf-8") as f:
+            settings = f.read()
+        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+            f.write("".join(line for line in settings.splitlines(keepends=True)
+                            if not line.startswith("ServiceUrl=")))
+        try:
+            self.start_program()
+            self.load_demo_video()
+            found = children(self.program.pid)
+            if len(found) != 1:
+                raise StepFailed(f"expected the program's own service, found {found}")
+            self.program.send_signal(signal.SIGTERM)
+            status = self.wait_gone("SIGTERM with the program's own service")
+            if status != 0:
+                raise StepFailed(f"SIGTERM ended the program with status {status}")
+            wait_for("the program's own service to end", lambda: gone(found[0][0]),
+                     QUIT_SECONDS)
+            self.check_nothing_left("SIGTERM with the program's own service")
+        finally:
+            with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+                f.write(settings)
+
     def display_lost_during_download(self):
         self.step = "losing the display during a download"
         own = PrivateDisplay(os.path.join(self.args.artifacts, "xvfb-lost.log"))
@@ -127,10 +154,5 @@ class QuitPaths(EndToEnd):
         self.check_nothing_left("the lost display")
 
 
-def main():
-    end_to_end.EndToEnd = QuitPaths
-    return end_to_end.main()
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(end_to_end.main(QuitPaths, "quit paths", end_to_end.INNER_RUN_SECONDS))
