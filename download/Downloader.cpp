@@ -2,6 +2,7 @@
 
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -93,9 +94,7 @@ FILE* OpenTempForWriting(const char* path)
 // already put it in place.
 void RemoveTempFile(const wxString& path)
 {
-    const wxScopedCharBuffer name = path.fn_str();
-    if (name.length() > 0)
-        std::remove(name.data());
+    TempFileRegistry::Remove(path);
 }
 } // namespace
 
@@ -178,9 +177,19 @@ void Downloader::start()
     thread = std::move(worker);
 }
 
-void Downloader::RequestStop()
+void Downloader::RequestStop(StopMode mode)
 {
+    // The mode is in place before the flag the worker reads; a later DiscardAll (a quit after
+    // a cancel) still takes the bytes away.
+    keepReceived.store(mode == StopMode::KeepReceived);
     stopRequested.store(true);
+}
+
+void Downloader::DropTempFile(const wxString& tempPath)
+{
+    if (stopRequested.load() && keepReceived.load())
+        return;
+    RemoveTempFile(tempPath);
 }
 
 void Downloader::Join()
@@ -252,12 +261,17 @@ void Downloader::Work()
     const StreamRecord rec = GetRecord();
     wxString tempPath = rec.tempPath;
     if (tempPath.empty())
-        tempPath = wxFileName::CreateTempFileName(kTempPrefix);
+    {
+        tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
+        // Kept in the record, so the file can be found again when a stop keeps it.
+        wxCriticalSectionLocker guard(lock);
+        record.tempPath = tempPath;
+    }
     const wxString failure = Transfer(rec, tempPath);
     if (!failure.empty())
     {
         SetError(failure);
-        RemoveTempFile(tempPath);
+        DropTempFile(tempPath);
         return;
     }
     FinishJob(rec, tempPath);
@@ -311,6 +325,11 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
     TransferContext context{this, curl};
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name lookup that never answers: without this the cleanup below waits
+    // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
 
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
@@ -332,21 +351,22 @@ void Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
     if (rec.type == kMp3Type)
     {
         SetStatus(_("Converting to MP3"));
-        const bool converted = ConvertToMp3(tempPath, rec.outputPath);
-        RemoveTempFile(tempPath);
+        const bool converted = ConvertToMp3(tempPath, rec.outputPath, &stopRequested);
         if (!converted)
         {
+            DropTempFile(tempPath);
             SetError(_("Error: conversion to MP3 failed!"));
             return;
         }
+        RemoveTempFile(tempPath);
     }
     else
     {
         SetStatus(_("Finishing"));
         wxString reason;
-        if (!MoveIntoPlace(tempPath, rec.outputPath, reason))
+        if (!MoveIntoPlace(tempPath, rec.outputPath, reason, &stopRequested))
         {
-            RemoveTempFile(tempPath);
+            DropTempFile(tempPath);
             SetError(wxString::Format(_("Error: can't save the file: %s"), reason));
             return;
         }

@@ -25,6 +25,14 @@ struct DownloadProgress
     double bytesPerSecond = 0;
 };
 
+// What a stopped job does with the bytes it received: a quit wants nothing left behind, a
+// cancel may keep them for a later try.
+enum class StopMode
+{
+    DiscardAll,
+    KeepReceived,
+};
+
 // Limits that end a stalled transfer. Tests shorten them.
 struct TransferLimits
 {
@@ -53,8 +61,11 @@ public:
     // Marks the job Busy, then creates and runs its thread.
     void start();
 
-    // Asks a running transfer to end; it stops within about a second.
-    void RequestStop();
+    // Asks the job to end in whatever phase it is (name lookup, connect, transfer, conversion,
+    // copy); it stops within about a second. No partial output is left; the temporary file
+    // goes too unless mode keeps it (its path is then in the record's tempPath).
+    void RequestStop(StopMode mode = StopMode::DiscardAll);
+    bool StopWasRequested() const { return stopRequested.load(); }
     // Waits for the worker to end; does nothing for a job that never started.
     void Join();
 
@@ -70,6 +81,8 @@ private:
                                   std::int64_t);
     wxString Transfer(const StreamRecord& rec, const wxString& tempPath);
     void FinishJob(const StreamRecord& rec, const wxString& tempPath);
+    // Removes the temporary file on a way out, unless a stop asked to keep what was received.
+    void DropTempFile(const wxString& tempPath);
 
     // Guards record, state and progress: the worker writes them, the GUI thread reads them.
     wxCriticalSection lock;
@@ -82,6 +95,7 @@ private:
 
     // Set by the GUI thread to end the transfer, read by the worker's progress callback.
     std::atomic<bool> stopRequested{false};
+    std::atomic<bool> keepReceived{false};
     // GUI thread only: the running or ended worker thread, to wait for. Made anew by each
     // start, since a thread object whose start failed can never start again.
     std::unique_ptr<wxThread> thread;
