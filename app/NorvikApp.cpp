@@ -1,48 +1,67 @@
 #include "app/NorvikApp.h"
 
 #include "app/StartupArguments.h"
+#include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
+#include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
+#include "lookup/LocalService.h"
+#include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
+#include "ui/QuitHooks.h"
+#include "ui/QuitSignals.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/msgout.h>
 #include <wx/snglinst.h>
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 namespace
 {
 const wxString kCatalogue = "norvik";
+// Installed, and in the build folder, the service program sits beside this one.
+const wxString kServiceProgram = "norvik-service";
 } // namespace
 
-NorvikApp::NorvikApp()
-{
-    // Watching the clipboard and the notification icon need X11; on a Wayland session run
-    // through XWayland unless the user chose a back-end. Must happen before GTK starts.
-    wxString backend;
-    if (wxGetEnv("WAYLAND_DISPLAY", nullptr) && !wxGetEnv("GDK_BACKEND", &backend))
-        wxSetEnv("GDK_BACKEND", "x11");
-}
+NorvikApp::NorvikApp() : backendForced(ForceX11Backend()) {}
 
-NorvikApp::~NorvikApp() = default;
+NorvikApp::~NorvikApp()
+{
+    StopOwnService();
+}
 
 bool NorvikApp::OnInit()
 {
+    // GTK has started by now and keeps the back-end it chose.
+    ReleaseForcedBackend(backendForced);
+
     instanceChecker = std::make_unique<wxSingleInstanceChecker>();
     const wxString instanceName = GetAppName() + "-" + wxGetUserId();
-    if (instanceChecker->Create(instanceName) && instanceChecker->IsAnotherRunning())
+    if (AnotherInstanceRuns(*instanceChecker, instanceName))
     {
         instanceChecker.reset();
         return false;
     }
 
+    // Only one run of this user gets here at a time: what earlier runs left is theirs to
+    // take away, and this run's own list starts.
+    const wxString runsFolder = TempFileRegistry::DefaultFolder();
+    TempFileRegistry::RemoveLeftovers(runsFolder);
+    TempFileRegistry::Open(runsFolder);
+
     AppConfig config;
     config.UpdateAutorunEntry();
+    AppConfig::SetDefaultServiceUrlSource([this] { return OwnServiceUrl(); });
+    // The quits that end the process at once (a signal inside a dialog, a lost display)
+    // never reach OnExit: the service goes with every quit's first step.
+    QuitHooks::Add([this] { StopOwnService(); });
 
     {
         // A language without a catalogue or locale is not worth a word: English stands.
@@ -73,5 +92,59 @@ bool NorvikApp::OnInit()
         frame->Show(true);
     }
     SetTopWindow(frame);
+
+    // A signal or a lost display may come after the window is gone, while the program ends.
+    const wxWeakRef<NorvikFrame> window(frame);
+    QuitSignals::Install(
+        [window]
+        {
+            if (window)
+                window->QuitOnSignal();
+        });
+    DisplayLoss::Install(
+        [window]
+        {
+            if (window)
+                window->EndJobsAndRemoveFiles();
+            TempFileRegistry::RemoveAll();
+        });
     return true;
+}
+
+int NorvikApp::OnExit()
+{
+    StopOwnService();
+    // The signals stay caught: one that comes now finds the quit already under way.
+    TempFileRegistry::RemoveAll();
+    TempFileRegistry::Close();
+    return wxApp::OnExit();
+}
+
+void NorvikApp::StopOwnService()
+{
+    AppConfig::SetDefaultServiceUrlSource(nullptr);
+    ownService.reset();
+}
+
+wxString NorvikApp::OwnServiceUrl()
+{
+    if (!ownService)
+    {
+        const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+        ownService = std::make_unique<LocalService>(
+            wxFileName(exe.GetPath(), kServiceProgram).GetFullPath().utf8_string());
+    }
+    else if (ownService->IsRunning())
+        return wxString::FromUTF8(ownService->GetUrl());
+    else if (!ownService->LastEnd().empty())
+        wxMessageOutputStderr().Printf(
+            "norvik: the metadata service ended (%s); starting it again\n", ownService->LastEnd());
+    std::string error;
+    if (!ownService->Start(error))
+    {
+        wxMessageOutputStderr().Printf("norvik: cannot start the metadata service: %s\n",
+                                       wxString::FromUTF8(error));
+        return LocalService::kUnavailableUrl;
+    }
+    return wxString::FromUTF8(ownService->GetUrl());
 }

@@ -2,6 +2,7 @@
 
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -12,8 +13,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <utility>
 
 namespace
 {
@@ -26,9 +29,41 @@ constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
 // The speed shown is measured over samples of about this length.
 constexpr std::int64_t kSpeedSampleMs = 1000;
+// Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
+constexpr long kFirstRedirectStatus = 300;
+constexpr long kFirstStatusAfterRedirects = 400;
+
+// What the progress callback is handed: the job, and the transfer whose response it asks about.
+struct TransferContext
+{
+    Downloader* job;
+    CURL* curl;
+};
 
 std::mutex limitsMutex;
 TransferLimits transferLimits;
+// Written by tests, read by start() on the GUI thread.
+std::atomic<unsigned> threadStackSize{0};
+
+// The operating-system thread of one start of a job; joinable, so the job can wait for it.
+class WorkerThread : public wxThread
+{
+public:
+    explicit WorkerThread(std::function<void()> work)
+        : wxThread(wxTHREAD_JOINABLE), work(std::move(work))
+    {
+    }
+
+protected:
+    ExitCode Entry() override
+    {
+        work();
+        return nullptr;
+    }
+
+private:
+    std::function<void()> work;
+};
 
 TransferLimits CurrentLimits()
 {
@@ -59,17 +94,13 @@ FILE* OpenTempForWriting(const char* path)
 // already put it in place.
 void RemoveTempFile(const wxString& path)
 {
-    const wxScopedCharBuffer name = path.fn_str();
-    if (name.length() > 0)
-        std::remove(name.data());
+    TempFileRegistry::Remove(path);
 }
 } // namespace
 
-Downloader::Downloader() : wxThread(wxTHREAD_JOINABLE)
-{
-    // The operating-system thread is made by start(): a created thread that never runs
-    // cannot be destroyed on this platform without hanging.
-}
+// The operating-system thread is made by start(): a created thread that never runs cannot be
+// destroyed on this platform without hanging.
+Downloader::Downloader() = default;
 
 Downloader::~Downloader()
 {
@@ -127,30 +158,46 @@ void Downloader::start()
             return;
         state = Busy;
     }
-    if (Create() != wxTHREAD_NO_ERROR || wxThread::Run() != wxTHREAD_NO_ERROR)
+    auto worker = std::make_unique<WorkerThread>([this] { Work(); });
+    const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
+    if (!created || worker->Run() != wxTHREAD_NO_ERROR)
     {
         {
             wxCriticalSectionLocker guard(lock);
             state = Idle;
         }
+        // A thread object whose thread was made but never ran hangs in its destructor;
+        // Delete() ends such a thread and frees the object itself.
+        if (created)
+            worker.release()->Delete();
         wxLogger(wxLOG_Message, "Downloader", __LINE__, "start", wxLOG_COMPONENT)
             .Log("%s", _("ERROR: download thread can't start!"));
         return;
     }
-    threadStarted = true;
+    thread = std::move(worker);
 }
 
-void Downloader::RequestStop()
+void Downloader::RequestStop(StopMode mode)
 {
+    // The mode is in place before the flag the worker reads; a later DiscardAll (a quit after
+    // a cancel) still takes the bytes away.
+    keepReceived.store(mode == StopMode::KeepReceived);
     stopRequested.store(true);
+}
+
+void Downloader::DropTempFile(const wxString& tempPath)
+{
+    if (stopRequested.load() && keepReceived.load())
+        return;
+    RemoveTempFile(tempPath);
 }
 
 void Downloader::Join()
 {
-    if (!threadStarted)
+    if (!thread)
         return;
-    Wait();
-    threadStarted = false;
+    thread->Wait();
+    thread.reset();
 }
 
 void Downloader::SetTransferLimits(const TransferLimits& limits)
@@ -159,17 +206,40 @@ void Downloader::SetTransferLimits(const TransferLimits& limits)
     transferLimits = limits;
 }
 
-int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
-                                   std::int64_t)
+void Downloader::SetThreadStackSize(unsigned bytes)
 {
-    auto* self = static_cast<Downloader*>(job);
+    threadStackSize.store(bytes);
+}
+
+int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64_t now,
+                                   std::int64_t, std::int64_t)
+{
+    const auto* transfer = static_cast<TransferContext*>(context);
+    Downloader* self = transfer->job;
     const std::int64_t nowMs = wxGetUTCTimeMillis().GetValue();
+    long status = 0;
+    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    // A redirect's body is not the stream: counted, it showed a share of the wrong size, and
+    // the count went back to zero when the next response began. Only the final one counts.
+    const bool redirect = status >= kFirstRedirectStatus && status < kFirstStatusAfterRedirects;
+    if (redirect)
+    {
+        now = 0;
+        total = 0;
+    }
     {
         wxCriticalSectionLocker guard(self->lock);
         self->progress.received = now;
         self->progress.total = total > 0 ? total : -1;
         const std::int64_t elapsedMs = nowMs - self->sampleStartMs;
-        if (elapsedMs >= kSpeedSampleMs)
+        if (redirect || now < self->sampleBytes)
+        {
+            // Counting starts again: a new sample from here.
+            self->progress.bytesPerSecond = 0;
+            self->sampleBytes = now;
+            self->sampleStartMs = nowMs;
+        }
+        else if (elapsedMs >= kSpeedSampleMs)
         {
             self->progress.bytesPerSecond =
                 double(now - self->sampleBytes) * 1000.0 / double(elapsedMs);
@@ -181,7 +251,7 @@ int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t n
     return self->stopRequested.load() ? 1 : 0;
 }
 
-wxThread::ExitCode Downloader::Entry()
+void Downloader::Work()
 {
     {
         wxCriticalSectionLocker guard(lock);
@@ -191,16 +261,20 @@ wxThread::ExitCode Downloader::Entry()
     const StreamRecord rec = GetRecord();
     wxString tempPath = rec.tempPath;
     if (tempPath.empty())
-        tempPath = wxFileName::CreateTempFileName(kTempPrefix);
+    {
+        tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
+        // Kept in the record, so the file can be found again when a stop keeps it.
+        wxCriticalSectionLocker guard(lock);
+        record.tempPath = tempPath;
+    }
     const wxString failure = Transfer(rec, tempPath);
     if (!failure.empty())
     {
         SetError(failure);
-        RemoveTempFile(tempPath);
-        return 0;
+        DropTempFile(tempPath);
+        return;
     }
     FinishJob(rec, tempPath);
-    return 0;
 }
 
 // Fetches the stream into tempPath; the empty text on success, else the status text to end with.
@@ -249,7 +323,13 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    TransferContext context{this, curl};
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name lookup that never answers: without this the cleanup below waits
+    // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
 
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
@@ -271,21 +351,22 @@ void Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
     if (rec.type == kMp3Type)
     {
         SetStatus(_("Converting to MP3"));
-        const bool converted = ConvertToMp3(tempPath, rec.outputPath);
-        RemoveTempFile(tempPath);
+        const bool converted = ConvertToMp3(tempPath, rec.outputPath, &stopRequested);
         if (!converted)
         {
+            DropTempFile(tempPath);
             SetError(_("Error: conversion to MP3 failed!"));
             return;
         }
+        RemoveTempFile(tempPath);
     }
     else
     {
         SetStatus(_("Finishing"));
         wxString reason;
-        if (!MoveIntoPlace(tempPath, rec.outputPath, reason))
+        if (!MoveIntoPlace(tempPath, rec.outputPath, reason, &stopRequested))
         {
-            RemoveTempFile(tempPath);
+            DropTempFile(tempPath);
             SetError(wxString::Format(_("Error: can't save the file: %s"), reason));
             return;
         }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 enum DownloadState : std::int32_t
 {
@@ -24,6 +25,14 @@ struct DownloadProgress
     double bytesPerSecond = 0;
 };
 
+// What a stopped job does with the bytes it received: a quit wants nothing left behind, a
+// cancel may keep them for a later try.
+enum class StopMode
+{
+    DiscardAll,
+    KeepReceived,
+};
+
 // Limits that end a stalled transfer. Tests shorten them.
 struct TransferLimits
 {
@@ -32,13 +41,13 @@ struct TransferLimits
     long lowSpeedSeconds = 60;
 };
 
-// One download: a joinable worker thread with its own copy of a stream record, a state and
-// the lock that guards both. Used once; the GUI thread polls it.
-class Downloader : public wxThread
+// One download: a worker thread with its own copy of a stream record, a state and the lock
+// that guards both. Used once; the GUI thread polls it.
+class Downloader
 {
 public:
     Downloader();
-    ~Downloader() override;
+    ~Downloader();
 
     // Copies the record in while the job is Idle; false otherwise.
     bool SetRecord(const StreamRecord& rec);
@@ -52,21 +61,28 @@ public:
     // Marks the job Busy, then creates and runs its thread.
     void start();
 
-    // Asks a running transfer to end; it stops within about a second.
-    void RequestStop();
+    // Asks the job to end in whatever phase it is (name lookup, connect, transfer, conversion,
+    // copy); it stops within about a second. No partial output is left; the temporary file
+    // goes too unless mode keeps it (its path is then in the record's tempPath).
+    void RequestStop(StopMode mode = StopMode::DiscardAll);
+    bool StopWasRequested() const { return stopRequested.load(); }
     // Waits for the worker to end; does nothing for a job that never started.
     void Join();
 
     static void SetTransferLimits(const TransferLimits& limits);
-
-protected:
-    ExitCode Entry() override;
+    // Stack size of the worker threads started from now on; 0 is the system's default. Tests
+    // ask for one the process cannot have, to see a thread fail to start.
+    static void SetThreadStackSize(unsigned bytes);
 
 private:
-    static int OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
+    // The worker thread's whole work.
+    void Work();
+    static int OnTransferProgress(void* context, std::int64_t total, std::int64_t now, std::int64_t,
                                   std::int64_t);
     wxString Transfer(const StreamRecord& rec, const wxString& tempPath);
     void FinishJob(const StreamRecord& rec, const wxString& tempPath);
+    // Removes the temporary file on a way out, unless a stop asked to keep what was received.
+    void DropTempFile(const wxString& tempPath);
 
     // Guards record, state and progress: the worker writes them, the GUI thread reads them.
     wxCriticalSection lock;
@@ -79,6 +95,8 @@ private:
 
     // Set by the GUI thread to end the transfer, read by the worker's progress callback.
     std::atomic<bool> stopRequested{false};
-    // GUI thread only: whether this job owns an operating-system thread to wait for.
-    bool threadStarted = false;
+    std::atomic<bool> keepReceived{false};
+    // GUI thread only: the running or ended worker thread, to wait for. Made anew by each
+    // start, since a thread object whose start failed can never start again.
+    std::unique_ptr<wxThread> thread;
 };

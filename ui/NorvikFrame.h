@@ -8,7 +8,9 @@
 #include <wx/timer.h>
 
 #include <cstdint>
+#include <memory>
 
+class ClipboardReader;
 class wxButton;
 class wxHtmlWindow;
 class wxListBox;
@@ -61,6 +63,19 @@ public:
     void OnTimer(wxTimerEvent& event);
     void OnClose(wxCloseEvent& event);
 
+    // Quit with no question: the window and the notification icon go at once, every job is
+    // told to stop and the window is destroyed; its destructor waits for the jobs (about a
+    // second) and removes every temporary file.
+    void QuitNow();
+    // A quit signal's quit: as QuitNow, but from inside a modal dialog or a wait of the
+    // toolkit it finishes the clean-up itself and ends the process with status 0.
+    void QuitOnSignal();
+    // Stops and waits for every job, then removes every temporary file of this run. No window
+    // is touched, so this also serves when the display is gone.
+    void EndJobsAndRemoveFiles();
+    // Starts counting modal dialogs, which QuitOnSignal must know about.
+    static void WatchModalDialogs();
+
     // Ticks handled since start; never reset.
     static std::uint32_t tickCount;
     // The last clipboard text taken up as a video address.
@@ -75,6 +90,9 @@ public:
     Downloader downloaders[kJobCount];
     MyTrayIcon trayIcon;
     bool updateCheckDone = false;
+    // From the tick that queues a check until the check and its dialog are over: a dialog
+    // left open past the next scheduled tick must not get a second one on top.
+    bool updateCheckUnderWay = false;
     wxHtmlWindow* previewHtml = nullptr;
     wxTextCtrl* urlText = nullptr;
     wxListBox* downloadsList = nullptr;
@@ -87,6 +105,10 @@ public:
     // True while a tick's work, a Load or an update check's network read runs; ticks that
     // arrive meanwhile are skipped.
     bool blockingWork = false;
+    // Set when the quit began; the window is on its way out.
+    bool quitting = false;
+    // The clipboard read that never waits for the owner; none on a display without X.
+    std::unique_ptr<ClipboardReader> clipboardReader;
 
 private:
     void BuildLayout();
@@ -94,6 +116,8 @@ private:
     // Removes the temporary files of records no download has taken over.
     void RemoveUnusedTempFiles();
     bool HasNotificationArea() const;
+    // The rules of the clipboard watch for one text read from the clipboard.
+    void TakeUpClipboardText(const wxString& text);
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -41,7 +41,8 @@ TEST_F(SettingsTest, OnlyAnExactZeroTurnsAutorunOff)
     {
         const char* stored;
         bool expected;
-    } cases[] = {{"0", false}, {"1", true}, {"", true}, {"false", true}, {"no", true}, {"00", true}};
+    } cases[] = {{"0", false},    {"1", true},  {"", true},
+                 {"false", true}, {"no", true}, {"00", true}};
     for (const auto& c : cases)
     {
         WriteSettings(wxString("Autorun=") + c.stored + "\n");
@@ -100,7 +101,8 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheFlagAndItsFolderIsCreated)
     EXPECT_TRUE(text.StartsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(text.Contains("\nType=Application\n"));
     EXPECT_TRUE(text.Contains("\nName=Norvik\n"));
-    EXPECT_TRUE(text.Contains("\nExec=" + wxStandardPaths::Get().GetExecutablePath() + " startup\n"));
+    EXPECT_TRUE(
+        text.Contains("\nExec=" + wxStandardPaths::Get().GetExecutablePath() + " startup\n"));
 
     WriteSettings("Autorun=0\n");
     AppConfig config;
@@ -109,6 +111,50 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheFlagAndItsFolderIsCreated)
     // Removing what is not there is no error and creates nothing.
     config.UpdateAutorunEntry();
     EXPECT_FALSE(wxFileExists(entry));
+}
+
+// The desktop's startup settings turn the entry off in this same file; a rewrite at the
+// next start must not turn it on again.
+TEST_F(SettingsTest, AutostartRewriteKeepsTheUsersDisable)
+{
+    const wxString entry = home.File(".config/autostart/Norvik.desktop");
+    const struct
+    {
+        const char* userLine;
+        const char* kept;
+    } cases[] = {
+        {"X-GNOME-Autostart-enabled=false", "\nX-GNOME-Autostart-enabled=false\n"},
+        {"X-GNOME-Autostart-enabled = false", "\nX-GNOME-Autostart-enabled=false\n"},
+        {"Hidden=true", "\nHidden=true\n"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.userLine);
+        ASSERT_TRUE(AutostartEntry::Write("/old/norvik"));
+        wxString text = ReadFileText(entry);
+        EXPECT_TRUE(text.Contains("\nX-GNOME-Autostart-enabled=true\n"));
+        EXPECT_FALSE(text.Contains("Hidden"));
+        text.Replace("X-GNOME-Autostart-enabled=true", c.userLine);
+        ASSERT_TRUE(WriteFileText(entry, text));
+
+        AppConfig().UpdateAutorunEntry();
+        const wxString rewritten = ReadFileText(entry);
+        EXPECT_TRUE(rewritten.Contains(c.kept)) << rewritten;
+        wxString switches(rewritten);
+        EXPECT_EQ(1u, switches.Replace("X-GNOME-Autostart-enabled=", ""))
+            << "one switch, not both values: " << rewritten;
+        EXPECT_TRUE(rewritten.Contains(wxStandardPaths::Get().GetExecutablePath()))
+            << "the program's path is brought up to date all the same";
+        ASSERT_TRUE(wxRemoveFile(entry));
+    }
+
+    // The same keys in another group are not the desktop's switch.
+    ASSERT_TRUE(WriteFileText(entry, "[Desktop Entry]\nExec=x\n[Desktop Action Off]\n"
+                                     "Hidden=true\nX-GNOME-Autostart-enabled=false\n"));
+    AppConfig().UpdateAutorunEntry();
+    const wxString fresh = ReadFileText(entry);
+    EXPECT_TRUE(fresh.Contains("\nX-GNOME-Autostart-enabled=true\n")) << fresh;
+    EXPECT_FALSE(fresh.Contains("Hidden")) << fresh;
 }
 
 TEST_F(SettingsTest, AutostartEntryHonoursAnAbsoluteXdgConfigHome)
@@ -141,4 +187,27 @@ TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
     };
     for (const auto& c : cases)
         EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
+}
+
+TEST_F(SettingsTest, DefaultServiceSourceServesOnlyWhenTheKeyIsAbsent)
+{
+    int asked = 0;
+    AppConfig::SetDefaultServiceUrlSource(
+        [&asked]
+        {
+            ++asked;
+            return wxString("http://127.0.0.1:40000");
+        });
+    EXPECT_EQ("http://127.0.0.1:40000", AppConfig().GetServiceUrl());
+    EXPECT_EQ(1, asked);
+    // A set key is the user's choice, even when it is empty.
+    for (const wxString stored : {"http://10.0.0.1:80", ""})
+    {
+        WriteSettings("ServiceUrl=" + stored + "\n");
+        EXPECT_EQ(stored, AppConfig().GetServiceUrl());
+    }
+    EXPECT_EQ(1, asked);
+    AppConfig::SetDefaultServiceUrlSource(nullptr);
+    wxRemoveFile(SettingsFile());
+    EXPECT_EQ("http://127.0.0.1:8731", AppConfig().GetServiceUrl());
 }
