@@ -61,12 +61,14 @@ def make_catalogue(demo_dir, folder):
     return path, demo
 
 
-def start_service(build_dir, catalogue, watch_url, log_path):
+def start_service(build_dir, catalogue, log_path, watch_url=None):
+    """The service on a free port; its resolver reads the page of watch_url, or it has none."""
     log = open(log_path, "wb")
+    resolver = ["--resolver", "yt-dlp", "--watch-url", watch_url] if watch_url else [
+        "--resolver", "none"]
     service = subprocess.Popen(
         [os.path.join(build_dir, "norvik-service"), "--port", "0", "--catalogue", catalogue,
-         "--media-rate", str(MEDIA_RATE), "--resolver", "yt-dlp", "--watch-url", watch_url],
-        stdout=subprocess.PIPE, stderr=log)
+         "--media-rate", str(MEDIA_RATE)] + resolver, stdout=subprocess.PIPE, stderr=log)
     ready, _, _ = select.select([service.stdout], [], [], SERVICE_START_SECONDS)
     line = service.stdout.readline().decode().strip() if ready else ""
     if not line.startswith("listening on "):
@@ -103,8 +105,9 @@ class EndToEnd:
         with open(self.resolved_clip, "wb") as f:
             f.write(os.urandom(RESOLVED_BYTES))
         self.page = WatchPage(self.resolved_clip, RESOLVED_TITLE)
-        self.service, url = start_service(self.args.build_dir, catalogue, self.page.watch_url,
-                                          os.path.join(self.args.artifacts, "service.log"))
+        self.service, url = start_service(self.args.build_dir, catalogue,
+                                          os.path.join(self.args.artifacts, "service.log"),
+                                          self.page.watch_url)
         for folder in (self.videos, self.music, self.tmp):
             os.makedirs(folder)
         with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
