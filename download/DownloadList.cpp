@@ -90,7 +90,7 @@ void NorvikFrame::BindDownloadsList()
 {
     EllipsizeLinesInTheMiddle(downloadsList);
     downloadsList->Bind(wxEVT_CONTEXT_MENU, &NorvikFrame::OnDownloadsMenu, this);
-    downloadsList->Bind(wxEVT_KEY_DOWN, &NorvikFrame::OnDownloadsKey, this);
+    // The native list reports Enter on a line as a double click.
     downloadsList->Bind(wxEVT_LISTBOX_DCLICK, &NorvikFrame::OnDownloadActivated, this);
     downloadsList->Bind(wxEVT_MOTION, &NorvikFrame::OnDownloadsMotion, this);
     downloadsList->Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& event)
@@ -147,19 +147,6 @@ void NorvikFrame::OnDownloadsMenu(wxContextMenuEvent& event)
     }
     const wxPoint at = downloadsList->ScreenToClient(event.GetPosition());
     ShowDownloadMenu(downloadsList->HitTest(at), at);
-}
-
-void NorvikFrame::OnDownloadsKey(wxKeyEvent& event)
-{
-    // Enter on a finished line opens it like a double click does.
-    if (event.GetKeyCode() == WXK_RETURN || event.GetKeyCode() == WXK_NUMPAD_ENTER)
-    {
-        wxCommandEvent activated(wxEVT_LISTBOX_DCLICK, downloadsList->GetId());
-        activated.SetInt(downloadsList->GetSelection());
-        OnDownloadActivated(activated);
-        return;
-    }
-    event.Skip();
 }
 
 void NorvikFrame::OnDownloadActivated(wxCommandEvent& event)

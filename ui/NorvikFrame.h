@@ -62,7 +62,6 @@ public:
     // The menu of one line of the downloads list, with the items its job's state allows.
     wxMenu* MakeDownloadMenu(int job);
     void OnDownloadsMenu(wxContextMenuEvent& event);
-    void OnDownloadsKey(wxKeyEvent& event);
     void OnDownloadActivated(wxCommandEvent& event);
     void OnDownloadsMotion(wxMouseEvent& event);
     void OnCancelDownload(wxCommandEvent& event);
