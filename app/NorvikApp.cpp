@@ -3,8 +3,11 @@
 #include "app/StartupArguments.h"
 
 #include "config/AppConfig.h"
+#include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
+#include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
+#include "ui/QuitSignals.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -14,6 +17,7 @@
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 namespace
 {
@@ -40,6 +44,12 @@ bool NorvikApp::OnInit()
         instanceChecker.reset();
         return false;
     }
+
+    // Only one run of this user gets here at a time: what earlier runs left is theirs to
+    // take away, and this run's own list starts.
+    const wxString runsFolder = TempFileRegistry::DefaultFolder();
+    TempFileRegistry::RemoveLeftovers(runsFolder);
+    TempFileRegistry::Open(runsFolder);
 
     AppConfig config;
     config.UpdateAutorunEntry();
@@ -73,5 +83,29 @@ bool NorvikApp::OnInit()
         frame->Show(true);
     }
     SetTopWindow(frame);
+
+    // A signal or a lost display may come after the window is gone, while the program ends.
+    const wxWeakRef<NorvikFrame> window(frame);
+    QuitSignals::Install(
+        [window]
+        {
+            if (window)
+                window->QuitOnSignal();
+        });
+    DisplayLoss::Install(
+        [window]
+        {
+            if (window)
+                window->EndJobsAndRemoveFiles();
+            TempFileRegistry::RemoveAll();
+        });
     return true;
+}
+
+int NorvikApp::OnExit()
+{
+    // The signals stay caught: one that comes now finds the quit already under way.
+    TempFileRegistry::RemoveAll();
+    TempFileRegistry::Close();
+    return wxApp::OnExit();
 }

@@ -14,6 +14,7 @@ public:
     NorvikApp();
     ~NorvikApp() override;
     bool OnInit() override;
+    int OnExit() override;
 
 private:
     std::unique_ptr<wxSingleInstanceChecker> instanceChecker;

@@ -1,5 +1,7 @@
 #include "download/AtomicOutputFile.h"
 
+#include "download/TempFileRegistry.h"
+
 #include <wx/filename.h>
 #include <wx/log.h>
 
@@ -73,6 +75,8 @@ AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalP
         return;
     }
     narrowPart = name;
+    // Named before anything else can fail, so a killed run's partial output is found later.
+    TempFileRegistry::Add(narrowPart);
     partPath = wxString(name.c_str(), *wxConvFileName);
     if (fchmod(fd, kNewFileMode & ~CurrentUmask()) != 0)
     {
@@ -131,6 +135,7 @@ bool AtomicOutputFile::Commit()
         Discard();
         return false;
     }
+    TempFileRegistry::Forget(narrowPart);
     narrowPart.clear();
     buffer.reset();
     return true;
@@ -144,7 +149,7 @@ void AtomicOutputFile::Fail(int errorCode)
 void AtomicOutputFile::Discard()
 {
     if (!narrowPart.empty())
-        unlink(narrowPart.c_str());
+        TempFileRegistry::Remove(narrowPart);
     narrowPart.clear();
     buffer.reset();
 }

@@ -3,6 +3,7 @@
 #include "download/JobThread.h"
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -79,9 +80,7 @@ std::int64_t FileSize(const wxString& path)
 // cancelled job keeps it until then for a retry.
 void RemoveTempFile(const wxString& path)
 {
-    const wxScopedCharBuffer name = path.fn_str();
-    if (name.length() > 0)
-        std::remove(name.data());
+    TempFileRegistry::Remove(path);
 }
 } // namespace
 
@@ -192,21 +191,30 @@ bool Downloader::RunThread()
     return true;
 }
 
-void Downloader::RequestStop()
+void Downloader::RequestStop(StopMode mode)
 {
+    // The mode is in place before the flag the worker reads; a later DiscardAll (a quit after
+    // a cancel) still takes the bytes away.
+    keepReceived.store(mode == StopMode::KeepReceived);
     stopRequested.store(true);
 }
 
 void Downloader::Cancel()
 {
-    // A stop at quit ends the same way; nobody sees that job's status any more.
-    RequestStop();
+    RequestStop(StopMode::KeepReceived);
 }
 
 bool Downloader::WasCancelled()
 {
     wxCriticalSectionLocker guard(lock);
     return cancelled;
+}
+
+void Downloader::DropTempFile(const wxString& tempPath)
+{
+    if (stopRequested.load() && keepReceived.load())
+        return;
+    RemoveTempFile(tempPath);
 }
 
 void Downloader::Join()
@@ -280,11 +288,14 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* job)
     return std::fwrite(data, size, count, self->transferFile) * size;
 }
 
-void Downloader::EndCancelled()
+void Downloader::EndCancelled(const wxString& tempPath)
 {
+    DropTempFile(tempPath);
+    if (!keepReceived.load())
+        resume.Reset();
     wxCriticalSectionLocker guard(lock);
     state = Failed;
-    cancelled = true;
+    cancelled = keepReceived.load();
     record.statusText = _("Cancelled");
     progress.transferring = false;
 }
@@ -299,7 +310,7 @@ void Downloader::Entry()
     StreamRecord rec = GetRecord();
     if (rec.tempPath.empty())
     {
-        rec.tempPath = wxFileName::CreateTempFileName(kTempPrefix);
+        rec.tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
         // Kept in the job, so a retry continues in the same file and the job's end removes it.
         wxCriticalSectionLocker guard(lock);
         record.tempPath = rec.tempPath;
@@ -309,7 +320,7 @@ void Downloader::Entry()
         const wxString failure = TransferWithResumes(rec, rec.tempPath);
         if (stopRequested.load())
         {
-            EndCancelled();
+            EndCancelled(rec.tempPath);
             return;
         }
         if (!failure.empty())
@@ -423,6 +434,11 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name lookup that never answers: without this the cleanup below waits
+    // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
 
     const CURLcode result = curl_easy_perform(curl);
     code = result;
@@ -463,7 +479,7 @@ bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
         if (!converted && stopRequested.load())
         {
             // The download itself is whole: a retry converts it again.
-            EndCancelled();
+            EndCancelled(tempPath);
             return false;
         }
         if (!converted)
@@ -479,8 +495,13 @@ bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
     {
         SetStatus(_("Finishing"));
         wxString reason;
-        if (!MoveIntoPlace(tempPath, rec.outputPath, reason))
+        if (!MoveIntoPlace(tempPath, rec.outputPath, reason, &stopRequested))
         {
+            if (stopRequested.load())
+            {
+                EndCancelled(tempPath);
+                return false;
+            }
             SetError(wxString::Format(_("Error: can't save the file: %s"), reason));
             return false;
         }

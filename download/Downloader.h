@@ -30,6 +30,14 @@ struct DownloadProgress
     double bytesPerSecond = 0;
 };
 
+// What a stopped job does with the bytes it received: a quit wants nothing left behind, a
+// cancel may keep them for a later try.
+enum class StopMode
+{
+    DiscardAll,
+    KeepReceived,
+};
+
 // Limits that end a stalled transfer. Tests shorten them.
 struct TransferLimits
 {
@@ -64,8 +72,11 @@ public:
     // Marks the job Busy, then creates and runs its thread.
     void start();
 
-    // Asks a running transfer to end; it stops within about a second.
-    void RequestStop();
+    // Asks the job to end in whatever phase it is (name lookup, connect, transfer, conversion,
+    // copy); it stops within about a second. No partial output is left; the temporary file
+    // goes too unless mode keeps it (its path is then in the record's tempPath).
+    void RequestStop(StopMode mode = StopMode::DiscardAll);
+    bool StopWasRequested() const { return stopRequested.load(); }
     // The user's stop: the job ends Failed with the status "Cancelled" and keeps the bytes
     // received so far for a retry.
     void Cancel();
@@ -94,7 +105,10 @@ private:
     wxString Transfer(const StreamRecord& rec, const wxString& tempPath, int& code);
     bool FinishJob(const StreamRecord& rec, const wxString& tempPath);
     bool PauseBeforeResume(long pauseMs);
-    void EndCancelled();
+    // Ends a stopped job: "Cancelled", its bytes kept or not as the stop asked.
+    void EndCancelled(const wxString& tempPath);
+    // Removes the temporary file on a way out, unless a stop asked to keep what was received.
+    void DropTempFile(const wxString& tempPath);
 
     // Guards record, state and progress: the worker writes them, the GUI thread reads them.
     wxCriticalSection lock;
@@ -117,6 +131,8 @@ private:
 
     // Set by the GUI thread to end the transfer, read by the worker's progress callback.
     std::atomic<bool> stopRequested{false};
+    // Set with stopRequested: whether the stopped job keeps its bytes (a Cancel) or not (a quit).
+    std::atomic<bool> keepReceived{false};
     // GUI thread only: the worker of the current or last run, to wait for.
     std::unique_ptr<JobThread> thread;
 };

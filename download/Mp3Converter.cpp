@@ -19,6 +19,7 @@ constexpr size_t kReadChunkSize = 64 * 1024;
 
 // Runs the extractor from source into file. True when all of the source was read and
 // accepted and every write succeeded so far; the data may still sit in stdio's buffer.
+// A stop request is looked at before every read, so a quit waits for one block at most.
 bool Extract(wxFile& source, FILE* file, const std::atomic<bool>* stop)
 {
     // The wrapper borrows the FILE, which belongs to the AtomicOutputFile.

@@ -3,6 +3,7 @@
 #include "resources/Icons.h"
 #include "ui/AboutDlg.h"
 #include "ui/BlockingWork.h"
+#include "ui/ClipboardReader.h"
 #include "ui/OptionsDlg.h"
 
 #include <wx/button.h>
@@ -85,18 +86,13 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     trayIcon.SetMainFrame(this);
     trayIcon.SetIcon(Icons::GetNk(kTrayIconSize), wxString());
     updateCheckDone = false;
+    WatchModalDialogs();
+    clipboardReader = std::make_unique<ClipboardReader>();
 }
 
 NorvikFrame::~NorvikFrame()
 {
-    tickTimer.Stop();
-    // Every transfer is told to stop first, so they all wind down together; then each
-    // worker is waited for, since the jobs die with this window.
-    for (Downloader& job : downloaders)
-        job.RequestStop();
-    for (Downloader& job : downloaders)
-        job.Join();
-    RemoveUnusedTempFiles();
+    EndJobsAndRemoveFiles();
 }
 
 void NorvikFrame::BuildLayout()
@@ -204,7 +200,7 @@ void NorvikFrame::OnQuit(wxCommandEvent&)
     wxMessageDialog question(this, _("Are you sure you want to quit?"), "Norvik",
                              wxYES_NO | wxNO_DEFAULT);
     if (question.ShowModal() == wxID_YES)
-        Destroy();
+        QuitNow();
 }
 
 void NorvikFrame::OnOptions(wxCommandEvent&)

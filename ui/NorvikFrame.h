@@ -9,7 +9,9 @@
 #include <wx/timer.h>
 
 #include <cstdint>
+#include <memory>
 
+class ClipboardReader;
 class wxButton;
 class wxContextMenuEvent;
 class wxMenu;
@@ -77,6 +79,19 @@ public:
     void OnTimer(wxTimerEvent& event);
     void OnClose(wxCloseEvent& event);
 
+    // Quit with no question: the window and the notification icon go at once, every job is
+    // told to stop and the window is destroyed; its destructor waits for the jobs (about a
+    // second) and removes every temporary file.
+    void QuitNow();
+    // A quit signal's quit: as QuitNow, but from inside a modal dialog or a wait of the
+    // toolkit it finishes the clean-up itself and ends the process with status 0.
+    void QuitOnSignal();
+    // Stops and waits for every job, then removes every temporary file of this run. No window
+    // is touched, so this also serves when the display is gone.
+    void EndJobsAndRemoveFiles();
+    // Starts counting modal dialogs, which QuitOnSignal must know about.
+    static void WatchModalDialogs();
+
     // Ticks handled since start; never reset.
     static std::uint32_t tickCount;
     // The last clipboard text taken up as a video address.
@@ -103,9 +118,15 @@ public:
     // True while a tick's work, a Load or an update check's network read runs; ticks that
     // arrive meanwhile are skipped.
     bool blockingWork = false;
+    // Set when the quit began; the window is on its way out.
+    bool quitting = false;
+    // The clipboard read that never waits for the owner; none on a display without X.
+    std::unique_ptr<ClipboardReader> clipboardReader;
 
     // The job whose line's menu is open, or -1.
     int menuJob = -1;
+    // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
+    int tooltipLine = -1;
     // Each job's state at the last refresh, to see the ones that ended since.
     DownloadState seenStates[kJobCount] = {};
     DownloadNotifier notifier;
@@ -125,7 +146,8 @@ private:
     void NotifyEnded(int job, DownloadState state);
     // The line under the pointer gets its full text as tooltip; -1 when none.
     void UpdateLineTooltip(int line);
-    int tooltipLine = -1;
+    // The rules of the clipboard watch for one text read from the clipboard.
+    void TakeUpClipboardText(const wxString& text);
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -30,6 +30,22 @@ wxString FileText(const wxString& path)
     return text;
 }
 
+// Asks the stand-in services' control object for one of its test actions.
+bool CallTestControl(const char* method)
+{
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return false;
+    GVariant* answer = g_dbus_connection_call_sync(
+        bus, "org.norvik.TestDesktop", "/org/norvik/TestDesktop", "org.norvik.TestDesktop", method,
+        nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, int(kAnswerLimitMs), nullptr, nullptr);
+    g_object_unref(bus);
+    if (!answer)
+        return false;
+    g_variant_unref(answer);
+    return true;
+}
+
 class DesktopTest : public testing::Test
 {
 protected:
@@ -126,14 +142,7 @@ TEST_F(DesktopTest, ShowInFolderAsksTheFileManagerElseOpensTheFolder)
     EXPECT_FALSE(wxFileExists(openLog));
 
     // Without a file manager on the bus the folder opens in the default application.
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    ASSERT_TRUE(bus);
-    GVariant* answer = g_dbus_connection_call_sync(
-        bus, "org.norvik.TestDesktop", "/org/norvik/TestDesktop", "org.norvik.TestDesktop",
-        "ReleaseFileManager", nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    ASSERT_TRUE(answer);
-    g_variant_unref(answer);
-    g_object_unref(bus);
+    ASSERT_TRUE(CallTestControl("ReleaseFileManager"));
     frame->ProcessWindowEvent(show);
     EXPECT_TRUE(OpenedWith(out.Path())) << FileText(openLog);
 }
@@ -146,6 +155,7 @@ TEST_F(DesktopTest, DownloadEndingOutOfSightIsNotifiedAndItsOpenActionOpens)
     EXPECT_TRUE(log.Contains("\"My clip\"")) << log;
     EXPECT_TRUE(log.Contains("Done: My clip.mp4")) << log;
     EXPECT_TRUE(log.Contains("\"Open\"")) << log;
-    // The stand-in server clicks the action.
+    EXPECT_FALSE(wxFileExists(openLog));
+    ASSERT_TRUE(CallTestControl("ClickLastAction"));
     EXPECT_TRUE(OpenedWith(output)) << FileText(openLog);
 }

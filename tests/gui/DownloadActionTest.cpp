@@ -97,7 +97,7 @@ protected:
         };
         frame->downloadsList->Bind(wxEVT_MENU_OPEN, onOpen);
         popUp();
-        EXPECT_TRUE(WaitFor([&] { return opened; }, 3000)) << "no menu came up";
+        EXPECT_TRUE(WaitFor([&] { return opened; }, 5000)) << "no menu came up";
         frame->downloadsList->Unbind(wxEVT_MENU_OPEN, onOpen);
         return labels;
     }
@@ -249,7 +249,9 @@ TEST_F(DownloadActionTest, LineMenuOffersWhatTheJobStateAllows)
                                       [&]
                                       {
                                           sim.MouseMove(at);
-                                          RunEventsFor(100);
+                                          // The list has seen the pointer arrive.
+                                          EXPECT_TRUE(WaitFor(
+                                              [&] { return frame->tooltipLine == line; }, 3000));
                                           sim.MouseClick(wxMOUSE_BTN_RIGHT);
                                       }));
         RunEventsFor(100);

@@ -4,9 +4,9 @@ a session bus of their own (dbus-run-session). Every call they receive is writte
 line to a log; then the command after "--" runs with NORVIK_DESKTOP_LOG naming that log, and
 its exit status becomes this script's.
 
-The notification server offers actions and, a moment after a notification that has some,
-answers as if the user had clicked its first one. A control object lets a test take the file
-manager off the bus, to see what happens without one."""
+The notification server offers actions. A control object lets a test click the first action
+of the last notification that had some, and take the file manager off the bus to see what
+happens without one."""
 import json
 import os
 import subprocess
@@ -19,7 +19,6 @@ from gi.repository import Gio, GLib
 NOTIFICATIONS = "org.freedesktop.Notifications"
 FILE_MANAGER = "org.freedesktop.FileManager1"
 CONTROL = "org.norvik.TestDesktop"
-ACTION_DELAY_MS = 200
 
 INTERFACES = """<node>
 <interface name="org.freedesktop.Notifications">
@@ -44,6 +43,7 @@ INTERFACES = """<node>
 </interface>
 <interface name="org.norvik.TestDesktop">
   <method name="ReleaseFileManager"/>
+  <method name="ClickLastAction"/>
 </interface>
 </node>"""
 
@@ -59,16 +59,12 @@ def main():
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     node = Gio.DBusNodeInfo.new_for_xml(INTERFACES)
     next_id = [0]
+    last_action = [None]
     lock = threading.Lock()
 
     def record(method, values):
         with lock, open(log_path, "a", encoding="utf-8") as log:
             log.write(json.dumps({"method": method, "args": values}, default=str) + "\n")
-
-    def invoke_first_action(note_id, key):
-        bus.emit_signal(None, "/org/freedesktop/Notifications", NOTIFICATIONS, "ActionInvoked",
-                        GLib.Variant("(us)", (note_id, key)))
-        return False
 
     def on_call(connection, sender, path, interface, method, params, invocation):
         values = params.unpack()
@@ -81,8 +77,12 @@ def main():
             next_id[0] += 1
             actions = values[5]
             if actions:
-                GLib.timeout_add(ACTION_DELAY_MS, invoke_first_action, next_id[0], actions[0])
+                last_action[0] = (next_id[0], actions[0])
             invocation.return_value(GLib.Variant("(u)", (next_id[0],)))
+        elif method == "ClickLastAction" and last_action[0]:
+            bus.emit_signal(None, "/org/freedesktop/Notifications", NOTIFICATIONS,
+                            "ActionInvoked", GLib.Variant("(us)", last_action[0]))
+            invocation.return_value(None)
         elif method == "ReleaseFileManager":
             release(FILE_MANAGER)
             invocation.return_value(None)
