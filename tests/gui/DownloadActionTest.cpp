@@ -139,6 +139,12 @@ protected:
     TempDir out;
     NorvikFrame* frame = nullptr;
 };
+
+// Tests that drive the real pointer and keyboard. They run on a display of their own (see
+// tests/CMakeLists.txt), where no other test moves the pointer or takes the focus.
+class DownloadListInputTest : public DownloadActionTest
+{
+};
 } // namespace
 
 TEST_F(DownloadActionTest, RunningDuplicateIsRefusedWithTheMessage)
@@ -234,7 +240,7 @@ TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndLeavesNoPartialFiles
     EXPECT_EQ(0u, wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
 }
 
-TEST_F(DownloadActionTest, LineMenuOffersWhatTheJobStateAllows)
+TEST_F(DownloadListInputTest, LineMenuOffersWhatTheJobStateAllows)
 {
     StartOneOfEachState();
     const std::vector<std::vector<wxString>> expected = {
@@ -305,7 +311,7 @@ TEST_F(DownloadActionTest, RetryIsRefusedWhileAnotherJobWritesTheSameFile)
     EXPECT_EQ(Failed, frame->downloaders[0].GetState());
 }
 
-TEST_F(DownloadActionTest, LineUnderThePointerHasItsFullTextAsTooltip)
+TEST_F(DownloadListInputTest, LineUnderThePointerHasItsFullTextAsTooltip)
 {
     StartOneOfEachState();
     wxUIActionSimulator sim;
