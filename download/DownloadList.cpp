@@ -93,7 +93,8 @@ void NorvikFrame::BindDownloadsList()
     // The native list reports Enter on a line as a double click.
     downloadsList->Bind(wxEVT_LISTBOX_DCLICK, &NorvikFrame::OnDownloadActivated, this);
     downloadsList->Bind(wxEVT_MOTION, &NorvikFrame::OnDownloadsMotion, this);
-    downloadsList->Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& event)
+    downloadsList->Bind(wxEVT_LEAVE_WINDOW,
+                        [this](wxMouseEvent& event)
                         {
                             UpdateLineTooltip(-1);
                             event.Skip();

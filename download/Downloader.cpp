@@ -449,8 +449,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     if (result == CURLE_OK && !bodyStarted)
     {
         bodyStarted = true;
-        written = resume.StartBody() == TransferResume::BodyStart::FromZero &&
-                  KeepFirstBytes(file, 0);
+        written =
+            resume.StartBody() == TransferResume::BodyStart::FromZero && KeepFirstBytes(file, 0);
     }
     {
         wxCriticalSectionLocker guard(lock);

@@ -1,6 +1,7 @@
 #include "download/JobThread.h"
 
-JobThread::JobThread(std::function<void()> body) : wxThread(wxTHREAD_JOINABLE), body(std::move(body))
+JobThread::JobThread(std::function<void()> body)
+    : wxThread(wxTHREAD_JOINABLE), body(std::move(body))
 {
 }
 

@@ -27,8 +27,7 @@ void OnShowItemsAnswered(GObject* source, GAsyncResult* result, gpointer data)
 {
     std::unique_ptr<wxString> path(static_cast<wxString*>(data));
     GError* error = nullptr;
-    GVariant* reply =
-        g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
     if (reply)
     {
         g_variant_unref(reply);

@@ -29,8 +29,8 @@ void DownloadNotifier::NotifyDone(int job, const wxString& title, const wxString
         Fresh(job, title, wxString::Format(_("Done: %s"), wxFileName(path).GetFullName()));
     // Servers that offer no actions show the notification without the button.
     note.AddAction(kOpenAction, _("Open"));
-    note.Bind(wxEVT_NOTIFICATION_MESSAGE_ACTION, [path](wxCommandEvent&)
-              { DesktopActions::OpenFile(path); });
+    note.Bind(wxEVT_NOTIFICATION_MESSAGE_ACTION,
+              [path](wxCommandEvent&) { DesktopActions::OpenFile(path); });
     // Without a notification server the download's line still tells the outcome; the
     // toolkit's own complaint would be a dialog.
     wxLogNull quiet;

@@ -22,17 +22,21 @@ protected:
     void SetUp() override
     {
         // A stream that sends a little and then waits: its download stays Busy.
-        server.Routes().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content_provider(1000000, "video/x-flv",
-                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset == 0)
-                                             return sink.write("FLV", 3);
-                                         while (!stopping.load())
-                                             std::this_thread::sleep_for(
-                                                 std::chrono::milliseconds(20));
-                                         return false;
-                                     });
-        });
+        server.Routes().Get("/slow",
+                            [this](const httplib::Request&, httplib::Response& res)
+                            {
+                                res.set_content_provider(
+                                    1000000, "video/x-flv",
+                                    [this](size_t offset, size_t, httplib::DataSink& sink)
+                                    {
+                                        if (offset == 0)
+                                            return sink.write("FLV", 3);
+                                        while (!stopping.load())
+                                            std::this_thread::sleep_for(
+                                                std::chrono::milliseconds(20));
+                                        return false;
+                                    });
+                            });
         server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
                             { res.set_content(std::string(5000, 'v'), "video/mp4"); });
         ASSERT_TRUE(server.Start());
@@ -165,7 +169,8 @@ TEST_F(DownloadActionTest, Mp3EntryAndItsFlvRunSideBySide)
     ClickDownload(1);
     EXPECT_EQ(Busy, frame->downloaders[0].GetState());
     EXPECT_EQ(Busy, frame->downloaders[1].GetState());
-    EXPECT_NE(frame->downloaders[0].GetRecord().tempPath, frame->downloaders[1].GetRecord().tempPath);
+    EXPECT_NE(frame->downloaders[0].GetRecord().tempPath,
+              frame->downloaders[1].GetRecord().tempPath);
 }
 
 TEST_F(DownloadActionTest, EndedJobsDoNotCountAndTheListShowsEveryStartedJob)
@@ -214,7 +219,7 @@ TEST_F(DownloadActionTest, AllJobsUsedStartsNothingMore)
     // The 257th download is refused in words, not in silence.
     wxString told;
     wxTEST_DIALOG(ClickDownload(0), ModalThen<wxMessageDialog>([&](wxMessageDialog* box)
-                                                                { told = box->GetMessage(); }));
+                                                               { told = box->GetMessage(); }));
     EXPECT_EQ("All 256 downloads of this session have been used. Quit Norvik and start it again "
               "to download more.",
               told);
@@ -237,7 +242,8 @@ TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndLeavesNoPartialFiles
     wxArrayString left;
     EXPECT_EQ(0u, wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
     wxArrayString temps;
-    EXPECT_EQ(0u, wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    EXPECT_EQ(0u,
+              wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
 }
 
 TEST_F(DownloadListInputTest, LineMenuOffersWhatTheJobStateAllows)
@@ -251,15 +257,15 @@ TEST_F(DownloadListInputTest, LineMenuOffersWhatTheJobStateAllows)
         SCOPED_TRACE(line);
         // Right click on the line.
         const wxPoint at = frame->downloadsList->ClientToScreen(PointOnLine(line));
-        EXPECT_EQ(expected[line], MenuFor(
-                                      [&]
-                                      {
-                                          sim.MouseMove(at);
-                                          // The list has seen the pointer arrive.
-                                          EXPECT_TRUE(WaitFor(
-                                              [&] { return frame->tooltipLine == line; }, 3000));
-                                          sim.MouseClick(wxMOUSE_BTN_RIGHT);
-                                      }));
+        EXPECT_EQ(expected[line],
+                  MenuFor(
+                      [&]
+                      {
+                          sim.MouseMove(at);
+                          // The list has seen the pointer arrive.
+                          EXPECT_TRUE(WaitFor([&] { return frame->tooltipLine == line; }, 3000));
+                          sim.MouseClick(wxMOUSE_BTN_RIGHT);
+                      }));
         RunEventsFor(100);
         EXPECT_EQ(line, frame->downloadsList->GetSelection());
         // Shift+F10 on the selected line.
@@ -282,7 +288,8 @@ TEST_F(DownloadActionTest, CancelAndRetryFromTheMenuKeepTheLine)
     frame->ProcessWindowEvent(cancel);
     ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Failed; }, 1000));
     frame->RefreshDownloadsList();
-    EXPECT_TRUE(frame->downloadsList->GetString(0).StartsWith("[Cancelled] video/x-flv 'Slow clip'"))
+    EXPECT_TRUE(
+        frame->downloadsList->GetString(0).StartsWith("[Cancelled] video/x-flv 'Slow clip'"))
         << frame->downloadsList->GetString(0);
     EXPECT_FALSE(wxFileExists(frame->downloaders[0].GetRecord().outputPath));
 
