@@ -55,9 +55,11 @@ constexpr std::uint32_t kUpdateCheckEvery = 1000;
 constexpr std::uint32_t kUpdateCheckPhase = 180;
 } // namespace
 
-wxBEGIN_EVENT_TABLE(NorvikFrame, wxFrame) EVT_CLOSE(NorvikFrame::OnClose) wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(NorvikFrame, wxFrame)
+    EVT_CLOSE(NorvikFrame::OnClose)
+wxEND_EVENT_TABLE()
 
-    NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
+NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
 {
     Create(parent, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, wxDEFAULT_FRAME_STYLE,
            "wxID_ANY");
