@@ -335,3 +335,24 @@ TEST_F(DownloadListInputTest, LineUnderThePointerHasItsFullTextAsTooltip)
             << line << ": " << frame->downloadsList->GetToolTipText();
     }
 }
+
+TEST_F(DownloadActionTest, LinesAreEllipsisedInTheMiddleWithTheirTextKept)
+{
+    const wxString line =
+        "[Downloading] video/mp4 '" + wxString('t', 200) + "' > /v/clip.mp4 (42%)";
+    frame->downloadsList->Append(line);
+    EXPECT_EQ(line, frame->downloadsList->GetString(0));
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(frame->downloadsList->m_treeview, 0);
+    ASSERT_TRUE(column);
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    int middle = 0;
+    for (GList* cell = cells; cell; cell = cell->next)
+    {
+        PangoEllipsizeMode mode = PANGO_ELLIPSIZE_NONE;
+        if (GTK_IS_CELL_RENDERER_TEXT(cell->data))
+            g_object_get(cell->data, "ellipsize", &mode, nullptr);
+        middle += mode == PANGO_ELLIPSIZE_MIDDLE;
+    }
+    g_list_free(cells);
+    EXPECT_EQ(1, middle);
+}
