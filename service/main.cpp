@@ -1,6 +1,7 @@
 // The stand-in for Norvik's metadata service and version endpoint: answers the line-based
 // video replies from a JSON catalogue and serves the streams and thumbnails they name.
 #include "Catalogue.h"
+#include "DefaultCatalogue.h"
 #include "Replies.h"
 
 #include <httplib.h>
@@ -43,7 +44,7 @@ struct Options
 {
     int port = kDefaultPort;
     std::string bind = kDefaultBind;
-    std::string catalogue = NORVIK_DEMO_CATALOGUE;
+    std::string catalogue = DefaultCatalogue();
     std::string version = kDefaultVersion;
     // Bytes per second for each media body; 0 sends them as fast as the network takes them.
     std::uintmax_t mediaRate = 0;
@@ -60,8 +61,9 @@ void Usage(std::ostream& out)
            "  --bind ADDRESS      address to listen on (default "
         << kDefaultBind
         << ")\n"
-           "  --catalogue FILE    JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE
-           ")\n"
+           "  --catalogue FILE    JSON catalogue of the videos (default "
+        << DefaultCatalogue()
+        << ")\n"
            "  --version TEXT      version published at /hub.php?s=curver (default "
         << kDefaultVersion
         << ")\n"
