@@ -29,6 +29,10 @@ const long NorvikFrame::ID_MENU_QUIT = wxNewId();
 const long NorvikFrame::ID_MENU_UPDATES = wxNewId();
 const long NorvikFrame::ID_MENU_ABOUT = wxNewId();
 const long NorvikFrame::ID_TIMER1 = wxNewId();
+const long NorvikFrame::ID_MENU_CANCEL = wxNewId();
+const long NorvikFrame::ID_MENU_RETRY = wxNewId();
+const long NorvikFrame::ID_MENU_OPEN = wxNewId();
+const long NorvikFrame::ID_MENU_SHOWFOLDER = wxNewId();
 
 const wxString NorvikFrame::kVersion = "2.0";
 std::uint32_t NorvikFrame::tickCount = 0;
@@ -74,6 +78,7 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     Bind(wxEVT_MENU, &NorvikFrame::OnCheckForUpdates, this, ID_MENU_UPDATES);
     Bind(wxEVT_MENU, &NorvikFrame::OnAbout, this, ID_MENU_ABOUT);
     Bind(wxEVT_TIMER, &NorvikFrame::OnTimer, this, ID_TIMER1);
+    BindDownloadsList();
 
     SetTitle("Norvik " + kVersion);
     SetIcons(Icons::GetNkBundle());

@@ -2,6 +2,7 @@
 
 #include "download/Downloader.h"
 #include "lookup/StreamRecord.h"
+#include "ui/DownloadNotifier.h"
 #include "ui/MyTrayIcon.h"
 
 #include <wx/frame.h>
@@ -12,6 +13,8 @@
 
 class ClipboardReader;
 class wxButton;
+class wxContextMenuEvent;
+class wxMenu;
 class wxHtmlWindow;
 class wxListBox;
 class wxTextCtrl;
@@ -36,6 +39,10 @@ public:
     static const long ID_MENU_UPDATES;
     static const long ID_MENU_ABOUT;
     static const long ID_TIMER1;
+    static const long ID_MENU_CANCEL;
+    static const long ID_MENU_RETRY;
+    static const long ID_MENU_OPEN;
+    static const long ID_MENU_SHOWFOLDER;
 
     static const wxString kVersion;
     static constexpr int kTimerPeriodMs = 500;
@@ -54,6 +61,15 @@ public:
     // Downloads.
     void OnDownload(wxCommandEvent& event);
     void RefreshDownloadsList();
+    // The menu of one line of the downloads list, with the items its job's state allows.
+    wxMenu* MakeDownloadMenu(int job);
+    void OnDownloadsMenu(wxContextMenuEvent& event);
+    void OnDownloadActivated(wxCommandEvent& event);
+    void OnDownloadsMotion(wxMouseEvent& event);
+    void OnCancelDownload(wxCommandEvent& event);
+    void OnRetryDownload(wxCommandEvent& event);
+    void OnOpenDownload(wxCommandEvent& event);
+    void OnShowDownloadInFolder(wxCommandEvent& event);
 
     // Menus, timer and close.
     void OnOptions(wxCommandEvent& event);
@@ -110,12 +126,29 @@ public:
     // The clipboard read that never waits for the owner; none on a display without X.
     std::unique_ptr<ClipboardReader> clipboardReader;
 
+    // The job whose line's menu is open, or -1.
+    int menuJob = -1;
+    // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
+    int tooltipLine = -1;
+    // Each job's state at the last refresh, to see the ones that ended since.
+    DownloadState seenStates[kJobCount] = {};
+    DownloadNotifier notifier;
+
 private:
     void BuildLayout();
     void BuildMenus();
     // Removes the temporary files of records no download has taken over.
     void RemoveUnusedTempFiles();
     bool HasNotificationArea() const;
+    void BindDownloadsList();
+    // Shows the menu of the job on the given line at pos (the list's coordinates).
+    void ShowDownloadMenu(int job, const wxPoint& pos);
+    // The duplicate check: true, after telling the user, when a running job writes outputPath.
+    bool IsAlreadyDownloading(const wxString& outputPath);
+    // Tells the user of a download that ended while the window was out of sight.
+    void NotifyEnded(int job, DownloadState state);
+    // The line under the pointer gets its full text as tooltip; -1 when none.
+    void UpdateLineTooltip(int line);
     // The rules of the clipboard watch for one text read from the clipboard.
     void TakeUpClipboardText(const wxString& text);
 

@@ -5,8 +5,9 @@ Run by ctest. It starts a private Xvfb, then runs itself again under a private D
 accessibility registry and build/norvik with a fresh HOME. It then copies a watch-page
 address, reads the formats, presses Download, and checks the saved files byte for byte;
 then does the same for an id only the service's resolver (the real yt-dlp, reading a watch
-page of our own on loopback) knows; last it quits during a slow download and checks that
-nothing partial is left behind.
+page of our own on loopback) knows; then cancels a slow download from its line's menu, retries
+it and compares the result byte for byte; last it quits during a slow download and checks
+that nothing partial is left behind.
 """
 
 import argparse
@@ -123,6 +124,7 @@ class EndToEnd:
         self.save_video()
         self.save_mp3()
         self.save_resolved_stream()
+        self.cancel_and_retry_slow_download()
         self.quit_during_slow_download()
 
     def start_program(self):
@@ -150,7 +152,7 @@ class EndToEnd:
         return found
 
     def downloads(self):
-        return self.ui.rows(self.tables()[1])
+        return self.ui.rows(self.tables()[1]) or []
 
     def wait_for_download_line(self, start, limit=STEP_SECONDS):
         return wait_for(f"a downloads line starting {start!r}",
@@ -228,6 +230,39 @@ class EndToEnd:
             raise StepFailed(f"{self.videos} gained {sorted(added)}")
         if read_bytes(path) != read_bytes(self.resolved_clip):
             raise StepFailed(f"{path} differs from the page's clip")
+
+    def choose_from_line_menu(self, start, item):
+        """Right click on the downloads line that begins with start, then the menu's item."""
+        cell = wait_for(f"a downloads line starting {start!r}",
+                        lambda: next((c for c in self.ui.find_all(self.tables()[1], "table cell")
+                                      if c.name.startswith(start)), None), STEP_SECONDS)
+        x, y = wait_for("the line to be on the screen", lambda: self.ui.centre(cell), STEP_SECONDS)
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "3"], timeout=10,
+                       check=True)
+        entry = wait_for(f"the menu item {item!r}",
+                         lambda: next((m for m in self.ui.find_all(self.app, "menu item", item)
+                                       if self.ui.centre(m)), None), STEP_SECONDS)
+        self.ui.click(item, entry, STEP_SECONDS)
+
+    def cancel_and_retry_slow_download(self):
+        self.step = "cancelling a slow download from its line's menu and retrying it"
+        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
+        self.press_download()
+        path = os.path.join(self.videos, SLOW_TITLE + ".mp4")
+        line = f"video/mp4 '{SLOW_TITLE}' > {path}"
+        wait_for("the slow download's progress",
+                 lambda: any(r.startswith(f"[Downloading] {line} (") for r in self.downloads()),
+                 STEP_SECONDS)
+        self.choose_from_line_menu(f"[Downloading] {line}", "Cancel")
+        self.wait_for_download_line(f"[Cancelled] {line}")
+        if os.path.exists(path):
+            raise StepFailed(f"{path} exists after the cancel")
+        self.choose_from_line_menu(f"[Cancelled] {line}", "Retry")
+        self.wait_for_download_line(f"[Done] {line}",
+                                    SLOW_STREAM_BYTES // MEDIA_RATE + STEP_SECONDS)
+        served = read_bytes(os.path.join(self.catalogue_dir, "slow.mp4"))
+        if read_bytes(path) != served:
+            raise StepFailed(f"{path} differs from the {len(served)} bytes served")
 
     def quit_during_slow_download(self):
         self.step = "quitting during a slow download"
