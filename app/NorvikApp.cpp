@@ -1,11 +1,16 @@
 #include "app/NorvikApp.h"
 
 #include "app/StartupArguments.h"
+#include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
+#include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
 #include "lookup/LocalService.h"
+#include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
+#include "ui/QuitHooks.h"
+#include "ui/QuitSignals.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -16,6 +21,7 @@
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 namespace
 {
@@ -24,14 +30,7 @@ const wxString kCatalogue = "norvik";
 const wxString kServiceProgram = "norvik-service";
 } // namespace
 
-NorvikApp::NorvikApp()
-{
-    // Watching the clipboard and the notification icon need X11; on a Wayland session run
-    // through XWayland unless the user chose a back-end. Must happen before GTK starts.
-    wxString backend;
-    if (wxGetEnv("WAYLAND_DISPLAY", nullptr) && !wxGetEnv("GDK_BACKEND", &backend))
-        wxSetEnv("GDK_BACKEND", "x11");
-}
+NorvikApp::NorvikApp() : backendForced(ForceX11Backend()) {}
 
 NorvikApp::~NorvikApp()
 {
@@ -40,17 +39,29 @@ NorvikApp::~NorvikApp()
 
 bool NorvikApp::OnInit()
 {
+    // GTK has started by now and keeps the back-end it chose.
+    ReleaseForcedBackend(backendForced);
+
     instanceChecker = std::make_unique<wxSingleInstanceChecker>();
     const wxString instanceName = GetAppName() + "-" + wxGetUserId();
-    if (instanceChecker->Create(instanceName) && instanceChecker->IsAnotherRunning())
+    if (AnotherInstanceRuns(*instanceChecker, instanceName))
     {
         instanceChecker.reset();
         return false;
     }
 
+    // Only one run of this user gets here at a time: what earlier runs left is theirs to
+    // take away, and this run's own list starts.
+    const wxString runsFolder = TempFileRegistry::DefaultFolder();
+    TempFileRegistry::RemoveLeftovers(runsFolder);
+    TempFileRegistry::Open(runsFolder);
+
     AppConfig config;
     config.UpdateAutorunEntry();
     AppConfig::SetDefaultServiceUrlSource([this] { return OwnServiceUrl(); });
+    // The quits that end the process at once (a signal inside a dialog, a lost display)
+    // never reach OnExit: the service goes with every quit's first step.
+    QuitHooks::Add([this] { StopOwnService(); });
 
     {
         // A language without a catalogue or locale is not worth a word: English stands.
@@ -81,12 +92,31 @@ bool NorvikApp::OnInit()
         frame->Show(true);
     }
     SetTopWindow(frame);
+
+    // A signal or a lost display may come after the window is gone, while the program ends.
+    const wxWeakRef<NorvikFrame> window(frame);
+    QuitSignals::Install(
+        [window]
+        {
+            if (window)
+                window->QuitOnSignal();
+        });
+    DisplayLoss::Install(
+        [window]
+        {
+            if (window)
+                window->EndJobsAndRemoveFiles();
+            TempFileRegistry::RemoveAll();
+        });
     return true;
 }
 
 int NorvikApp::OnExit()
 {
     StopOwnService();
+    // The signals stay caught: one that comes now finds the quit already under way.
+    TempFileRegistry::RemoveAll();
+    TempFileRegistry::Close();
     return wxApp::OnExit();
 }
 

@@ -1,19 +1,25 @@
 #include "download/Downloader.h"
 
+#include "download/JobThread.h"
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/time.h>
+#include <wx/utils.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <utility>
+#include <unistd.h>
 
 namespace
 {
@@ -26,9 +32,21 @@ constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
 // The speed shown is measured over samples of about this length.
 constexpr std::int64_t kSpeedSampleMs = 1000;
+// Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
+constexpr long kFirstRedirectStatus = 300;
+constexpr long kFirstStatusAfterRedirects = 400;
+
+// What the progress callback is handed: the job, and the transfer whose response it asks about.
+struct TransferContext
+{
+    Downloader* job;
+    CURL* curl;
+};
 
 std::mutex limitsMutex;
 TransferLimits transferLimits;
+// Written by tests, read by start() on the GUI thread.
+std::atomic<unsigned> threadStackSize{0};
 
 TransferLimits CurrentLimits()
 {
@@ -36,45 +54,60 @@ TransferLimits CurrentLimits()
     return transferLimits;
 }
 
-// Opens the job's temporary file for writing from its start. mkstemp made it empty, and
-// opening it with "wb" would truncate it all the same: on ext4 a file truncated to nothing
-// is flushed to disk when it is closed (auto_da_alloc), which added a third of a second to
-// every gigabyte. So an empty file is opened as it is; a missing one is made, and one with
-// content is truncated.
+// The pause before a resume is slept in steps this long, so a Cancel is seen within one.
+constexpr long kPauseStepMs = 50;
+
+// Opens the job's temporary file for writing without truncating it: the bytes of an earlier
+// run may be continued, and the body's first write decides (see OnBody). Truncating an empty
+// file would cost time as well: on ext4 a file truncated to nothing is flushed to disk when
+// it is closed (auto_da_alloc), which added a third of a second to every gigabyte. A missing
+// file is made.
 FILE* OpenTempForWriting(const char* path)
 {
     FILE* file = std::fopen(path, "r+b");
-    if (!file)
-        return std::fopen(path, "wb");
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || info.st_size != 0)
-    {
-        std::fclose(file);
-        return std::fopen(path, "wb");
-    }
-    return file;
+    return file ? file : std::fopen(path, "wb");
 }
 
-// The job removes its temporary file on every way out but a finished move, which has
-// already put it in place.
+// Cuts the file to its first bytes and puts the write position there. A file that is no
+// longer is left alone (see OpenTempForWriting).
+bool KeepFirstBytes(FILE* file, std::int64_t bytes)
+{
+    struct stat info;
+    if (std::fflush(file) != 0 || fstat(fileno(file), &info) != 0)
+        return false;
+    if (info.st_size > bytes && ftruncate(fileno(file), off_t(bytes)) != 0)
+        return false;
+    return fseeko(file, off_t(bytes), SEEK_SET) == 0;
+}
+
+std::int64_t FileSize(const wxString& path)
+{
+    struct stat info;
+    const wxScopedCharBuffer name = path.mb_str(wxConvLibc);
+    if (name.length() == 0 || stat(name.data(), &info) != 0)
+        return 0;
+    return std::int64_t(info.st_size);
+}
+
+// A job's temporary file goes when the job is done with it: after a finished move has put
+// it in place or a conversion has used it, and when the job itself goes. A failed or
+// cancelled job keeps it until then for a retry.
 void RemoveTempFile(const wxString& path)
 {
-    const wxScopedCharBuffer name = path.fn_str();
-    if (name.length() > 0)
-        std::remove(name.data());
+    TempFileRegistry::Remove(path);
 }
 } // namespace
 
-Downloader::Downloader() : wxThread(wxTHREAD_JOINABLE)
-{
-    // The operating-system thread is made by start(): a created thread that never runs
-    // cannot be destroyed on this platform without hanging.
-}
+// The operating-system thread is made by start(): a created thread that never runs cannot be
+// destroyed on this platform without hanging.
+Downloader::Downloader() = default;
 
 Downloader::~Downloader()
 {
     RequestStop();
     Join();
+    if (GetState() != Done)
+        RemoveTempFile(GetRecord().tempPath);
 }
 
 bool Downloader::SetRecord(const StreamRecord& rec)
@@ -127,7 +160,7 @@ void Downloader::start()
             return;
         state = Busy;
     }
-    if (Create() != wxTHREAD_NO_ERROR || wxThread::Run() != wxTHREAD_NO_ERROR)
+    if (!RunThread())
     {
         {
             wxCriticalSectionLocker guard(lock);
@@ -135,22 +168,79 @@ void Downloader::start()
         }
         wxLogger(wxLOG_Message, "Downloader", __LINE__, "start", wxLOG_COMPONENT)
             .Log("%s", _("ERROR: download thread can't start!"));
-        return;
     }
-    threadStarted = true;
 }
 
-void Downloader::RequestStop()
+bool Downloader::Retry()
 {
+    {
+        wxCriticalSectionLocker guard(lock);
+        if (state != Failed)
+            return false;
+    }
+    // The last run has set its end; its thread is at most returning.
+    Join();
+    stopRequested.store(false);
+    {
+        wxCriticalSectionLocker guard(lock);
+        state = Busy;
+        cancelled = false;
+        record.statusText = _("Downloading");
+    }
+    if (RunThread())
+        return true;
+    SetError(_("ERROR: download thread can't start!"));
+    return false;
+}
+
+bool Downloader::RunThread()
+{
+    auto worker = std::make_unique<JobThread>([this] { Entry(); });
+    const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
+    if (!created || worker->Run() != wxTHREAD_NO_ERROR)
+    {
+        // A created thread that never ran cannot be destroyed on this platform without
+        // hanging; Delete frees it instead. One that was never created is simply freed.
+        if (created)
+            worker.release()->Delete();
+        return false;
+    }
+    thread = std::move(worker);
+    return true;
+}
+
+void Downloader::RequestStop(StopMode mode)
+{
+    // The mode is in place before the flag the worker reads; a later DiscardAll (a quit after
+    // a cancel) still takes the bytes away.
+    keepReceived.store(mode == StopMode::KeepReceived);
     stopRequested.store(true);
+}
+
+void Downloader::Cancel()
+{
+    RequestStop(StopMode::KeepReceived);
+}
+
+bool Downloader::WasCancelled()
+{
+    wxCriticalSectionLocker guard(lock);
+    return cancelled;
+}
+
+void Downloader::DropTempFile(const wxString& tempPath)
+{
+    if (stopRequested.load() && keepReceived.load())
+        return;
+    RemoveTempFile(tempPath);
 }
 
 void Downloader::Join()
 {
-    if (!threadStarted)
+    if (!thread)
         return;
-    Wait();
-    threadStarted = false;
+    thread->Wait();
+    thread.reset();
 }
 
 void Downloader::SetTransferLimits(const TransferLimits& limits)
@@ -159,17 +249,40 @@ void Downloader::SetTransferLimits(const TransferLimits& limits)
     transferLimits = limits;
 }
 
-int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
-                                   std::int64_t)
+void Downloader::SetThreadStackSize(unsigned bytes)
 {
-    auto* self = static_cast<Downloader*>(job);
+    threadStackSize.store(bytes);
+}
+
+int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64_t now,
+                                   std::int64_t, std::int64_t)
+{
+    const auto* transfer = static_cast<TransferContext*>(context);
+    Downloader* self = transfer->job;
     const std::int64_t nowMs = wxGetUTCTimeMillis().GetValue();
+    long status = 0;
+    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    // A redirect's body is not the stream: counted, it showed a share of the wrong size, and
+    // the count went back to zero when the next response began. Only the final one counts.
+    const bool redirect = status >= kFirstRedirectStatus && status < kFirstStatusAfterRedirects;
+    if (redirect)
+    {
+        now = 0;
+        total = 0;
+    }
     {
         wxCriticalSectionLocker guard(self->lock);
-        self->progress.received = now;
-        self->progress.total = total > 0 ? total : -1;
+        self->progress.received = self->progressBase + now;
+        self->progress.total = total > 0 ? self->progressBase + total : -1;
         const std::int64_t elapsedMs = nowMs - self->sampleStartMs;
-        if (elapsedMs >= kSpeedSampleMs)
+        if (redirect || now < self->sampleBytes)
+        {
+            // Counting starts again: a new sample from here.
+            self->progress.bytesPerSecond = 0;
+            self->sampleBytes = now;
+            self->sampleStartMs = nowMs;
+        }
+        else if (elapsedMs >= kSpeedSampleMs)
         {
             self->progress.bytesPerSecond =
                 double(now - self->sampleBytes) * 1000.0 / double(elapsedMs);
@@ -181,30 +294,128 @@ int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t n
     return self->stopRequested.load() ? 1 : 0;
 }
 
-wxThread::ExitCode Downloader::Entry()
+size_t Downloader::OnHeader(char* data, size_t size, size_t count, void* job)
+{
+    auto* self = static_cast<Downloader*>(job);
+    self->resume.OnHeaderLine(std::string(data, size * count));
+    return size * count;
+}
+
+size_t Downloader::OnBody(char* data, size_t size, size_t count, void* job)
+{
+    auto* self = static_cast<Downloader*>(job);
+    if (!self->bodyStarted)
+    {
+        self->bodyStarted = true;
+        const std::int64_t kept = self->resume.KeptBytes();
+        switch (self->resume.StartBody())
+        {
+        case TransferResume::BodyStart::Append:
+            self->progressBase = kept;
+            if (!KeepFirstBytes(self->transferFile, kept))
+                return 0;
+            break;
+        case TransferResume::BodyStart::FromZero:
+            self->progressBase = 0;
+            if (!KeepFirstBytes(self->transferFile, 0))
+                return 0;
+            break;
+        case TransferResume::BodyStart::Unusable:
+            self->bodyUnusable = true;
+            return 0;
+        }
+    }
+    // Fewer bytes than given end the transfer with a write error.
+    return std::fwrite(data, size, count, self->transferFile) * size;
+}
+
+void Downloader::EndCancelled(const wxString& tempPath)
+{
+    DropTempFile(tempPath);
+    if (!keepReceived.load())
+        resume.Reset();
+    wxCriticalSectionLocker guard(lock);
+    state = Failed;
+    cancelled = keepReceived.load();
+    record.statusText = _("Cancelled");
+    progress.transferring = false;
+}
+
+void Downloader::Entry()
 {
     {
         wxCriticalSectionLocker guard(lock);
         state = Busy;
     }
     SetStatus(_("Downloading"));
-    const StreamRecord rec = GetRecord();
-    wxString tempPath = rec.tempPath;
-    if (tempPath.empty())
-        tempPath = wxFileName::CreateTempFileName(kTempPrefix);
-    const wxString failure = Transfer(rec, tempPath);
-    if (!failure.empty())
+    StreamRecord rec = GetRecord();
+    if (rec.tempPath.empty())
     {
-        SetError(failure);
-        RemoveTempFile(tempPath);
-        return 0;
+        rec.tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
+        // Kept in the job, so a retry continues in the same file and the job's end removes it.
+        wxCriticalSectionLocker guard(lock);
+        record.tempPath = rec.tempPath;
     }
-    FinishJob(rec, tempPath);
-    return 0;
+    if (!resume.IsComplete())
+    {
+        const wxString failure = TransferWithResumes(rec, rec.tempPath);
+        if (stopRequested.load())
+        {
+            EndCancelled(rec.tempPath);
+            return;
+        }
+        if (!failure.empty())
+        {
+            SetError(failure);
+            return;
+        }
+    }
+    if (!FinishJob(rec, rec.tempPath))
+        return;
+    SetStatus(_("Done"));
+    wxCriticalSectionLocker guard(lock);
+    state = Done;
+}
+
+wxString Downloader::TransferWithResumes(const StreamRecord& rec, const wxString& tempPath)
+{
+    const std::vector<long> pauses = CurrentLimits().resumePausesMs;
+    for (size_t resumes = 0;; ++resumes)
+    {
+        int code = CURLE_OK;
+        const wxString failure = Transfer(rec, tempPath, code);
+        if (failure.empty())
+        {
+            resume.SetComplete(true);
+            return failure;
+        }
+        if (stopRequested.load())
+            return failure;
+        // A part that did not fit what is kept is no reason to give up: the next request
+        // asks for the whole file.
+        if (bodyUnusable)
+            resume.Reset();
+        else if (!TransferResume::IsConnectionCut(code))
+            return failure;
+        if (resumes >= pauses.size() || !PauseBeforeResume(pauses[resumes]))
+            return failure;
+    }
+}
+
+bool Downloader::PauseBeforeResume(long pauseMs)
+{
+    const wxLongLong until = wxGetLocalTimeMillis() + pauseMs;
+    while (wxGetLocalTimeMillis() < until)
+    {
+        if (stopRequested.load())
+            return false;
+        wxMilliSleep(kPauseStepMs);
+    }
+    return !stopRequested.load();
 }
 
 // Fetches the stream into tempPath; the empty text on success, else the status text to end with.
-wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
+wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath, int& code)
 {
     CURL* curl = curl_easy_init();
     if (!curl)
@@ -219,6 +430,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
         return _("Error: can't create tmp file!");
     }
     std::setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);
+    // What an earlier run left is kept only when the file still holds all of it.
+    resume.SetKeptBytes(std::min(resume.KeptBytes(), FileSize(tempPath)));
 
     wxString url = rec.url;
     url.Trim(false);
@@ -228,16 +441,28 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
         wxCriticalSectionLocker guard(lock);
         progress = DownloadProgress();
         progress.transferring = true;
+        progress.received = resume.KeptBytes();
     }
     sampleBytes = 0;
     sampleStartMs = wxGetUTCTimeMillis().GetValue();
+    transferFile = file;
+    bodyStarted = false;
+    bodyUnusable = false;
+    progressBase = resume.KeptBytes();
+    curl_slist* headers = nullptr;
+    for (const std::string& line : resume.RequestHeaders())
+        headers = curl_slist_append(headers, line.c_str());
 
     curl_easy_setopt(curl, CURLOPT_URL, narrowUrl.length() > 0 ? narrowUrl.data() : "");
     // Certificates and host names are verified (libcurl's defaults, left on): an unverified
     // connection would let anyone on the path replace the file.
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Downloader::OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Downloader::OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     // Signals cannot be used for time-outs in a thread.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -249,48 +474,79 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    TransferContext context{this, curl};
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name lookup that never answers: without this the cleanup below waits
+    // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode result = curl_easy_perform(curl);
+    code = result;
     curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    // An empty body calls no write, yet a whole empty file replaces what was kept.
+    bool written = true;
+    if (result == CURLE_OK && !bodyStarted)
+    {
+        bodyStarted = true;
+        written =
+            resume.StartBody() == TransferResume::BodyStart::FromZero && KeepFirstBytes(file, 0);
+    }
     {
         wxCriticalSectionLocker guard(lock);
         progress.transferring = false;
     }
     // Buffered data reaches the disk at the close, so a full disk may show up only here.
     const bool closed = std::fclose(file) == 0;
-    if (code != CURLE_OK)
-        return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(code), wxConvLibc));
-    if (!closed)
+    transferFile = nullptr;
+    // What reached the file is what a resume continues from; a response cut before its body
+    // changed nothing.
+    if (bodyStarted && !bodyUnusable)
+        resume.SetKeptBytes(closed ? FileSize(tempPath) : 0);
+    if (result != CURLE_OK)
+        return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(result), wxConvLibc));
+    if (!closed || !written)
         return wxString::Format(_("Error: %s"), wxString(std::strerror(errno), wxConvLibc));
     return wxString();
 }
 
-void Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
+bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
 {
     if (rec.type == kMp3Type)
     {
         SetStatus(_("Converting to MP3"));
-        const bool converted = ConvertToMp3(tempPath, rec.outputPath);
-        RemoveTempFile(tempPath);
+        const bool converted = ConvertToMp3(tempPath, rec.outputPath, &stopRequested);
+        if (!converted && stopRequested.load())
+        {
+            // The download itself is whole: a retry converts it again.
+            EndCancelled(tempPath);
+            return false;
+        }
         if (!converted)
         {
+            // Maybe the download was damaged: a retry fetches it afresh.
+            resume.Reset();
             SetError(_("Error: conversion to MP3 failed!"));
-            return;
+            return false;
         }
+        RemoveTempFile(tempPath);
     }
     else
     {
         SetStatus(_("Finishing"));
         wxString reason;
-        if (!MoveIntoPlace(tempPath, rec.outputPath, reason))
+        if (!MoveIntoPlace(tempPath, rec.outputPath, reason, &stopRequested))
         {
-            RemoveTempFile(tempPath);
+            if (stopRequested.load())
+            {
+                EndCancelled(tempPath);
+                return false;
+            }
             SetError(wxString::Format(_("Error: can't save the file: %s"), reason));
-            return;
+            return false;
         }
     }
-    SetStatus(_("Done"));
-    wxCriticalSectionLocker guard(lock);
-    state = Done;
+    return true;
 }

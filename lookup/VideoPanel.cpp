@@ -4,8 +4,10 @@
 
 #include "config/AppConfig.h"
 #include "download/OutputPath.h"
+#include "download/TempFileRegistry.h"
 #include "lookup/PreviewPage.h"
 #include "lookup/ReplyFormat.h"
+#include "lookup/ServiceRequest.h"
 #include "lookup/UrlFetcher.h"
 #include "lookup/VideoPageUrl.h"
 #include "ui/BlockingWork.h"
@@ -119,7 +121,7 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
         rec.outputPath =
             MakeOutputPath(rec.extension == kAudioExtension ? audioFolder : videoFolder, videoTitle,
                            rec.extension);
-        rec.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
+        rec.tempPath = TempFileRegistry::CreateTempFile(kRecordTempPrefix);
     }
     return true;
 }
@@ -127,7 +129,10 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
 bool NorvikFrame::LookupVideo(const wxString& address)
 {
     wxBeginBusyCursor(wxHOURGLASS_CURSOR);
-    const wxString request = AppConfig().GetServiceUrl() + kApiPath + GetVideoId(address);
+    // An id is any eleven characters of the address: a blank in it would make the request
+    // an address no client accepts.
+    const wxString request = ServiceRequestAddress(AppConfig().GetServiceUrl(),
+                                                   kApiPath + EscapeQueryValue(GetVideoId(address)));
     wxString reply;
     const FetchOutcome outcome = FetchUrlText(request, reply);
     if (outcome != FetchOutcome::Read)
@@ -162,7 +167,7 @@ bool NorvikFrame::LookupVideo(const wxString& address)
         mp3.extension = kMp3Extension;
         mp3.outputPath = MakeOutputPath(AppConfig().GetAudioPath(), mp3.title, kMp3Extension);
         // Its own temporary file: the FLV entry may be downloading into the other one.
-        mp3.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
+        mp3.tempPath = TempFileRegistry::CreateTempFile(kRecordTempPrefix);
         ++recordCount;
     }
     bool listed = formatsList->GetCount() > 0;
@@ -186,8 +191,8 @@ void NorvikFrame::RemoveUnusedTempFiles()
     // emptied); the files still named here belong to nobody.
     for (int i = 0; i < recordCount; ++i)
     {
-        if (!records[i].tempPath.empty() && wxFileExists(records[i].tempPath))
-            wxRemoveFile(records[i].tempPath);
+        if (!records[i].tempPath.empty())
+            TempFileRegistry::Remove(records[i].tempPath);
         records[i].tempPath.clear();
     }
 }

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds Norvik and runs it; with no "ServiceUrl" in ~/.Norvik it starts the bundled service
-# with its demo videos itself and ends it when it quits.
+# itself (its demo videos, and any other watch page through yt-dlp) and ends it when it quits.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/build.sh

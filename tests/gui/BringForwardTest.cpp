@@ -1,5 +1,6 @@
 // A Load that lists a video brings the main window forward, wherever it was: hidden,
 // minimised, or loaded by the clipboard watch. One that lists nothing leaves it be.
+#include "support/ClipboardCheck.h"
 #include "support/GuiTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
@@ -122,14 +123,13 @@ TEST_F(BringForwardTest, LoadByTheClipboardShowsAHiddenWindow)
 {
     frame->Hide();
     NorvikFrame::lastClipboardUrl.clear();
-    CopyToClipboard(WatchPage(kListedId));
-    frame->CheckClipboard();
+    CopyAndCheck(frame, WatchPage(kListedId));
     GiveUpClipboard();
     ASSERT_EQ(1, frame->recordCount);
     EXPECT_TRUE(frame->IsShown());
 }
 
-TEST_F(BringForwardTest, LoadThatListsNothingLeavesTheWindowWhereItWas)
+TEST_F(BringForwardTest, LoadThatListsNothingTypedOrFromTheClipboardLeavesTheWindowWhereItWas)
 {
     frame->Hide();
     frame->calls.clear();
@@ -139,8 +139,7 @@ TEST_F(BringForwardTest, LoadThatListsNothingLeavesTheWindowWhereItWas)
     EXPECT_TRUE(frame->calls.empty()) << frame->calls.front();
 
     NorvikFrame::lastClipboardUrl.clear();
-    CopyToClipboard(WatchPage(kEmptyId));
-    frame->CheckClipboard();
+    CopyAndCheck(frame, WatchPage(kEmptyId));
     GiveUpClipboard();
     EXPECT_EQ(WatchPage(kEmptyId), frame->urlText->GetValue()) << "taken up, yet not listed";
     EXPECT_FALSE(frame->IsShown());

@@ -1,7 +1,9 @@
+#include "support/ClipboardCheck.h"
 #include "support/GuiTestSupport.h"
 #include "support/ServiceProcess.h"
 #include "support/TempDir.h"
 
+#include "ui/ClipboardReader.h"
 #include "ui/NorvikFrame.h"
 
 #include <wx/button.h>
@@ -15,6 +17,10 @@ namespace
 {
 const char* const kVideoId = "TestVideo01";
 const char* const kTitle = "Test: clip";
+// An id as the address gives it: any eleven characters, a blank and a lone percent sign
+// among them.
+const char* const kAwkwardId = "Ab dEf%GhIj";
+const char* const kAwkwardTitle = "Awkward id";
 
 // A catalogue of the test's own: one video with an MP4, a WebM and an FLV stream.
 void WriteCatalogue(const TempDir& dir)
@@ -27,8 +33,10 @@ void WriteCatalogue(const TempDir& dir)
                   wxString::Format(R"({"videos":[{"id":"%s","title":"%s","thumbnail":"t.png",
                       "streams":[{"itag":18,"type":"video/mp4","quality":"medium","file":"a.mp4"},
                                  {"itag":43,"type":"video/webm","quality":"large","file":"b.webm"},
-                                 {"itag":5,"type":"video/x-flv","quality":"small","file":"c.flv"}]}]})",
-                                   kVideoId, kTitle));
+                                 {"itag":5,"type":"video/x-flv","quality":"small","file":"c.flv"}]},
+                                 {"id":"%s","title":"%s","thumbnail":"t.png",
+                      "streams":[{"itag":18,"type":"video/mp4","quality":"medium","file":"a.mp4"}]}]})",
+                                   kVideoId, kTitle, kAwkwardId, kAwkwardTitle));
 }
 
 wxString WatchPage(const wxString& id)
@@ -149,6 +157,18 @@ TEST_F(VideoLookupTest, ServiceDownShowsTheMessageAndLeavesThePanelEmpty)
     EXPECT_FALSE(frame->downloadButton->IsEnabled());
 }
 
+TEST_F(VideoLookupTest, IdIsEscapedInTheRequestAndTheServiceAddressMayEndInASlash)
+{
+    Load(WatchPage(kAwkwardId));
+    EXPECT_EQ(kAwkwardTitle, frame->titleText->GetValue());
+    EXPECT_EQ(1, frame->recordCount);
+
+    WriteSettings(service.BaseUrl() + "/");
+    Load(WatchPage(kVideoId));
+    EXPECT_EQ(kTitle, frame->titleText->GetValue());
+    EXPECT_EQ(4, frame->recordCount);
+}
+
 TEST_F(VideoLookupTest, PreviewPageEscapesTheThumbnailAddress)
 {
     Load(WatchPage(kVideoId));
@@ -164,41 +184,38 @@ TEST_F(VideoLookupTest, ClipboardTakesUpEachNewAddressOnce)
     const wxString b = WatchPage("UnknownId00");
     NorvikFrame::lastClipboardUrl.clear();
 
-    CopyToClipboard(a);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, a);
     EXPECT_EQ(a, frame->urlText->GetValue());
     EXPECT_EQ(4, frame->recordCount);
 
     // The same text again, or other text and then the same again: nothing is loaded.
     frame->urlText->Clear();
-    frame->CheckClipboard();
-    CopyToClipboard("just some words");
-    frame->CheckClipboard();
-    CopyToClipboard(a);
-    frame->CheckClipboard();
+    constexpr int kQuietTicks = 5;
+    for (int i = 0; i < kQuietTicks; ++i)
+    {
+        frame->CheckClipboard();
+        RunEventsFor(50);
+    }
+    CopyAndCheck(frame, "just some words");
+    CopyAndCheck(frame, a);
     EXPECT_EQ("", frame->urlText->GetValue());
 
     // A different address and then the first: both are loaded.
-    CopyToClipboard(b);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, b);
     EXPECT_EQ(b, frame->urlText->GetValue());
-    CopyToClipboard(a);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, a);
     EXPECT_EQ(a, frame->urlText->GetValue());
 
     // Other letter case is other text; a blank before the scheme is no address.
     const wxString upper = "HTTPS://WWW.YOUTUBE.COM/watch?v=" + wxString(kVideoId);
-    CopyToClipboard(upper);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, upper);
     EXPECT_EQ(upper, frame->urlText->GetValue());
-    CopyToClipboard(" " + a);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, " " + a);
     EXPECT_EQ(upper, frame->urlText->GetValue());
 
     // A capital V passes the pattern but has no id: taken up, then refused by the Load.
     const wxString capital = "https://www.youtube.com/watch?V=" + wxString(kVideoId);
-    CopyToClipboard(capital);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, capital);
     EXPECT_EQ(capital, frame->urlText->GetValue());
     EXPECT_EQ("Not a valid URL", frame->titleText->GetValue());
 

@@ -40,7 +40,8 @@ public:
     ServiceUnderTest(const ServiceUnderTest&) = delete;
     ServiceUnderTest& operator=(const ServiceUnderTest&) = delete;
 
-    // Starts it on a free port with these further options; true once it says it listens.
+    // Starts it on a free port with these further options (and "--resolver none" unless they
+    // name a resolver); true once it says it listens.
     bool Start(const std::vector<std::string>& args);
     // Asks it to end and reaps it; its exit code, or -1 when it had to be killed.
     int Stop();
@@ -78,7 +79,8 @@ struct HttpReply
     std::string Header(const std::string& lowerName) const;
 };
 
-HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders = {});
+HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders = {},
+                  std::chrono::milliseconds limit = kRequestLimit);
 
 // Sends the request exactly as written and reads until the server closes the connection;
 // received is false when it did not within the limit.
