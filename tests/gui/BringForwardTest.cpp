@@ -4,6 +4,7 @@
 #include "support/GuiTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
+#include "support/XServerView.h"
 
 #include "ui/NorvikFrame.h"
 
@@ -69,7 +70,7 @@ protected:
                                       videos.Path() + "\nAudioPath=" + videos.Path() + "\n"));
         frame = new WatchedFrame;
         frame->tickTimer.Stop();
-        frame->Show(true);
+        ASSERT_TRUE(ShowOnScreen(frame));
     }
     void TearDown() override
     {

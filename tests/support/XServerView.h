@@ -5,6 +5,8 @@
 // would crowd the server's queue of new clients, and other test processes starting on the
 // same display could then not get in.
 
+#include "support/GuiTestSupport.h"
+
 #include <X11/Xlib.h>
 
 #include <wx/gdicmn.h>
@@ -44,4 +46,16 @@ inline bool IsMappedOnServer(wxTopLevelWindow* top)
 {
     Display* display = TestDisplayConnection();
     return display && FindTopLevel(display, top->GetScreenRect()) != 0;
+}
+
+// Shows the window and waits until it is on the screen and the toolkit has taken that in, as
+// it has long before a user can touch it; hiding it earlier would be undone by the late news.
+inline bool ShowOnScreen(wxTopLevelWindow* top)
+{
+    constexpr long kMapWaitMs = 5000;
+    constexpr long kMapNoticeMs = 200;
+    top->Show(true);
+    const bool mapped = WaitFor([&] { return IsMappedOnServer(top); }, kMapWaitMs);
+    RunEventsFor(kMapNoticeMs);
+    return mapped;
 }
