@@ -1,0 +1,203 @@
+// Choosing, fetching and keeping the picture of a resolved video.
+#include "LoopbackServer.h"
+#include "ServiceHarness.h"
+#include "ThumbnailFetcher.h"
+#include "ThumbnailPicker.h"
+#include "ThumbnailStore.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <thread>
+
+namespace
+{
+using nlohmann::json;
+
+const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "JFIF picture";
+const std::string kPng = std::string("\x89PNG\r\n\x1A\n", 8) + "picture";
+const std::string kWebp = "RIFF\x10\0\0\0WEBPVP8 picture";
+
+TEST(ThumbnailPicker, ChoosesTheWidestJpegOrPngThatFitsThePreview)
+{
+    // The pages' addresses all begin with https://i.example/ and are written without it.
+    struct Case
+    {
+        const char* what;
+        const char* page;
+        const char* chosen;
+    };
+    const Case cases[] = {
+        {"WebP first, JPEG after",
+         R"({"thumbnails": [{"url": "maxres.webp", "width": 1280}, {"url": "sd.webp", "width": 640},
+                            {"url": "hq.jpg?sqp=-oaymwE", "width": 480}]})",
+         "hq.jpg?sqp=-oaymwE"},
+        {"widest at most 640",
+         R"({"thumbnails": [{"url": "default.jpg", "width": 120}, {"url": "sd.jpg", "width": 640},
+                            {"url": "mq.png", "width": 320}, {"url": "maxres.jpg", "width": 1280},
+                            {"url": "sd.webp", "width": 640}]})",
+         "sd.jpg"},
+        {"no widths: the last, as the list runs worst to best",
+         R"({"thumbnails": [{"url": "a.jpg"}, {"url": "b.JPEG"}, {"url": "c.webp"}]})", "b.JPEG"},
+        {"a known fitting width beats an unknown one",
+         R"({"thumbnails": [{"url": "a.jpg", "width": 336}, {"url": "b.jpg"}]})", "a.jpg"},
+        {"only wider ones: the narrowest",
+         R"({"thumbnails": [{"url": "x.jpg", "width": 1920}, {"url": "y.jpg", "width": 1280}]})",
+         "y.jpg"},
+        {"only WebP", R"({"thumbnails": [{"url": "a.webp", "width": 320}]})", ""},
+        {"the ending only counts in the path", R"({"thumbnail": "a.webp?fake=.jpg"})", ""},
+        {"no list: the single address", R"({"thumbnail": "hq.png"})", "hq.png"},
+        {"broken entries are passed over",
+         R"({"thumbnails": [3, {"url": "a.jpg", "width": -5}, {"url": 7}]})", "a.jpg"},
+        {"no thumbnails", R"({})", ""},
+        {"not a page", R"([])", ""},
+    };
+    const std::string base = "https://i.example/";
+    for (const Case& c : cases)
+    {
+        // Every relative address is made absolute; a chosen one then carries the base too.
+        std::string text = c.page;
+        for (std::size_t at = 0; (at = text.find("\"url\": \"", at)) != std::string::npos;)
+            at = text.insert(at + 8, base).find('"', at + 8);
+        for (std::size_t at = 0; (at = text.find("\"thumbnail\": \"", at)) != std::string::npos;)
+            at = text.insert(at + 14, base).find('"', at + 14);
+        const std::string chosen = *c.chosen ? base + c.chosen : "";
+        EXPECT_EQ(chosen, ThumbnailPicker::Choose(json::parse(text))) << c.what;
+    }
+    // Nothing but the web: a page may name a file of the machine the service runs on.
+    EXPECT_EQ("", ThumbnailPicker::Choose(
+                      json::parse(R"({"thumbnails": [{"url": "file:///etc/passwd.jpg"}]})")));
+}
+
+class ThumbnailFetcherTest : public testing::Test
+{
+protected:
+    static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+    void SetUp() override
+    {
+        auto& routes = server.Routes();
+        routes.Get("/hq.jpg", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(kJpeg, "image/jpeg"); });
+        routes.Get("/mq.png", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(kPng, "image/png"); });
+        routes.Get("/moved.jpg", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_redirect("/hq.jpg"); });
+        routes.Get("/loop.jpg", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_redirect("/loop.jpg"); });
+        routes.Get("/webp.jpg", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(kWebp, "image/jpeg"); });
+        routes.Get("/huge.jpg", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(kJpeg + std::string(kSmallLimit, 'x'), "image/jpeg"); });
+        // No length up front: only the bytes themselves can tell it is too large.
+        routes.Get(
+            "/endless.jpg",
+            [](const httplib::Request&, httplib::Response& res)
+            {
+                res.set_chunked_content_provider(
+                    "image/jpeg",
+                    [](std::size_t offset, httplib::DataSink& sink)
+                    {
+                        const std::string block = offset == 0 ? kJpeg : std::string(512, 'x');
+                        return offset < 4 * kSmallLimit && sink.write(block.data(), block.size());
+                    });
+            });
+        routes.Get("/slow.jpg",
+                   [](const httplib::Request&, httplib::Response& res)
+                   {
+                       std::this_thread::sleep_for(kSlowServer);
+                       res.set_content(kJpeg, "image/jpeg");
+                   });
+        ASSERT_TRUE(server.Start());
+    }
+
+    static constexpr std::size_t kSmallLimit = 4096;
+    static constexpr auto kSlowServer = std::chrono::milliseconds(1500);
+    static constexpr auto kShortLimit = std::chrono::milliseconds(300);
+    LoopbackServer server;
+};
+
+TEST_F(ThumbnailFetcherTest, FetchesJpegAndPngAndFollowsRedirects)
+{
+    const ThumbnailFetcher fetcher;
+    struct Case
+    {
+        const char* path;
+        const std::string& bytes;
+        const char* type;
+    };
+    for (const Case& c : {Case{"/hq.jpg", kJpeg, "image/jpeg"}, Case{"/mq.png", kPng, "image/png"},
+                          Case{"/moved.jpg", kJpeg, "image/jpeg"}})
+    {
+        ThumbnailFetcher::Picture picture;
+        std::string error;
+        EXPECT_TRUE(fetcher.Fetch(server.BaseUrl() + c.path, picture, error)) << c.path << error;
+        EXPECT_EQ(c.bytes, picture.bytes) << c.path;
+        EXPECT_EQ(c.type, picture.type) << c.path;
+    }
+}
+
+TEST_F(ThumbnailFetcherTest, RefusesWhatIsNotAPictureOfBoundedSizeAndTime)
+{
+    const ThumbnailFetcher fetcher(kSmallLimit, kShortLimit);
+    struct Case
+    {
+        std::string url;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {server.BaseUrl() + "/huge.jpg", "larger than"},
+        {server.BaseUrl() + "/endless.jpg", "larger than"},
+        {server.BaseUrl() + "/webp.jpg", "not a JPEG or PNG"},
+        {server.BaseUrl() + "/missing.jpg", "HTTP"},
+        {server.BaseUrl() + "/loop.jpg", "redirect"},
+        {server.BaseUrl() + "/slow.jpg", "imeout"},
+        {"http://127.0.0.1:1/refused.jpg", "onnect"},
+    };
+    for (const Case& c : cases)
+    {
+        ThumbnailFetcher::Picture picture;
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(fetcher.Fetch(c.url, picture, error)) << c.url;
+        EXPECT_NE(std::string::npos, error.find(c.reason)) << c.url << ": " << error;
+        EXPECT_TRUE(picture.bytes.empty()) << c.url;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kSlowServer) << c.url;
+    }
+}
+
+TEST_F(ThumbnailFetcherTest, ReadsNoLocalFileWhateverThePageNames)
+{
+    TempFolder folder;
+    const std::string local = folder.Write("secret.jpg", kJpeg);
+    ThumbnailFetcher::Picture picture;
+    std::string error;
+    EXPECT_FALSE(ThumbnailFetcher().Fetch("file://" + local, picture, error));
+    EXPECT_TRUE(picture.bytes.empty());
+}
+
+TEST(ThumbnailStore, KeepsPicturesForTheirLifetimeAndDropsTheOldestWhenFull)
+{
+    const ThumbnailFetcher::Picture one{kJpeg, "image/jpeg"}, two{kPng, "image/png"};
+    ThumbnailFetcher::Picture got;
+
+    ThumbnailStore expired(std::chrono::seconds(0));
+    expired.Put("aaaaaaaaaaa", one);
+    EXPECT_FALSE(expired.Get("aaaaaaaaaaa", got));
+
+    ThumbnailStore store(std::chrono::minutes(5), 2);
+    store.Put("aaaaaaaaaaa", one);
+    store.Put("bbbbbbbbbbb", two);
+    ASSERT_TRUE(store.Get("aaaaaaaaaaa", got));
+    EXPECT_EQ(kJpeg, got.bytes);
+    EXPECT_EQ("image/jpeg", got.type);
+    store.Put("ccccccccccc", one);
+    EXPECT_FALSE(store.Get("aaaaaaaaaaa", got));
+    ASSERT_TRUE(store.Get("bbbbbbbbbbb", got));
+    EXPECT_EQ(kPng, got.bytes);
+    EXPECT_TRUE(store.Get("ccccccccccc", got));
+    EXPECT_FALSE(store.Get("ddddddddddd", got));
+}
+} // namespace
