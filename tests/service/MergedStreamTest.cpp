@@ -18,31 +18,52 @@ constexpr auto kResolveLimit = std::chrono::seconds(60);
 // The duration ffprobe finds may differ from the source's by about a frame of sound.
 constexpr double kDurationSlack = 0.1;
 
+// The presentation is made and resolved once for the suite: ffmpeg and yt-dlp take seconds
+// on a loaded machine.
 class MergedStreamTest : public testing::Test
 {
 protected:
-    void SetUp() override
+    static void SetUpTestSuite()
     {
         for (const char* program : {"yt-dlp", "ffmpeg", "ffprobe"})
             if (!OnPath(program))
-                GTEST_SKIP() << program << " is not installed (Debian package "
-                             << (std::string(program) == "yt-dlp" ? "yt-dlp" : "ffmpeg") << ")";
-        std::string error;
-        ASSERT_TRUE(dash.Start(folder.Path().string(), error)) << error;
-    }
-
-    json Resolve()
-    {
+                missing = std::string(program) + " is not installed (Debian package " +
+                          (std::string(program) == "yt-dlp" ? "yt-dlp" : "ffmpeg") + ")";
+        if (!missing.empty())
+            return;
+        folder = new TempFolder;
+        dash = new DashPresentation;
+        if (!dash->Start(folder->Path().string(), startError))
+            return;
         std::string out;
         const ProgramRun run = ProgramRun::Capture(
-            {"yt-dlp", "--dump-single-json", "--no-playlist", "--", dash.ManifestUrl()}, out,
+            {"yt-dlp", "--dump-single-json", "--no-playlist", "--", dash->ManifestUrl()}, out,
             kResolveLimit);
-        EXPECT_TRUE(run.finished && run.code == 0) << run.err;
-        return json::parse(out, nullptr, false);
+        if (!run.finished || run.code != 0)
+            startError = "yt-dlp failed: " + run.err;
+        page = json::parse(out, nullptr, false);
     }
 
-    TempFolder folder;
-    DashPresentation dash;
+    static void TearDownTestSuite()
+    {
+        delete dash;
+        delete folder;
+        dash = nullptr;
+        folder = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!missing.empty())
+            GTEST_SKIP() << missing;
+        ASSERT_EQ("", startError);
+        ASSERT_TRUE(page.is_object());
+    }
+
+    static inline std::string missing, startError;
+    static inline TempFolder* folder = nullptr;
+    static inline DashPresentation* dash = nullptr;
+    static inline json page;
 };
 
 // What ffprobe finds: codec names of the streams, the duration, the container's names.
@@ -73,8 +94,6 @@ Probe ProbeFile(const std::string& file)
 
 TEST_F(MergedStreamTest, TheResolverFindsVideoOnlyAndSoundOnlyFormatsAndEachHeightIsMerged)
 {
-    const json page = Resolve();
-    ASSERT_TRUE(page.is_object());
     const auto merges = MergedFormats::Find(page["formats"]);
     ASSERT_EQ(2u, merges.size()) << page["formats"].dump();
     EXPECT_EQ("240p", merges[0].Quality());
@@ -85,17 +104,15 @@ TEST_F(MergedStreamTest, TheResolverFindsVideoOnlyAndSoundOnlyFormatsAndEachHeig
 
 TEST_F(MergedStreamTest, AMergeStreamedToStandardOutputIsAFragmentedMp4WithBothStreams)
 {
-    const json page = Resolve();
-    ASSERT_TRUE(page.is_object());
     const auto merges = MergedFormats::Find(page["formats"]);
     ASSERT_FALSE(merges.empty());
-    const std::string info = folder.Write("info.json", page.dump());
+    const std::string info = folder->Write("info.json", page.dump());
     std::vector<std::string> command{"yt-dlp", "--load-info-json", info, "-f",
                                      merges[0].Selection()};
     for (const std::string& option : MergedFormats::StreamOptions(merges[0].type))
         command.push_back(option);
     command.insert(command.end(), {"-o", "-"});
-    const std::string saved = (folder.Path() / "saved.mp4").string();
+    const std::string saved = (folder->Path() / "saved.mp4").string();
     const ProgramRun run = ProgramRun::Run(command, saved, kResolveLimit);
     ASSERT_TRUE(run.finished && run.code == 0) << run.err;
 
