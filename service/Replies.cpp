@@ -17,6 +17,18 @@ bool EndsWith(const std::string& text, const std::string& ending)
            text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
 }
 
+// A reply value runs to the end of its line: a line break inside would start a new key.
+std::string OneLine(const std::string& value)
+{
+    constexpr unsigned char kFirstPrintable = 0x20;
+    constexpr unsigned char kDelete = 0x7f;
+    std::string line = value;
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < kFirstPrintable || c == kDelete)
+            c = ' ';
+    return line;
+}
+
 bool IsUnreserved(unsigned char c)
 {
     return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
@@ -58,25 +70,36 @@ std::string BaseUrl(const std::string& hostHeader, const std::string& bindAddres
     return "http://" + host + ":" + std::to_string(port);
 }
 
-std::string VideoReply(const Catalogue::Video& video, const std::string& baseUrl)
+std::string VideoReply(const std::string& id, const std::string& title,
+                       const std::string& thumbnailUrl, const std::vector<ReplyRecord>& records)
 {
-    const std::string cleaned = CleanTitle(video.title);
+    const std::string cleaned = CleanTitle(title);
     std::ostringstream reply;
     reply << kStatusOk << "\n"
-          << "title:" << video.title << "\n"
-          << "cleanedtitle:" << (cleaned.empty() ? video.id : cleaned) << "\n"
-          << "thumbnail:" << baseUrl << "/thumbs/" << EncodePath(video.thumbnail) << "\n"
-          << "nrecords:" << video.streams.size() << "\n";
-    for (std::size_t i = 0; i < video.streams.size(); ++i)
+          << "title:" << OneLine(title) << "\n"
+          << "cleanedtitle:" << (cleaned.empty() ? OneLine(id) : cleaned) << "\n"
+          << "thumbnail:" << OneLine(thumbnailUrl) << "\n"
+          << "nrecords:" << records.size() << "\n";
+    for (std::size_t i = 0; i < records.size(); ++i)
     {
-        const Catalogue::Stream& s = video.streams[i];
-        reply << "itag" << i << ":" << s.itag << "\n"
-              << "url" << i << ":" << baseUrl << "/media/" << EncodePath(s.file) << "\n"
-              << "type" << i << ":" << s.type << "\n"
-              << "quality" << i << ":" << s.quality << "\n"
-              << "size" << i << ":" << s.size << "\n";
+        const ReplyRecord& r = records[i];
+        reply << "itag" << i << ":" << OneLine(r.itag) << "\n"
+              << "url" << i << ":" << OneLine(r.url) << "\n"
+              << "type" << i << ":" << OneLine(r.type) << "\n"
+              << "quality" << i << ":" << OneLine(r.quality) << "\n"
+              << "size" << i << ":" << OneLine(r.size) << "\n";
     }
     return reply.str();
+}
+
+std::string VideoReply(const Catalogue::Video& video, const std::string& baseUrl)
+{
+    std::vector<ReplyRecord> records;
+    for (const Catalogue::Stream& s : video.streams)
+        records.push_back({std::to_string(s.itag), baseUrl + "/media/" + EncodePath(s.file), s.type,
+                           s.quality, std::to_string(s.size)});
+    return VideoReply(video.id, video.title, baseUrl + "/thumbs/" + EncodePath(video.thumbnail),
+                      records);
 }
 
 std::string FailReply()

@@ -3,6 +3,7 @@
 #include "Catalogue.h"
 
 #include <string>
+#include <vector>
 
 // The texts the service answers with, apart from the HTTP plumbing.
 
@@ -14,7 +15,21 @@ std::string CleanTitle(const std::string& title);
 // it named one, otherwise the address and port the service listens on.
 std::string BaseUrl(const std::string& hostHeader, const std::string& bindAddress, int port);
 
-// The "key:value" lines for one video, its addresses under baseUrl.
+// One stream of a reply, its values as they are sent.
+struct ReplyRecord
+{
+    std::string itag;
+    std::string url;
+    std::string type;
+    std::string quality;
+    std::string size;
+};
+
+// The "key:value" lines for one video. A value cannot hold a line break, so every control
+// character in one becomes a blank; an empty clean title becomes the id.
+std::string VideoReply(const std::string& id, const std::string& title,
+                       const std::string& thumbnailUrl, const std::vector<ReplyRecord>& records);
+// The same for a catalogue video, its addresses under baseUrl.
 std::string VideoReply(const Catalogue::Video& video, const std::string& baseUrl);
 std::string FailReply();
 std::string VersionReply(const std::string& version);

@@ -1,7 +1,12 @@
 // The stand-in for Norvik's metadata service and version endpoint: answers the line-based
 // video replies from a JSON catalogue and serves the streams and thumbnails they name.
 #include "Catalogue.h"
+#include "ConnectionThreads.h"
+#include "ProcessRunner.h"
 #include "Replies.h"
+#include "Resolver.h"
+#include "ServiceLog.h"
+#include "ServiceRoutes.h"
 
 #include <httplib.h>
 
@@ -26,15 +31,17 @@ constexpr int kDefaultPort = 8731;
 constexpr long kHighestPort = 65535;
 const char* const kDefaultBind = "127.0.0.1";
 const char* const kDefaultVersion = "2.0";
-const char* const kTextType = "text/plain; charset=utf-8";
-constexpr int kStatusNotFound = 404;
-constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
-// A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
-// and a stopped client is noticed quickly.
-constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
+// Below the program's own 15 s wait for a lookup, so it reads "status:fail", not a time-out.
+constexpr long kDefaultResolveSeconds = 12;
+constexpr long kMostResolveSeconds = 3600;
+// Connections served at once. Each one holds a thread only while it is open; streams last
+// minutes, so this is far above what one desktop asks for, and still bounds the threads.
+constexpr std::size_t kMostConnections = 512;
+// How long a connection may stay silent before the service closes it: short, so that clients
+// that connect and send nothing do not pile up.
+constexpr time_t kReadTimeoutSeconds = 5;
 // A stop signal can arrive before the accept loop runs; it is held back this long for it.
 constexpr auto kStopWaitLimit = std::chrono::seconds(5);
 constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
@@ -47,13 +54,16 @@ struct Options
     std::string version = kDefaultVersion;
     // Bytes per second for each media body; 0 sends them as fast as the network takes them.
     std::uintmax_t mediaRate = 0;
+    Resolver::Settings resolver;
 };
 
 void Usage(std::ostream& out)
 {
     out << "usage: norvik-service [--port N] [--bind ADDRESS] [--catalogue FILE] "
            "[--version TEXT]\n"
-           "                      [--media-rate BYTES]\n"
+           "                      [--media-rate BYTES] [--resolver PROGRAM] [--watch-url "
+           "TEMPLATE]\n"
+           "                      [--resolve-timeout SECONDS]\n"
            "  --port N            port to listen on (default "
         << kDefaultPort
         << "; 0 picks a free one)\n"
@@ -67,12 +77,21 @@ void Usage(std::ostream& out)
         << ")\n"
            "  --media-rate BYTES  send each stream at most this many bytes a second, to watch\n"
            "                      progress and stops (default 0: unlimited)\n"
+           "  --resolver PROGRAM  yt-dlp or a program like it, run for ids the catalogue does\n"
+           "                      not hold (default yt-dlp from PATH; none: catalogue only)\n"
+           "  --watch-url TEMPLATE  the watch page it is given, %s standing for the id\n"
+           "                      (default "
+        << Resolver::Settings().watchUrl
+        << ")\n"
+           "  --resolve-timeout SECONDS  how long one run may take (default "
+        << kDefaultResolveSeconds
+        << ")\n"
            "  --help              this text\n"
            "Prints \"listening on http://ADDRESS:PORT\" once it accepts requests, and logs one\n"
            "line per request to the standard error: method, target, status, bytes.\n";
 }
 
-bool ParseByteRate(const std::string& text, std::uintmax_t& rate)
+bool ParseCount(const std::string& text, std::uintmax_t& rate)
 {
     constexpr std::size_t kMostDigits = 12;
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
@@ -106,7 +125,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             return true;
         }
         if (arg != "--port" && arg != "--bind" && arg != "--catalogue" && arg != "--version" &&
-            arg != "--media-rate")
+            arg != "--media-rate" && arg != "--resolver" && arg != "--watch-url" &&
+            arg != "--resolve-timeout")
         {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -123,12 +143,38 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
                     std::to_string(kHighestPort);
             return false;
         }
-        if (arg == "--media-rate" && !ParseByteRate(value, options.mediaRate))
+        if (arg == "--media-rate" && !ParseCount(value, options.mediaRate))
         {
             error = "--media-rate \"" + value + "\" is not a number of bytes";
             return false;
         }
-        if (arg == "--bind")
+        if (arg == "--resolve-timeout")
+        {
+            std::uintmax_t seconds = 0;
+            if (!ParseCount(value, seconds) || seconds == 0 || seconds > kMostResolveSeconds)
+            {
+                error = "--resolve-timeout \"" + value +
+                        "\" is not a number of seconds from 1 to " +
+                        std::to_string(kMostResolveSeconds);
+                return false;
+            }
+            options.resolver.timeout = std::chrono::seconds(seconds);
+        }
+        if (arg == "--watch-url" && !Resolver::IsWatchUrlTemplate(value))
+        {
+            error = "--watch-url \"" + value + "\" must name the id exactly once, as %s";
+            return false;
+        }
+        if (arg == "--resolver" && value.empty())
+        {
+            error = "--resolver needs a program, or none";
+            return false;
+        }
+        if (arg == "--resolver")
+            options.resolver.program = value;
+        else if (arg == "--watch-url")
+            options.resolver.watchUrl = value;
+        else if (arg == "--bind")
             options.bind = value;
         else if (arg == "--catalogue")
             options.catalogue = value;
@@ -136,147 +182,6 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             options.version = value;
     }
     return true;
-}
-
-// cpp-httplib parses Range into the request before any handler runs and later cuts every
-// reply by it, without checking it against a streamed body's length. The request object is
-// the server's own mutable one, handed out as const only by the handler's signature.
-httplib::Ranges& RangesOf(const httplib::Request& req)
-{
-    return const_cast<httplib::Request&>(req).ranges;
-}
-
-// Text replies are never partial: a Range on them is ignored, as HTTP allows.
-void IgnoreRanges(const httplib::Request& req)
-{
-    RangesOf(req).clear();
-}
-
-enum class RangeFit
-{
-    Whole,
-    Part,
-    Outside
-};
-
-// Turns a single range into explicit first and last offsets within the file. Several ranges
-// at once are answered with the whole file, which HTTP allows and our client never asks for.
-RangeFit FitRange(const httplib::Request& req, std::uintmax_t size)
-{
-    constexpr ssize_t kOpen = -1;
-    httplib::Ranges& ranges = RangesOf(req);
-    if (ranges.size() != 1)
-    {
-        ranges.clear();
-        return RangeFit::Whole;
-    }
-    auto [first, last] = ranges.front();
-    const auto fileSize = ssize_t(size);
-    if (first == kOpen && last == kOpen)
-    {
-        ranges.clear();
-        return RangeFit::Whole;
-    }
-    if (first == kOpen)
-    {
-        // "bytes=-N": the last N bytes.
-        if (last == 0 || fileSize == 0)
-            return RangeFit::Outside;
-        first = std::max<ssize_t>(0, fileSize - last);
-        last = fileSize - 1;
-    }
-    else
-    {
-        if (first >= fileSize)
-            return RangeFit::Outside;
-        if (last != kOpen && last < first)
-        {
-            ranges.clear();
-            return RangeFit::Whole;
-        }
-        if (last == kOpen || last >= fileSize)
-            last = fileSize - 1;
-    }
-    ranges.front() = {first, last};
-    return RangeFit::Part;
-}
-
-void NotFound(const httplib::Request& req, httplib::Response& res)
-{
-    IgnoreRanges(req);
-    res.status = kStatusNotFound;
-    res.set_content("not found\n", kTextType);
-}
-
-// Holds a body back to a steady number of bytes a second, measured from its first block.
-class Throttle
-{
-public:
-    explicit Throttle(std::uintmax_t bytesPerSecond) : rate(bytesPerSecond) {}
-
-    // How much of a block may go at once; everything when there is no limit.
-    std::size_t Slice(std::size_t wanted) const
-    {
-        if (rate == 0)
-            return wanted;
-        return std::size_t(std::clamp<std::uintmax_t>(rate / kThrottleSlicesPerSecond, 1, wanted));
-    }
-
-    // Waits until count more bytes are due.
-    void Before(std::size_t count)
-    {
-        if (rate == 0)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (sent == 0)
-            start = now;
-        sent += count;
-        const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     std::chrono::duration<double>(double(sent) / double(rate)));
-        if (due > now)
-            std::this_thread::sleep_for(due - now);
-    }
-
-private:
-    std::uintmax_t rate;
-    std::uintmax_t sent = 0;
-    std::chrono::steady_clock::time_point start;
-};
-
-// Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
-// no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
-void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib::Response& res,
-               std::uintmax_t rate = 0)
-{
-    auto in = file ? std::make_shared<std::ifstream>(file->path, std::ios::binary) : nullptr;
-    if (!in || !*in)
-        return NotFound(req, res);
-    if (FitRange(req, file->size) == RangeFit::Outside)
-    {
-        IgnoreRanges(req);
-        res.status = kStatusRangeNotSatisfiable;
-        res.set_header("Content-Range", "bytes */" + std::to_string(file->size));
-        return;
-    }
-    res.set_header("Accept-Ranges", "bytes");
-    auto throttle = std::make_shared<Throttle>(rate);
-    res.set_content_provider(
-        std::size_t(file->size), ContentTypeOf(file->path),
-        [in, throttle](std::size_t offset, std::size_t length, httplib::DataSink& sink)
-        {
-            std::vector<char> block(throttle->Slice(std::min(length, kReadBlockBytes)));
-            in->clear();
-            in->seekg(std::streamoff(offset));
-            in->read(block.data(), std::streamsize(block.size()));
-            const std::streamsize got = in->gcount();
-            // A file that shrank since the catalogue was read ends the
-            // connection early rather than padding the body with bytes that
-            // are not the file's.
-            if (got <= 0)
-                return false;
-            throttle->Before(std::size_t(got));
-            return sink.write(block.data(), std::size_t(got));
-        });
 }
 
 // Stops the server from an ordinary thread, since stop() is not safe inside a signal handler.
@@ -290,6 +195,9 @@ void StopOnSignals(httplib::Server& server, const sigset_t& signals)
             const auto deadline = std::chrono::steady_clock::now() + kStopWaitLimit;
             while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(kStopPollInterval);
+            // Streams end when their programs do, so the server's wait for its connections
+            // is short.
+            ProcessRunner::KillAll();
             if (!server.is_running())
                 std::_Exit(kExitFailure);
             server.stop();
@@ -339,42 +247,18 @@ int main(int argc, char** argv)
             const int yes = 1;
             setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         });
+    server.new_task_queue = [] { return new ConnectionThreads(kMostConnections); };
+    server.set_read_timeout(kReadTimeoutSeconds);
     int port = options.port;
     const std::string bind = options.bind;
 
-    server.Get(R"(/api/?)",
-               [&](const httplib::Request& req, httplib::Response& res)
-               {
-                   IgnoreRanges(req);
-                   const Catalogue::Video* video = catalogue.Find(req.get_param_value("videoid"));
-                   const std::string base = BaseUrl(req.get_header_value("Host"), bind, port);
-                   res.set_content(video ? VideoReply(*video, base) : FailReply(), kTextType);
-               });
-    server.Get("/hub.php",
-               [&](const httplib::Request& req, httplib::Response& res)
-               {
-                   if (req.get_param_value("s") != "curver")
-                       return NotFound(req, res);
-                   IgnoreRanges(req);
-                   res.set_content(VersionReply(options.version), kTextType);
-               });
-    server.Get(R"(/media/(.+))", [&](const httplib::Request& req, httplib::Response& res)
-               { ServeFile(catalogue.StreamFile(req.matches[1]), req, res, options.mediaRate); });
-    server.Get(R"(/thumbs/(.+))", [&](const httplib::Request& req, httplib::Response& res)
-               { ServeFile(catalogue.ThumbnailFile(req.matches[1]), req, res); });
-    server.set_logger(
-        [](const httplib::Request& req, const httplib::Response& res)
-        {
-            // A streamed body is not held in res.body; its header tells what was sent.
-            const std::string length = res.get_header_value("Content-Length");
-            const std::string line =
-                req.method + " " + req.target + " " + std::to_string(res.status) + " " +
-                (length.empty() ? std::to_string(res.body.size()) : length) + "\n";
-            // Requests are served on several threads: each line goes out whole.
-            static std::mutex logLock;
-            const std::lock_guard<std::mutex> hold(logLock);
-            std::cerr << line << std::flush;
-        });
+    Resolver resolver(options.resolver);
+    if (resolver.Enabled() && !resolver.ProgramFound(error))
+        LogLine("norvik-service: " + error + "; only the catalogue's videos are answered");
+    ServiceRoutes routes(
+        catalogue, resolver,
+        {bind, port, options.version, options.mediaRate, options.resolver.timeout});
+    routes.Install(server);
 
     if (port == 0)
         port = server.bind_to_any_port(bind);
@@ -386,7 +270,11 @@ int main(int argc, char** argv)
                   << "\n";
         return kExitFailure;
     }
+    routes.SetPort(port);
     StopOnSignals(server, stopSignals);
     std::cout << "listening on " << BaseUrl("", bind, port) << std::endl;
-    return server.listen_after_bind() ? 0 : kExitFailure;
+    const bool served = server.listen_after_bind();
+    // Anything still running belongs to a request that is gone.
+    ProcessRunner::KillAll();
+    return served ? 0 : kExitFailure;
 }

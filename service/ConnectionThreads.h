@@ -1,0 +1,31 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+
+// Serves each connection on a thread of its own, up to a generous limit. A fixed pool is
+// starved by connections that hold a thread while they send nothing (an idle keep-alive, a
+// client that connected and waits) and by streams, which run for minutes; then a lookup
+// waits for a free thread past the program's patience. Threads are cheap next to that.
+class ConnectionThreads : public httplib::TaskQueue
+{
+public:
+    explicit ConnectionThreads(std::size_t limit) : limit(limit) {}
+    ~ConnectionThreads() override { shutdown(); }
+
+    // Runs the connection at once; at the limit, waits until one of them ends.
+    void enqueue(std::function<void()> fn) override;
+    // Waits until every connection has ended.
+    void shutdown() override;
+
+private:
+    const std::size_t limit;
+    // Guards running; each thread lowers it when its connection ends.
+    std::mutex lock;
+    std::condition_variable changed;
+    std::size_t running = 0;
+};

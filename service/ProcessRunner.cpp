@@ -1,0 +1,320 @@
+#include "ProcessRunner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+
+extern char** environ;
+
+namespace
+{
+// Error output kept for the log: enough for yt-dlp's last message, bounded however much a
+// program writes.
+constexpr std::size_t kErrorTailBytes = 2048;
+constexpr std::size_t kErrorBlockBytes = 4096;
+constexpr auto kReapPoll = std::chrono::milliseconds(5);
+// After a kill the group is gone at once; this only bounds a wait that cannot end.
+constexpr auto kReapAfterKillLimit = std::chrono::seconds(5);
+
+// The groups of every run in progress, so that a stop of the service can end them all.
+std::mutex registryLock;
+std::set<pid_t> runningGroups;
+bool closing = false;
+
+int MillisecondsUntil(ProcessRunner::Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - ProcessRunner::Clock::now());
+    return int(std::clamp<long long>(left.count(), 0, 60 * 60 * 1000));
+}
+
+std::string Describe(int status)
+{
+    if (WIFEXITED(status))
+        return "exited with status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return std::string("ended by signal ") + strsignal(WTERMSIG(status));
+    return "ended abnormally";
+}
+
+struct SpawnSetup
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() : actions(), attributes()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup()
+    {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+};
+} // namespace
+
+ProcessRunner::~ProcessRunner()
+{
+    if (!pids.empty())
+        Kill();
+    CloseFds();
+}
+
+bool ProcessRunner::Start(const Command& command, std::string& error)
+{
+    return StartPipeline({command}, error);
+}
+
+bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::string& error)
+{
+    if (commands.empty() || !pids.empty())
+    {
+        error = "nothing to run";
+        return false;
+    }
+    int errPipe[2];
+    if (pipe2(errPipe, O_CLOEXEC) != 0)
+    {
+        error = std::string("no pipe: ") + strerror(errno);
+        return false;
+    }
+    errFd = errPipe[0];
+    int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    bool started = true;
+    {
+        // Registered under the lock before the first start, so a stop that comes meanwhile
+        // finds the group, or this finds the stop.
+        std::unique_lock<std::mutex> hold(registryLock);
+        if (closing)
+        {
+            error = "the service is stopping";
+            started = false;
+        }
+        for (std::size_t i = 0; started && i < commands.size(); ++i)
+        {
+            int outPipe[2];
+            if (input < 0 || pipe2(outPipe, O_CLOEXEC) != 0)
+            {
+                error = std::string("no pipe: ") + strerror(errno);
+                started = false;
+                break;
+            }
+            SpawnSetup setup;
+            posix_spawn_file_actions_adddup2(&setup.actions, input, STDIN_FILENO);
+            posix_spawn_file_actions_adddup2(&setup.actions, outPipe[1], STDOUT_FILENO);
+            posix_spawn_file_actions_adddup2(&setup.actions, errPipe[1], STDERR_FILENO);
+            // The service blocks its stop signals in every thread and ignores SIGPIPE; a
+            // program must get both back, so that it ends when its reader goes away.
+            sigset_t none;
+            sigemptyset(&none);
+            sigset_t defaults;
+            sigemptyset(&defaults);
+            sigaddset(&defaults, SIGPIPE);
+            sigaddset(&defaults, SIGTERM);
+            sigaddset(&defaults, SIGINT);
+            posix_spawnattr_setsigmask(&setup.attributes, &none);
+            posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+            posix_spawnattr_setpgroup(&setup.attributes, group > 0 ? group : 0);
+            posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP |
+                                                            POSIX_SPAWN_SETSIGMASK |
+                                                            POSIX_SPAWN_SETSIGDEF);
+            std::vector<char*> argv;
+            for (const std::string& arg : commands[i])
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            pid_t pid = -1;
+            const int result = posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes,
+                                            argv.data(), environ);
+            close(outPipe[1]);
+            close(input);
+            input = outPipe[0];
+            if (result != 0)
+            {
+                error = "cannot run \"" + commands[i][0] + "\": " + strerror(result);
+                started = false;
+                break;
+            }
+            if (group < 0)
+            {
+                group = pid;
+                runningGroups.insert(group);
+            }
+            pids.push_back(pid);
+            statuses.push_back(-1);
+        }
+    }
+    close(errPipe[1]);
+    outFd = input;
+    if (!started)
+    {
+        Kill();
+        CloseFds();
+        return false;
+    }
+    fcntl(outFd, F_SETFL, fcntl(outFd, F_GETFL) | O_NONBLOCK);
+    fcntl(errFd, F_SETFL, fcntl(errFd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+ProcessRunner::ReadResult ProcessRunner::Read(char* buffer, std::size_t size, std::size_t& got,
+                                              Clock::time_point deadline)
+{
+    got = 0;
+    if (outFd < 0)
+        return ReadResult::End;
+    for (;;)
+    {
+        const ssize_t n = read(outFd, buffer, size);
+        if (n > 0)
+        {
+            got = std::size_t(n);
+            return ReadResult::Data;
+        }
+        if (n == 0)
+            return ReadResult::End;
+        if (errno != EAGAIN && errno != EINTR)
+            return ReadResult::Failed;
+        pollfd watched[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+        const nfds_t count = errFd >= 0 ? 2 : 1;
+        const int ready = poll(watched, count, MillisecondsUntil(deadline));
+        if (ready < 0 && errno != EINTR)
+            return ReadResult::Failed;
+        if (count == 2 && watched[1].revents != 0)
+            DrainErrors(false, deadline);
+        if (ready == 0 && Clock::now() >= deadline)
+            return ReadResult::TimedOut;
+    }
+}
+
+void ProcessRunner::DrainErrors(bool wait, Clock::time_point deadline)
+{
+    char block[kErrorBlockBytes];
+    while (errFd >= 0)
+    {
+        const ssize_t n = read(errFd, block, sizeof block);
+        if (n > 0)
+        {
+            errors.append(block, std::size_t(n));
+            if (errors.size() > kErrorTailBytes)
+                errors.erase(0, errors.size() - kErrorTailBytes);
+            continue;
+        }
+        if (n == 0)
+        {
+            close(errFd);
+            errFd = -1;
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN || !wait)
+            return;
+        pollfd watched{errFd, POLLIN, 0};
+        if (poll(&watched, 1, MillisecondsUntil(deadline)) <= 0)
+            return;
+    }
+}
+
+bool ProcessRunner::Finish(Clock::time_point deadline, std::string& error)
+{
+    // A program that closed its output may still write its last words.
+    DrainErrors(true, deadline);
+    while (!pids.empty() && Clock::now() < deadline)
+    {
+        Reap(false);
+        if (std::find(statuses.begin(), statuses.end(), -1) == statuses.end())
+            break;
+        std::this_thread::sleep_for(kReapPoll);
+    }
+    const bool allEnded = std::find(statuses.begin(), statuses.end(), -1) == statuses.end();
+    if (!allEnded)
+    {
+        Kill();
+        error = "did not end in time";
+        return false;
+    }
+    std::vector<int> ended = statuses;
+    Kill(); // nothing is left to kill: this only forgets the group
+    for (int status : ended)
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        {
+            error = Describe(status);
+            return false;
+        }
+    return true;
+}
+
+void ProcessRunner::Reap(bool block)
+{
+    for (std::size_t i = 0; i < pids.size(); ++i)
+    {
+        if (statuses[i] != -1)
+            continue;
+        int status = 0;
+        pid_t result;
+        do
+            result = waitpid(pids[i], &status, block ? 0 : WNOHANG);
+        while (result < 0 && errno == EINTR);
+        if (result == pids[i] || (result < 0 && errno == ECHILD))
+            statuses[i] = result == pids[i] ? status : 0;
+    }
+}
+
+void ProcessRunner::Kill()
+{
+    if (group > 0)
+    {
+        kill(-group, SIGKILL);
+        const auto limit = Clock::now() + kReapAfterKillLimit;
+        Reap(false);
+        while (std::find(statuses.begin(), statuses.end(), -1) != statuses.end() &&
+               Clock::now() < limit)
+        {
+            std::this_thread::sleep_for(kReapPoll);
+            Reap(false);
+        }
+        const std::lock_guard<std::mutex> hold(registryLock);
+        runningGroups.erase(group);
+    }
+    pids.clear();
+    statuses.clear();
+    group = -1;
+}
+
+void ProcessRunner::CloseFds()
+{
+    if (outFd >= 0)
+        close(outFd);
+    if (errFd >= 0)
+        close(errFd);
+    outFd = errFd = -1;
+}
+
+std::string ProcessRunner::LastErrorLine() const
+{
+    std::size_t end = errors.find_last_not_of(" \t\r\n");
+    if (end == std::string::npos)
+        return "";
+    const std::size_t start = errors.find_last_of("\r\n", end);
+    return errors.substr(start == std::string::npos ? 0 : start + 1,
+                         end + 1 - (start == std::string::npos ? 0 : start + 1));
+}
+
+void ProcessRunner::KillAll()
+{
+    const std::lock_guard<std::mutex> hold(registryLock);
+    closing = true;
+    for (pid_t g : runningGroups)
+        kill(-g, SIGKILL);
+}

@@ -1,0 +1,241 @@
+#include "Resolver.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace
+{
+const char* const kIdPlaceholder = "%s";
+// Long enough that choosing a line and pressing Download finds the lookup still there.
+constexpr auto kCacheLifetime = std::chrono::minutes(5);
+constexpr std::size_t kMostCachedVideos = 256;
+// A watch page's description is a few megabytes at most; this bounds a runaway program.
+constexpr std::size_t kMostDescriptionBytes = 64 * 1024 * 1024;
+constexpr std::size_t kReadBlockBytes = 64 * 1024;
+
+std::string TemporaryRoot()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+} // namespace
+
+Resolver::Entry::Entry(ResolvedVideo video, std::string infoFile)
+    : video(std::move(video)), infoFile(std::move(infoFile))
+{
+}
+
+Resolver::Entry::~Entry()
+{
+    unlink(infoFile.c_str());
+}
+
+const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
+{
+    for (const ResolvedFormat& f : video.formats)
+        if (f.itag == itag)
+            return &f;
+    return nullptr;
+}
+
+Resolver::Resolver(Settings s) : settings(std::move(s))
+{
+    if (!Enabled())
+        return;
+    std::string pattern = TemporaryRoot() + "/norvik-service-XXXXXX";
+    if (mkdtemp(pattern.data()))
+        folder = pattern;
+}
+
+Resolver::~Resolver()
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        cache.clear();
+    }
+    if (!folder.empty())
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+}
+
+bool Resolver::IsWatchUrlTemplate(const std::string& text)
+{
+    const std::size_t first = text.find(kIdPlaceholder);
+    return first != std::string::npos && text.find(kIdPlaceholder, first + 1) == std::string::npos;
+}
+
+bool Resolver::ProgramFound(std::string& reason) const
+{
+    const std::string& program = settings.program;
+    if (program.find('/') != std::string::npos)
+    {
+        if (access(program.c_str(), X_OK) == 0)
+            return true;
+        reason = "resolver \"" + program + "\" cannot be run: " + strerror(errno);
+        return false;
+    }
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    std::size_t start = 0;
+    while (start <= dirs.size())
+    {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+        if (access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    reason = "resolver \"" + program + "\" is not found on PATH";
+    return false;
+}
+
+ProcessRunner::Command Resolver::LookupCommand(const std::string& id) const
+{
+    std::string url = settings.watchUrl;
+    url.replace(url.find(kIdPlaceholder), std::strlen(kIdPlaceholder), id);
+    // The address goes after "--", so nothing in it is ever read as an option.
+    return {settings.program, "--dump-single-json", "--no-playlist", "--", url};
+}
+
+std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
+                                                             const ResolvedFormat& format) const
+{
+    return {{settings.program, "--load-info-json", entry.infoFile, "--format", format.selection,
+             "--quiet", "--no-progress", "--output", "-"}};
+}
+
+std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, std::string& error)
+{
+    if (!Enabled())
+    {
+        error = "resolving is turned off";
+        return nullptr;
+    }
+    if (!IsValidVideoId(id))
+    {
+        error = "not a video id";
+        return nullptr;
+    }
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto it = cache.find(id);
+        if (it != cache.end() && std::chrono::steady_clock::now() < it->second.expires)
+            return it->second.entry;
+    }
+    std::shared_ptr<const Entry> entry = Resolve(id, error);
+    if (!entry)
+        return nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    const std::lock_guard<std::mutex> hold(lock);
+    for (auto it = cache.begin(); it != cache.end();)
+        it = now >= it->second.expires ? cache.erase(it) : std::next(it);
+    if (cache.size() >= kMostCachedVideos)
+    {
+        auto oldest = cache.begin();
+        for (auto it = cache.begin(); it != cache.end(); ++it)
+            if (it->second.expires < oldest->second.expires)
+                oldest = it;
+        cache.erase(oldest);
+    }
+    cache[id] = {entry, now + kCacheLifetime};
+    return entry;
+}
+
+std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, std::string& error)
+{
+    const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
+    ProcessRunner run;
+    if (!run.Start(LookupCommand(id), error))
+        return nullptr;
+    std::string text;
+    std::vector<char> block(kReadBlockBytes);
+    for (;;)
+    {
+        std::size_t got = 0;
+        const auto result = run.Read(block.data(), block.size(), got, deadline);
+        if (result == ProcessRunner::ReadResult::Data)
+        {
+            text.append(block.data(), got);
+            if (text.size() > kMostDescriptionBytes)
+            {
+                run.Kill();
+                error = "the resolver's description passed " +
+                        std::to_string(kMostDescriptionBytes) + " bytes";
+                return nullptr;
+            }
+            continue;
+        }
+        if (result == ProcessRunner::ReadResult::End)
+            break;
+        run.Kill();
+        error = result == ProcessRunner::ReadResult::TimedOut
+                    ? "the resolver took longer than " + std::to_string(settings.timeout.count()) +
+                          " s and was ended"
+                    : "the resolver's output could not be read";
+        return nullptr;
+    }
+    std::string why;
+    if (!run.Finish(deadline, why))
+    {
+        error = why == "did not end in time"
+                    ? "the resolver took longer than " + std::to_string(settings.timeout.count()) +
+                          " s and was ended"
+                    : "the resolver " + why;
+        const std::string said = run.LastErrorLine();
+        if (!said.empty())
+            error += ": " + said;
+        return nullptr;
+    }
+    const nlohmann::json info = nlohmann::json::parse(text, nullptr, false);
+    if (info.is_discarded())
+    {
+        error = text.empty() ? "the resolver printed nothing" : "the resolver printed no JSON";
+        return nullptr;
+    }
+    ResolvedVideo video;
+    if (!MapResolverJson(info, video, error))
+        return nullptr;
+    const std::string file = WriteInfoFile(id, text, error);
+    if (file.empty())
+        return nullptr;
+    return std::make_shared<const Entry>(std::move(video), file);
+}
+
+std::string Resolver::WriteInfoFile(const std::string& id, const std::string& text,
+                                    std::string& error)
+{
+    if (folder.empty())
+    {
+        error = "no folder for the resolver's descriptions under " + TemporaryRoot();
+        return "";
+    }
+    unsigned long number;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        number = ++fileCount;
+    }
+    const std::string file = folder + "/" + id + "-" + std::to_string(number) + ".info.json";
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), std::streamsize(text.size()));
+    out.close();
+    if (!out)
+    {
+        unlink(file.c_str());
+        error = "cannot write " + file;
+        return "";
+    }
+    return file;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "ProcessRunner.h"
+#include "ResolverJson.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Answers ids the catalogue does not hold by running the resolver program (yt-dlp) on the
+// watch page, and remembers each answer for a few minutes, together with the description it
+// came from, so that a stream of it starts without a second extraction.
+class Resolver
+{
+public:
+    struct Settings
+    {
+        std::string program = "yt-dlp";
+        // The watch page, "%s" standing for the id.
+        std::string watchUrl = "https://www.youtube.com/watch?v=%s";
+        std::chrono::seconds timeout{12};
+    };
+
+    // One looked-up video; its description file lives as long as the entry, which a stream
+    // holds on to while it runs.
+    class Entry
+    {
+    public:
+        Entry(ResolvedVideo video, std::string infoFile);
+        ~Entry();
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+
+        const ResolvedVideo video;
+        const std::string infoFile;
+        // The record whose itag this is, or null.
+        const ResolvedFormat* Format(const std::string& itag) const;
+    };
+
+    // The word that turns resolving off.
+    static constexpr const char* kNone = "none";
+
+    explicit Resolver(Settings settings);
+    ~Resolver();
+    Resolver(const Resolver&) = delete;
+    Resolver& operator=(const Resolver&) = delete;
+
+    bool Enabled() const { return settings.program != kNone; }
+    // False with the reason when the program cannot be run from here (said once at start).
+    bool ProgramFound(std::string& reason) const;
+    // True when the template names the id exactly once, as "%s".
+    static bool IsWatchUrlTemplate(const std::string& text);
+
+    // The video for a valid id, from the cache or from a run of the program; null with the
+    // reason when there is none.
+    std::shared_ptr<const Entry> Lookup(const std::string& id, std::string& error);
+
+    // The programs that write one format of a looked-up video to their standard output, each
+    // one's output the next one's input.
+    std::vector<ProcessRunner::Command> StreamCommands(const Entry& entry,
+                                                       const ResolvedFormat& format) const;
+
+    // The argument vector that describes the watch page of an id (for tests and the log).
+    ProcessRunner::Command LookupCommand(const std::string& id) const;
+
+private:
+    std::shared_ptr<const Entry> Resolve(const std::string& id, std::string& error);
+    std::string WriteInfoFile(const std::string& id, const std::string& text, std::string& error);
+
+    struct Cached
+    {
+        std::shared_ptr<const Entry> entry;
+        std::chrono::steady_clock::time_point expires;
+    };
+
+    const Settings settings;
+    std::string folder; // for the descriptions; removed with the resolver
+    // Guards the cache and the file counter; runs of the program happen outside it.
+    std::mutex lock;
+    std::map<std::string, Cached> cache;
+    unsigned long fileCount = 0;
+};

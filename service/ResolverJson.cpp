@@ -1,0 +1,172 @@
+#include "ResolverJson.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+constexpr std::size_t kVideoIdLength = 11;
+// Format ids are short; this only keeps a hostile description from making huge addresses.
+constexpr std::size_t kMostFormatIdLength = 64;
+const char* const kAbsentCodec = "none";
+const char* const kStoryboardExtension = "mhtml";
+
+bool IsIdCharacter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-';
+}
+
+enum class Kind
+{
+    PictureAndSound,
+    SoundOnly,
+    Unusable
+};
+
+// A codec field: "none" says the stream lacks it; null or missing says nobody knows, and
+// generic pages never tell, so unknown counts as present.
+bool HasCodec(const nlohmann::json& format, const char* key)
+{
+    const auto it = format.find(key);
+    return it == format.end() || !it->is_string() || it->get<std::string>() != kAbsentCodec;
+}
+
+double NumberOr(const nlohmann::json& format, const char* key, double fallback)
+{
+    const auto it = format.find(key);
+    return it != format.end() && it->is_number() ? it->get<double>() : fallback;
+}
+
+std::string TextOf(const nlohmann::json& object, const char* key)
+{
+    const auto it = object.find(key);
+    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The MIME type a format is offered with, from its container; empty for a container the
+// program has no file extension for.
+std::string TypeOf(const std::string& extension, Kind kind)
+{
+    static const struct
+    {
+        Kind kind;
+        const char* extension;
+        const char* type;
+    } kTypes[] = {
+        {Kind::PictureAndSound, "mp4", "video/mp4"},  {Kind::PictureAndSound, "webm", "video/webm"},
+        {Kind::PictureAndSound, "3gp", "video/3gpp"}, {Kind::PictureAndSound, "flv", "video/x-flv"},
+        {Kind::SoundOnly, "m4a", "audio/m4a"},        {Kind::SoundOnly, "webm", "audio/webm"},
+        {Kind::SoundOnly, "mp3", "audio/mp3"}};
+    for (const auto& t : kTypes)
+        if (t.kind == kind && extension == t.extension)
+            return t.type;
+    return "";
+}
+
+struct Candidate
+{
+    ResolvedFormat format;
+    Kind kind = Kind::Unusable;
+    double height = 0;
+    double bitrate = 0;
+};
+
+std::string WholeNumber(double value)
+{
+    return std::to_string(static_cast<long long>(std::llround(value)));
+}
+
+bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
+{
+    if (!format.is_object())
+        return false;
+    const std::string id = TextOf(format, "format_id");
+    const std::string extension = TextOf(format, "ext");
+    if (!IsValidFormatId(id) || extension == kStoryboardExtension)
+        return false;
+    const bool picture = HasCodec(format, "vcodec");
+    const bool sound = HasCodec(format, "acodec");
+    candidate.kind = picture && sound ? Kind::PictureAndSound
+                     : sound          ? Kind::SoundOnly
+                                      : Kind::Unusable;
+    if (candidate.kind == Kind::Unusable)
+        return false;
+    candidate.format.type = TypeOf(extension, candidate.kind);
+    if (candidate.format.type.empty())
+        return false;
+    candidate.format.itag = id;
+    candidate.format.selection = id;
+    candidate.height = NumberOr(format, "height", 0);
+    const double total = NumberOr(format, "tbr", 0);
+    candidate.bitrate = candidate.kind == Kind::SoundOnly ? NumberOr(format, "abr", total) : total;
+    if (candidate.kind == Kind::PictureAndSound && candidate.height > 0)
+        candidate.format.quality = WholeNumber(candidate.height) + "p";
+    else if (candidate.kind == Kind::SoundOnly && candidate.bitrate > 0)
+        candidate.format.quality = WholeNumber(candidate.bitrate) + "k";
+    else
+        candidate.format.quality = TextOf(format, "format_note");
+    const double size = NumberOr(format, "filesize", NumberOr(format, "filesize_approx", -1));
+    if (size >= 0)
+        candidate.format.size = WholeNumber(size);
+    return true;
+}
+} // namespace
+
+bool IsValidVideoId(const std::string& id)
+{
+    return id.size() == kVideoIdLength && std::all_of(id.begin(), id.end(), IsIdCharacter);
+}
+
+bool IsValidFormatId(const std::string& id)
+{
+    return !id.empty() && id.size() <= kMostFormatIdLength &&
+           std::all_of(id.begin(), id.end(), [](char c) { return IsIdCharacter(c) || c == '+'; });
+}
+
+bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::string& error)
+{
+    if (!info.is_object())
+    {
+        error = "the description is not a JSON object";
+        return false;
+    }
+    const auto formats = info.find("formats");
+    if (formats == info.end() || !formats->is_array() || formats->empty())
+    {
+        error = "the description lists no formats";
+        return false;
+    }
+    std::vector<Candidate> candidates;
+    // yt-dlp lists formats worst first: walking them backwards keeps, among equals, the one
+    // it ranks higher in front.
+    for (auto it = formats->rbegin(); it != formats->rend(); ++it)
+    {
+        Candidate candidate;
+        if (ToCandidate(*it, candidate))
+            candidates.push_back(candidate);
+    }
+    if (candidates.empty())
+    {
+        error = "none of its " + std::to_string(formats->size()) +
+                " formats has both picture and sound or sound alone in a known container";
+        return false;
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b)
+                     {
+                         if (a.kind != b.kind)
+                             return a.kind == Kind::PictureAndSound;
+                         if (a.height != b.height)
+                             return a.height > b.height;
+                         return a.bitrate > b.bitrate;
+                     });
+    video.title = TextOf(info, "title");
+    video.thumbnail = TextOf(info, "thumbnail");
+    video.formats.clear();
+    for (std::size_t i = 0; i < candidates.size() && i < kMostResolvedFormats; ++i)
+        video.formats.push_back(candidates[i].format);
+    return true;
+}

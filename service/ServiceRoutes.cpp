@@ -1,0 +1,292 @@
+#include "ServiceRoutes.h"
+
+#include "Replies.h"
+#include "ServiceLog.h"
+#include "StreamRelay.h"
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+namespace
+{
+const char* const kTextType = "text/plain; charset=utf-8";
+constexpr int kStatusOk = 200;
+constexpr int kStatusNotFound = 404;
+constexpr int kStatusRangeNotSatisfiable = 416;
+constexpr int kStatusBadGateway = 502;
+constexpr std::size_t kReadBlockBytes = 64 * 1024;
+// A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
+// and a stopped client is noticed quickly.
+constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
+
+// cpp-httplib parses Range into the request before any handler runs and later cuts every
+// reply by it, without checking it against a streamed body's length. The request object is
+// the server's own mutable one, handed out as const only by the handler's signature.
+httplib::Request& Mutable(const httplib::Request& req)
+{
+    return const_cast<httplib::Request&>(req);
+}
+
+// Text replies are never partial: a Range on them is ignored, as HTTP allows.
+void IgnoreRanges(const httplib::Request& req)
+{
+    Mutable(req).ranges.clear();
+}
+
+enum class RangeFit
+{
+    Whole,
+    Part,
+    Outside
+};
+
+// Turns a single range into explicit first and last offsets within the file. Several ranges
+// at once are answered with the whole file, which HTTP allows and our client never asks for.
+RangeFit FitRange(const httplib::Request& req, std::uintmax_t size)
+{
+    constexpr ssize_t kOpen = -1;
+    httplib::Ranges& ranges = Mutable(req).ranges;
+    if (ranges.size() != 1)
+    {
+        ranges.clear();
+        return RangeFit::Whole;
+    }
+    auto [first, last] = ranges.front();
+    const auto fileSize = ssize_t(size);
+    if (first == kOpen && last == kOpen)
+    {
+        ranges.clear();
+        return RangeFit::Whole;
+    }
+    if (first == kOpen)
+    {
+        // "bytes=-N": the last N bytes.
+        if (last == 0 || fileSize == 0)
+            return RangeFit::Outside;
+        first = std::max<ssize_t>(0, fileSize - last);
+        last = fileSize - 1;
+    }
+    else
+    {
+        if (first >= fileSize)
+            return RangeFit::Outside;
+        if (last != kOpen && last < first)
+        {
+            ranges.clear();
+            return RangeFit::Whole;
+        }
+        if (last == kOpen || last >= fileSize)
+            last = fileSize - 1;
+    }
+    ranges.front() = {first, last};
+    return RangeFit::Part;
+}
+
+void NotFound(const httplib::Request& req, httplib::Response& res)
+{
+    IgnoreRanges(req);
+    res.status = kStatusNotFound;
+    res.set_content("not found\n", kTextType);
+}
+
+// Holds a body back to a steady number of bytes a second, measured from its first block.
+class Throttle
+{
+public:
+    explicit Throttle(std::uintmax_t bytesPerSecond) : rate(bytesPerSecond) {}
+
+    // How much of a block may go at once; everything when there is no limit.
+    std::size_t Slice(std::size_t wanted) const
+    {
+        if (rate == 0)
+            return wanted;
+        return std::size_t(std::clamp<std::uintmax_t>(rate / kThrottleSlicesPerSecond, 1, wanted));
+    }
+
+    // Waits until count more bytes are due.
+    void Before(std::size_t count)
+    {
+        if (rate == 0)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (sent == 0)
+            start = now;
+        sent += count;
+        const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                     std::chrono::duration<double>(double(sent) / double(rate)));
+        if (due > now)
+            std::this_thread::sleep_for(due - now);
+    }
+
+private:
+    std::uintmax_t rate;
+    std::uintmax_t sent = 0;
+    std::chrono::steady_clock::time_point start;
+};
+
+// Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
+// no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
+void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib::Response& res,
+               std::uintmax_t rate = 0)
+{
+    auto in = file ? std::make_shared<std::ifstream>(file->path, std::ios::binary) : nullptr;
+    if (!in || !*in)
+        return NotFound(req, res);
+    if (FitRange(req, file->size) == RangeFit::Outside)
+    {
+        IgnoreRanges(req);
+        res.status = kStatusRangeNotSatisfiable;
+        res.set_header("Content-Range", "bytes */" + std::to_string(file->size));
+        return;
+    }
+    res.set_header("Accept-Ranges", "bytes");
+    auto throttle = std::make_shared<Throttle>(rate);
+    res.set_content_provider(
+        std::size_t(file->size), ContentTypeOf(file->path),
+        [in, throttle](std::size_t offset, std::size_t length, httplib::DataSink& sink)
+        {
+            std::vector<char> block(throttle->Slice(std::min(length, kReadBlockBytes)));
+            in->clear();
+            in->seekg(std::streamoff(offset));
+            in->read(block.data(), std::streamsize(block.size()));
+            const std::streamsize got = in->gcount();
+            // A file that shrank since the catalogue was read ends the
+            // connection early rather than padding the body with bytes that
+            // are not the file's.
+            if (got <= 0)
+                return false;
+            throttle->Before(std::size_t(got));
+            return sink.write(block.data(), std::size_t(got));
+        });
+}
+
+void LogRequest(const httplib::Request& req, const httplib::Response& res)
+{
+    // A streamed body is not held in res.body; its header tells what was sent.
+    const std::string length = res.get_header_value("Content-Length");
+    const std::string bytes = !length.empty() ? length
+                              : res.get_header_value("Transfer-Encoding") == "chunked"
+                                  ? "chunked"
+                                  : std::to_string(res.body.size());
+    LogLine(req.method + " " + req.target + " " + std::to_string(res.status) + " " + bytes);
+}
+} // namespace
+
+ServiceRoutes::ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings)
+    : catalogue(catalogue), resolver(resolver), settings(std::move(settings))
+{
+    routes = {
+        {R"(/api/?)",
+         [this](const httplib::Request& req, httplib::Response& res) { Lookup(req, res); }},
+        {"/hub.php",
+         [this](const httplib::Request& req, httplib::Response& res)
+         {
+             if (req.get_param_value("s") != "curver")
+                 return NotFound(req, res);
+             IgnoreRanges(req);
+             res.set_content(VersionReply(this->settings.version), kTextType);
+         }},
+        {R"(/media/(.+))",
+         [this](const httplib::Request& req, httplib::Response& res) {
+             ServeFile(this->catalogue.StreamFile(req.matches[1]), req, res,
+                       this->settings.mediaRate);
+         }},
+        {R"(/thumbs/(.+))", [this](const httplib::Request& req, httplib::Response& res)
+         { ServeFile(this->catalogue.ThumbnailFile(req.matches[1]), req, res); }},
+        {R"(/stream/([^/]+)/([^/]+))",
+         [this](const httplib::Request& req, httplib::Response& res) { Stream(req, res); }},
+    };
+}
+
+void ServiceRoutes::Install(httplib::Server& server)
+{
+    for (const Route& route : routes)
+        server.Get(route.text, route.handler);
+    const httplib::Server::HandlerWithResponse rangeRefused =
+        [this](const httplib::Request& req, httplib::Response& res)
+    {
+        return AnswerWithoutRange(req, res) ? httplib::Server::HandlerResponse::Handled
+                                            : httplib::Server::HandlerResponse::Unhandled;
+    };
+    server.set_error_handler(rangeRefused);
+    server.set_logger(LogRequest);
+}
+
+bool ServiceRoutes::AnswerWithoutRange(const httplib::Request& req, httplib::Response& res)
+{
+    // cpp-httplib answers a Range it cannot read with 416 before any route runs; HTTP says
+    // such a header is ignored. The routes' own 416 names the size in Content-Range.
+    if (res.status != kStatusRangeNotSatisfiable || res.has_header("Content-Range") ||
+        !req.has_header("Range") || req.method != "GET")
+        return false;
+    httplib::Request& request = Mutable(req);
+    request.headers.erase("Range");
+    request.ranges.clear();
+    for (const Route& route : routes)
+        if (std::regex_match(request.path, request.matches, route.pattern))
+        {
+            res.status = kStatusOk;
+            route.handler(req, res);
+            return true;
+        }
+    NotFound(req, res);
+    return true;
+}
+
+void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
+{
+    IgnoreRanges(req);
+    const std::string id = req.get_param_value("videoid");
+    const std::string base = BaseUrl(req.get_header_value("Host"), settings.bind, settings.port);
+    if (const Catalogue::Video* video = catalogue.Find(id))
+        return res.set_content(VideoReply(*video, base), kTextType);
+    if (!resolver.Enabled())
+        return res.set_content(FailReply(), kTextType);
+    std::string error;
+    const auto entry = resolver.Lookup(id, error);
+    if (!entry)
+    {
+        LogLine("lookup \"" + id + "\" failed: " + error);
+        return res.set_content(FailReply(), kTextType);
+    }
+    std::vector<ReplyRecord> records;
+    for (const ResolvedFormat& f : entry->video.formats)
+        records.push_back(
+            {f.itag, base + "/stream/" + id + "/" + EncodePath(f.itag), f.type, f.quality, f.size});
+    res.set_content(VideoReply(id, entry->video.title, entry->video.thumbnail, records), kTextType);
+}
+
+void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
+{
+    // A relayed stream has no length before it ends: it cannot be cut into ranges.
+    IgnoreRanges(req);
+    const std::string id = req.matches[1];
+    const std::string itag = req.matches[2];
+    if (!resolver.Enabled() || !IsValidVideoId(id) || !IsValidFormatId(itag))
+        return NotFound(req, res);
+    std::string error;
+    const auto entry = resolver.Lookup(id, error);
+    if (!entry)
+    {
+        LogLine("stream " + id + "/" + itag + " failed: " + error);
+        res.status = kStatusBadGateway;
+        return res.set_content("the resolver failed\n", kTextType);
+    }
+    const ResolvedFormat* format = entry->Format(itag);
+    if (!format)
+        return NotFound(req, res);
+    auto relay = std::make_shared<StreamRelay>(id + "/" + itag);
+    if (!relay->Begin(resolver.StreamCommands(*entry, *format), settings.firstByteLimit, error))
+    {
+        LogLine("stream " + id + "/" + itag + " failed: " + error);
+        res.status = kStatusBadGateway;
+        return res.set_content("the resolver failed\n", kTextType);
+    }
+    // The provider keeps the relay, and with it the lookup's description file, until the
+    // response is gone; the relay's end ends its programs.
+    res.set_chunked_content_provider(format->type,
+                                     [relay, entry](std::size_t, httplib::DataSink& sink)
+                                     { return relay->Next(sink); });
+}

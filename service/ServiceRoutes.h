@@ -1,0 +1,59 @@
+#pragma once
+
+#include "Catalogue.h"
+#include "Resolver.h"
+
+#include <httplib.h>
+
+#include <cstdint>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+// The service's HTTP side: which request reaches which answer. Catalogue ids and files are
+// answered from the catalogue; other ids go to the resolver, whose streams are relayed.
+class ServiceRoutes
+{
+public:
+    struct Settings
+    {
+        std::string bind;
+        int port = 0; // the port clients reach when they send no Host
+        std::string version;
+        // Bytes per second for each catalogue stream; 0 sends them as fast as possible.
+        std::uintmax_t mediaRate = 0;
+        // How long a stream may take to its first byte.
+        std::chrono::seconds firstByteLimit{12};
+    };
+
+    ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings);
+
+    // Registers every route, the request log and the handling of unreadable ranges.
+    void Install(httplib::Server& server);
+    // The port is known only once the server has bound it.
+    void SetPort(int port) { settings.port = port; }
+
+private:
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+    struct Route
+    {
+        Route(const std::string& text, Handler handler)
+            : text(text), pattern(text), handler(std::move(handler))
+        {
+        }
+        std::string text;
+        std::regex pattern;
+        Handler handler;
+    };
+
+    void Lookup(const httplib::Request& req, httplib::Response& res);
+    void Stream(const httplib::Request& req, httplib::Response& res);
+    // Answers a request whose Range the server refused to read as if it had none.
+    bool AnswerWithoutRange(const httplib::Request& req, httplib::Response& res);
+
+    const Catalogue& catalogue;
+    Resolver& resolver;
+    Settings settings;
+    std::vector<Route> routes;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "ProcessRunner.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// Relays what a pipeline of programs writes as the body of one response, block by block.
+// The response is sent chunked, so a pipeline that fails midway ends the transfer without
+// its last chunk: the client sees a cut transfer, never a complete short file. A client that
+// goes away, a pipeline that stalls, and the end of the relay itself all end the programs.
+class StreamRelay
+{
+public:
+    // label names the stream in the log.
+    explicit StreamRelay(std::string label) : label(std::move(label)) {}
+
+    // Starts the programs and waits, at most firstByteLimit, for their first output, so that a
+    // pipeline that fails at once is answered with an error status instead of a body. False
+    // with the reason when it failed before any byte.
+    bool Begin(const std::vector<ProcessRunner::Command>& commands,
+               std::chrono::steady_clock::duration firstByteLimit, std::string& error);
+
+    // One step of the content provider: passes the next block on, or ends the body. False
+    // when the transfer must be cut (the reason is logged).
+    bool Next(httplib::DataSink& sink);
+
+private:
+    bool Cut(const std::string& why);
+
+    const std::string label;
+    ProcessRunner run;
+    std::vector<char> block;
+    std::size_t pending = 0; // bytes of block read but not yet sent
+    bool ended = false;      // the output closed and the programs succeeded
+    std::chrono::steady_clock::time_point lastData;
+};
