@@ -8,6 +8,7 @@
 #include "ServiceLog.h"
 #include "ServiceRoutes.h"
 
+#include <curl/curl.h>
 #include <httplib.h>
 
 #include <pthread.h>
@@ -252,6 +253,8 @@ int main(int argc, char** argv)
     int port = options.port;
     const std::string bind = options.bind;
 
+    // Once, before any thread: pictures are fetched with libcurl on the request threads.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     Resolver resolver(options.resolver);
     if (resolver.Enabled() && !resolver.ProgramFound(error))
         LogLine("norvik-service: " + error + "; only the catalogue's videos are answered");

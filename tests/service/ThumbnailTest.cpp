@@ -3,7 +3,6 @@
 #include "ServiceHarness.h"
 #include "ThumbnailFetcher.h"
 #include "ThumbnailPicker.h"
-#include "ThumbnailStore.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -178,26 +177,4 @@ TEST_F(ThumbnailFetcherTest, ReadsNoLocalFileWhateverThePageNames)
     EXPECT_TRUE(picture.bytes.empty());
 }
 
-TEST(ThumbnailStore, KeepsPicturesForTheirLifetimeAndDropsTheOldestWhenFull)
-{
-    const ThumbnailFetcher::Picture one{kJpeg, "image/jpeg"}, two{kPng, "image/png"};
-    ThumbnailFetcher::Picture got;
-
-    ThumbnailStore expired(std::chrono::seconds(0));
-    expired.Put("aaaaaaaaaaa", one);
-    EXPECT_FALSE(expired.Get("aaaaaaaaaaa", got));
-
-    ThumbnailStore store(std::chrono::minutes(5), 2);
-    store.Put("aaaaaaaaaaa", one);
-    store.Put("bbbbbbbbbbb", two);
-    ASSERT_TRUE(store.Get("aaaaaaaaaaa", got));
-    EXPECT_EQ(kJpeg, got.bytes);
-    EXPECT_EQ("image/jpeg", got.type);
-    store.Put("ccccccccccc", one);
-    EXPECT_FALSE(store.Get("aaaaaaaaaaa", got));
-    ASSERT_TRUE(store.Get("bbbbbbbbbbb", got));
-    EXPECT_EQ(kPng, got.bytes);
-    EXPECT_TRUE(store.Get("ccccccccccc", got));
-    EXPECT_FALSE(store.Get("ddddddddddd", got));
-}
 } // namespace
