@@ -25,6 +25,11 @@ constexpr std::size_t kMostCachedVideos = 256;
 constexpr std::size_t kMostDescriptionBytes = 64 * 1024 * 1024;
 constexpr std::size_t kReadBlockBytes = 64 * 1024;
 
+std::string TookTooLong(std::chrono::seconds limit)
+{
+    return "the resolver took longer than " + std::to_string(limit.count()) + " s and was ended";
+}
+
 std::string TemporaryRoot()
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -196,18 +201,15 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, 
             break;
         run.Kill();
         error = result == ProcessRunner::ReadResult::TimedOut
-                    ? "the resolver took longer than " + std::to_string(settings.timeout.count()) +
-                          " s and was ended"
+                    ? TookTooLong(settings.timeout)
                     : "the resolver's output could not be read";
         return nullptr;
     }
     std::string why;
     if (!run.Finish(deadline, why))
     {
-        error = why == "did not end in time"
-                    ? "the resolver took longer than " + std::to_string(settings.timeout.count()) +
-                          " s and was ended"
-                    : "the resolver " + why;
+        error = ProcessRunner::Clock::now() >= deadline ? TookTooLong(settings.timeout)
+                                                        : "the resolver " + why;
         const std::string said = run.LastErrorLine();
         if (!said.empty())
             error += ": " + said;

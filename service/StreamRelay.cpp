@@ -100,7 +100,7 @@ bool StreamRelay::Next(httplib::DataSink& sink)
 
 bool StreamRelay::Cut(const std::string& why)
 {
-    run.Kill();
     LogLine("stream " + label + " cut: " + why);
+    run.Kill();
     return false;
 }

@@ -1,0 +1,343 @@
+// Ids the catalogue does not hold, answered through a resolver program: here a fake one that
+// prints a recorded description and streams bytes that depend on the format.
+#include "ServiceHarness.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+const std::string kFake = NORVIK_FAKE_RESOLVER;
+const fs::path kDemo = NORVIK_DEMO_DIR;
+const std::string kId = "AbCdEfGhI-_";
+constexpr auto kGoneLimit = std::chrono::seconds(5);
+constexpr auto kPoll = std::chrono::milliseconds(20);
+// What the fake streams for format 18 and before its failure in format 22.
+constexpr std::size_t kWholeStreamBytes = 250000;
+constexpr std::size_t kBytesBeforeFailure = 100000;
+
+std::string Pattern(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = char(i % 256);
+    return bytes;
+}
+
+// True once the process is gone or a zombie nobody waits for (a grandchild left to init).
+bool ProcessGone(long pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    if (!stat)
+        return true;
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+bool GoneWithin(long pid, Clock::duration limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!ProcessGone(pid))
+    {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
+struct ResolverRun
+{
+    std::string what;
+    std::string subject;
+    long pid = 0;
+};
+
+// Reads and streams the service's resolver has been asked for, bounded by size.
+class ResolverFixture : public testing::Test
+{
+protected:
+    bool StartWith(const std::string& mode, std::vector<std::string> more = {})
+    {
+        std::vector<std::string> args{
+            "--catalogue", (kDemo / "catalogue.json").string(),
+            "--resolver",  kFake,
+            "--watch-url", "fake:" + mode + ":" + folder.Path().string() + ":%s"};
+        args.insert(args.end(), more.begin(), more.end());
+        return service.Start(args);
+    }
+
+    std::vector<ResolverRun> Runs() const
+    {
+        std::vector<ResolverRun> runs;
+        std::ifstream in(folder.Path() / "runs");
+        std::string line;
+        while (std::getline(in, line))
+        {
+            std::istringstream fields(line);
+            ResolverRun run;
+            fields >> run.what >> run.subject >> run.pid;
+            runs.push_back(run);
+        }
+        return runs;
+    }
+
+    // The first run of this kind, waiting for it at most a few seconds.
+    ResolverRun WaitForRun(const std::string& what) const
+    {
+        const auto deadline = Clock::now() + kGoneLimit;
+        while (Clock::now() < deadline)
+        {
+            for (const ResolverRun& run : Runs())
+                if (run.what == what)
+                    return run;
+            std::this_thread::sleep_for(kPoll);
+        }
+        return {};
+    }
+
+    std::map<std::string, std::string> Lookup(const std::string& id)
+    {
+        const HttpReply reply = HttpGet(service.BaseUrl() + "/api/?videoid=" + id);
+        EXPECT_TRUE(reply.received);
+        EXPECT_EQ(200, reply.status);
+        return ReplyValues(reply.body);
+    }
+
+    TempFolder folder;
+    ServiceUnderTest service;
+};
+
+using ServiceResolverTest = ResolverFixture;
+
+TEST_F(ServiceResolverTest, ReplyListsFormatsWithPictureAndSoundFirstThenSoundBestFirst)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    auto values = Lookup(kId);
+    ASSERT_EQ("ok", values["status"]);
+    // Line breaks cannot travel in a reply value; the clean title keeps letters and a few marks.
+    EXPECT_EQ("Recorded page: with a line break / and \"quotes\"", values["title"]);
+    EXPECT_EQ("Recorded page with a line break and quotes", values["cleanedtitle"]);
+    EXPECT_EQ("https://i.example.invalid/vi/RecordedPg1/hqdefault.jpg", values["thumbnail"]);
+    // Video-only (137, 248), the storyboard, an id that cannot be streamed and a container
+    // without a file extension in the program (ogg) are left out.
+    const struct
+    {
+        const char* itag;
+        const char* type;
+        const char* quality;
+        const char* size;
+    } expected[] = {
+        {"22", "video/mp4", "720p", "25000000"}, {"43", "video/webm", "360p", ""},
+        {"18", "video/mp4", "360p", "250000"},   {"hls-x", "video/mp4", "240p", ""},
+        {"17", "video/3gpp", "144p", "900000"},  {"251", "audio/webm", "160k", "3900001"},
+        {"140", "audio/m4a", "129k", "3100000"}, {"249", "audio/webm", "50k", "1200345"},
+    };
+    ASSERT_EQ(std::to_string(std::size(expected)), values["nrecords"]);
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+    {
+        const std::string n = std::to_string(i);
+        SCOPED_TRACE(expected[i].itag);
+        EXPECT_EQ(expected[i].itag, values["itag" + n]);
+        EXPECT_EQ(expected[i].type, values["type" + n]);
+        EXPECT_EQ(expected[i].quality, values["quality" + n]);
+        EXPECT_EQ(expected[i].size, values["size" + n]);
+        EXPECT_EQ(service.BaseUrl() + "/stream/" + kId + "/" + expected[i].itag, values["url" + n]);
+    }
+}
+
+TEST_F(ServiceResolverTest, AtMostThirtyTwoRecordsTheHighestFirst)
+{
+    ASSERT_TRUE(StartWith("many"));
+    auto values = Lookup(kId);
+    ASSERT_EQ("32", values["nrecords"]);
+    EXPECT_EQ("m39", values["itag0"]);
+    EXPECT_EQ("39p", values["quality0"]);
+    EXPECT_EQ("m8", values["itag31"]);
+}
+
+TEST_F(ServiceResolverTest, SameIdWithinMinutesIsAnsweredFromTheCache)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    const std::string first = HttpGet(service.BaseUrl() + "/api/?videoid=" + kId).body;
+    const std::string second = HttpGet(service.BaseUrl() + "/api/?videoid=" + kId).body;
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(1u, Runs().size());
+    // A stream of a looked-up video reuses the lookup: one more run, a stream, no lookup.
+    HttpGet(service.BaseUrl() + "/stream/" + kId + "/18");
+    const std::vector<ResolverRun> runs = Runs();
+    ASSERT_EQ(2u, runs.size());
+    EXPECT_EQ("stream", runs[1].what);
+}
+
+TEST_F(ServiceResolverTest, CatalogueIdsNeverStartTheResolver)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    EXPECT_EQ("ok", Lookup("NkDemoClip1")["status"]);
+    EXPECT_TRUE(Runs().empty());
+}
+
+TEST_F(ServiceResolverTest, BadIdsAndFormatIdsNeverReachAProcess)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    for (const std::string id : {"AbCdEfGhIj", "AbCdEfGhIjKL", "AbCdEf%20hIj", "AbCdEf;hIjK",
+                                 "AbCdEf%2FhIj", "AbCdEf.hIjK", ""})
+    {
+        SCOPED_TRACE(id);
+        EXPECT_EQ("fail", Lookup(id)["status"]);
+        EXPECT_EQ(404, HttpGet(service.BaseUrl() + "/stream/" + id + "/18").status);
+    }
+    for (const std::string format : {"18;x", "18%20", "..", "18.mp4", "%2E%2E", "a%0Ab"})
+    {
+        SCOPED_TRACE(format);
+        EXPECT_EQ(404, HttpGet(service.BaseUrl() + "/stream/" + kId + "/" + format).status);
+    }
+    EXPECT_TRUE(Runs().empty());
+}
+
+TEST_F(ServiceResolverTest, EachResolverFailureIsAFailReplyAndOneLogLineSayingWhy)
+{
+    const struct
+    {
+        const char* mode;
+        const char* why;
+    } cases[] = {{"fail", "exited with status 1: ERROR: [youtube] "
+                          "AbCdEfGhI-_"
+                          ": Video unavailable"},
+                 {"nojson", "printed no JSON"},
+                 {"noformats", "lists no formats"}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.mode);
+        ServiceUnderTest one;
+        ASSERT_TRUE(
+            one.Start({"--resolver", kFake, "--watch-url",
+                       std::string("fake:") + c.mode + ":" + folder.Path().string() + ":%s"}));
+        EXPECT_EQ("fail",
+                  ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=" + kId).body)["status"]);
+        const std::string log = one.ErrorOutput();
+        EXPECT_NE(std::string::npos, log.find(c.why)) << log;
+        EXPECT_NE(std::string::npos, log.find(kId)) << log;
+        // Failures are not remembered: the next request tries again.
+        HttpGet(one.BaseUrl() + "/api/?videoid=" + kId);
+        EXPECT_EQ(2u, Runs().size());
+        fs::remove(folder.Path() / "runs");
+    }
+}
+
+TEST_F(ServiceResolverTest, MissingResolverIsSaidOnceAtStartAndOnEveryLookup)
+{
+    ServiceUnderTest one;
+    ASSERT_TRUE(one.Start({"--resolver", (folder.Path() / "no-such-program").string()}));
+    EXPECT_NE(std::string::npos, one.ErrorOutput().find("cannot be run"));
+    EXPECT_EQ("fail", ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=" + kId).body)["status"]);
+    EXPECT_EQ("ok",
+              ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=NkDemoClip2").body)["status"]);
+    const std::string log = one.ErrorOutput();
+    EXPECT_NE(std::string::npos, log.find("lookup \"" + kId + "\" failed: cannot run")) << log;
+
+    ServiceUnderTest off;
+    ASSERT_TRUE(off.Start({"--resolver", "none"}));
+    EXPECT_EQ("fail", ReplyValues(HttpGet(off.BaseUrl() + "/api/?videoid=" + kId).body)["status"]);
+    EXPECT_EQ(std::string::npos, off.ErrorOutput().find("resolver")) << off.ErrorOutput();
+}
+
+TEST_F(ServiceResolverTest, ResolverPastTheTimeBoundIsKilledWithItsWholeGroup)
+{
+    ASSERT_TRUE(StartWith("hang", {"--resolve-timeout", "1"}));
+    const auto start = Clock::now();
+    EXPECT_EQ("fail", Lookup(kId)["status"]);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+    EXPECT_NE(std::string::npos, service.ErrorOutput().find("took longer than 1 s"));
+    const ResolverRun lookup = WaitForRun("lookup");
+    const ResolverRun child = WaitForRun("child");
+    ASSERT_GT(lookup.pid, 0);
+    ASSERT_GT(child.pid, 0);
+    EXPECT_TRUE(GoneWithin(lookup.pid, kGoneLimit));
+    EXPECT_TRUE(GoneWithin(child.pid, kGoneLimit));
+}
+
+TEST_F(ServiceResolverTest, StreamIsRelayedChunkedByteForByte)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/stream/" + kId + "/18");
+    ASSERT_TRUE(reply.received);
+    EXPECT_EQ(200, reply.status);
+    EXPECT_EQ("chunked", reply.Header("transfer-encoding"));
+    EXPECT_EQ("video/mp4", reply.Header("content-type"));
+    EXPECT_TRUE(reply.body == Pattern(kWholeStreamBytes));
+    // A stream asked for without a lookup first looks the video up itself.
+    EXPECT_EQ("lookup", Runs().front().what);
+}
+
+TEST_F(ServiceResolverTest, ResolverFailingMidwayCutsTheTransfer)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/stream/" + kId + "/22");
+    // curl reports the missing last chunk as an error: the client never takes the first
+    // 100000 bytes for the whole file.
+    EXPECT_FALSE(reply.received);
+    EXPECT_EQ(kBytesBeforeFailure, reply.body.size());
+    EXPECT_NE(std::string::npos, service.ErrorOutput().find("connection reset"));
+}
+
+TEST_F(ServiceResolverTest, ResolverFailingBeforeAnyByteIsABadGateway)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/stream/" + kId + "/17");
+    ASSERT_TRUE(reply.received);
+    EXPECT_EQ(502, reply.status);
+    EXPECT_NE(std::string::npos, service.ErrorOutput().find("not available"));
+    // A format the lookup did not offer is not asked for at all.
+    EXPECT_EQ(404, HttpGet(service.BaseUrl() + "/stream/" + kId + "/137").status);
+}
+
+size_t StopAfterSomeBytes(char*, size_t size, size_t count, void* received)
+{
+    constexpr std::size_t kEnough = 64 * 1024;
+    auto& total = *static_cast<std::size_t*>(received);
+    total += size * count;
+    return total >= kEnough ? 0 : size * count;
+}
+
+TEST_F(ServiceResolverTest, ClientGoingAwayEndsItsResolver)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    CURL* curl = curl_easy_init();
+    ASSERT_NE(nullptr, curl);
+    std::size_t received = 0;
+    const std::string url = service.BaseUrl() + "/stream/" + kId + "/43";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, StopAfterSomeBytes);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
+    EXPECT_EQ(CURLE_WRITE_ERROR, curl_easy_perform(curl));
+    curl_easy_cleanup(curl);
+    const ResolverRun stream = WaitForRun("stream");
+    ASSERT_GT(stream.pid, 0);
+    EXPECT_TRUE(GoneWithin(stream.pid, kGoneLimit));
+    EXPECT_NE(std::string::npos, service.ErrorOutput().find("the client went away"));
+}
+
+TEST_F(ServiceResolverTest, StoppingTheServiceEndsEveryResolver)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    std::thread client([&] { HttpGet(service.BaseUrl() + "/stream/" + kId + "/43"); });
+    const ResolverRun stream = WaitForRun("stream");
+    EXPECT_EQ(0, service.Stop());
+    client.join();
+    ASSERT_GT(stream.pid, 0);
+    EXPECT_TRUE(GoneWithin(stream.pid, kGoneLimit));
+}
+} // namespace
