@@ -99,30 +99,24 @@ bool IsStoryboard(const nlohmann::json& format)
 }
 } // namespace
 
-std::vector<MergedFormats::Merge> MergedFormats::Find(const nlohmann::json& formats)
+std::vector<MergedFormats::Merge> MergedFormats::Find(const nlohmann::json& formats, Best withSound)
 {
     if (!formats.is_array())
         return {};
-    std::optional<Format> bestWhole;
     std::vector<Format> pictures;
     std::map<Family, Format> bestSound;
     for (const nlohmann::json& format : formats)
     {
         if (!format.is_object() || IsStoryboard(format) || Text(format, "format_id").empty())
             continue;
-        // An unknown codec counts as present: generic pages name none.
+        // Only a codec that is named and the other one "none" makes a part of a merge.
         const std::string vcodec = Text(format, "vcodec");
         const std::string acodec = Text(format, "acodec");
         const bool picture = vcodec != kNoCodec;
         const bool sound = acodec != kNoCodec;
         if (picture && sound)
-        {
-            const Format whole = Read(format, vcodec);
-            if (!bestWhole || std::tie(whole.height, whole.bitrate) >
-                                  std::tie(bestWhole->height, bestWhole->bitrate))
-                bestWhole = whole;
-        }
-        else if (picture && !vcodec.empty())
+            continue;
+        if (picture && !vcodec.empty())
         {
             const Format video = Read(format, vcodec);
             if (video.family != Family::Other && video.height > 0)
@@ -143,8 +137,8 @@ std::vector<MergedFormats::Merge> MergedFormats::Find(const nlohmann::json& form
     std::map<int, Format, std::greater<int>> bestOfHeight;
     for (const Format& video : pictures)
     {
-        if (bestWhole && std::tie(video.height, video.bitrate) <=
-                             std::tie(bestWhole->height, bestWhole->bitrate))
+        if (std::make_tuple(video.height, video.bitrate) <=
+            std::make_tuple(withSound.height, withSound.bitrate))
             continue;
         if (bestSound.count(SoundFor(video.family)) == 0)
             continue;

@@ -27,12 +27,19 @@ public:
         std::string Quality() const { return std::to_string(height) + "p"; }
     };
 
+    // The best format with picture and sound that the reply offers, which a merge must beat.
+    struct Best
+    {
+        int height = 0;
+        double bitrate = 0;
+    };
+
     // From the resolver's "formats" list: for each height where a video-only format beats
-    // the best format with picture and sound (taller, or as tall at a higher bitrate), the
-    // best video-only format of that height that has sound to go with it in one container,
-    // merged with the best such sound: H.264 with AAC as MP4, VP9 or AV1 with Opus as WebM.
-    // Tallest first, one merge a height.
-    static std::vector<Merge> Find(const nlohmann::json& formats);
+    // the best offered format with picture and sound (taller, or as tall at a higher
+    // bitrate), the best video-only format of that height that has sound to go with it in
+    // one container, merged with the best such sound: H.264 with AAC as MP4, VP9 or AV1 with
+    // Opus as WebM. Tallest first, one merge a height.
+    static std::vector<Merge> Find(const nlohmann::json& formats, Best withSound);
 
     // The resolver's options that make its ffmpeg write a merge of this type to standard
     // output as that container. Left alone it writes MPEG-TS for MP4; a fragmented MP4

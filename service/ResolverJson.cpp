@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace
 {
@@ -153,7 +154,13 @@ bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::stri
     }
     // Above the heights a page offers with sound, video-only formats are merged with sound;
     // they then stand among the others by height.
-    for (const MergedFormats::Merge& merge : MergedFormats::Find(*formats))
+    MergedFormats::Best withSound;
+    for (const Candidate& c : candidates)
+        if (c.kind == Kind::PictureAndSound &&
+            std::make_tuple(int(c.height), c.bitrate) >
+                std::make_tuple(withSound.height, withSound.bitrate))
+            withSound = {int(c.height), c.bitrate};
+    for (const MergedFormats::Merge& merge : MergedFormats::Find(*formats, withSound))
     {
         Candidate candidate;
         candidate.kind = Kind::PictureAndSound;

@@ -28,7 +28,8 @@ std::vector<std::string> Summary(const std::vector<MergedFormats::Merge>& merges
     return lines;
 }
 
-// Shaped like a video site's page today: sound with picture only at 360p.
+// Shaped like a video site's page today: sound with picture only at 360p (format 18).
+const MergedFormats::Best kSiteBest{360, 500};
 json SitePage()
 {
     return json::array({
@@ -56,7 +57,7 @@ TEST(MergedFormats, OneMergeForEachHeightAboveTheBestFormatWithSound)
     page[0]["ext"] = "mhtml";
     EXPECT_EQ((std::vector<std::string>{"330+251 video/webm 2160p", "400+251 video/webm 1440p",
                                         "137+140 video/mp4 1080p", "247+251 video/webm 720p"}),
-              Summary(MergedFormats::Find(page)));
+              Summary(MergedFormats::Find(page, kSiteBest)));
 }
 
 TEST(MergedFormats, SoundGoesWithAVideoOfItsOwnContainer)
@@ -66,41 +67,42 @@ TEST(MergedFormats, SoundGoesWithAVideoOfItsOwnContainer)
                                       Format("136", "avc1", "none", 720, 1300),
                                       Format("140", "none", "mp4a.40.2", 0, 129)});
     EXPECT_EQ((std::vector<std::string>{"136+140 video/mp4 720p"}),
-              Summary(MergedFormats::Find(aacOnly)));
+              Summary(MergedFormats::Find(aacOnly, {})));
     const json opusOnly = json::array({Format("137", "avc1", "none", 1080, 4000),
                                        Format("247", "vp9", "none", 720, 1500),
                                        Format("251", "none", "opus", 0, 135)});
     EXPECT_EQ((std::vector<std::string>{"247+251 video/webm 720p"}),
-              Summary(MergedFormats::Find(opusOnly)));
+              Summary(MergedFormats::Find(opusOnly, {})));
     // Pairs of other codecs are left out, and so is a video without a height to name it.
     const json others = json::array(
         {Format("v1", "hevc", "none", 1080, 3000), Format("v2", "avc1", "none", 0, 3000),
          Format("a1", "none", "mp3", 0, 320), Format("a2", "none", "vorbis", 0, 160)});
-    EXPECT_TRUE(MergedFormats::Find(others).empty());
+    EXPECT_TRUE(MergedFormats::Find(others, {}).empty());
 }
 
 TEST(MergedFormats, AsTallAsTheBestWithSoundCountsOnlyAtAHigherBitrate)
 {
+    const MergedFormats::Best k720{720, 1500};
     const json page = json::array({Format("22", "avc1", "mp4a", 720, 1500),
                                    Format("136", "avc1", "none", 720, 1300),
                                    Format("140", "none", "mp4a", 0, 129)});
-    EXPECT_TRUE(MergedFormats::Find(page).empty());
+    EXPECT_TRUE(MergedFormats::Find(page, k720).empty());
     json better = page;
     better[1]["tbr"] = 2500;
     EXPECT_EQ((std::vector<std::string>{"136+140 video/mp4 720p"}),
-              Summary(MergedFormats::Find(better)));
+              Summary(MergedFormats::Find(better, k720)));
 }
 
 TEST(MergedFormats, AGenericPageWithUnknownCodecsHasNothingToMerge)
 {
     json progressive{{"format_id", "0"}, {"ext", "mp4"}, {"url", "http://x/clip.mp4"}};
-    EXPECT_TRUE(MergedFormats::Find(json::array({progressive})).empty());
-    EXPECT_TRUE(MergedFormats::Find(json::object()).empty());
+    EXPECT_TRUE(MergedFormats::Find(json::array({progressive}), {}).empty());
+    EXPECT_TRUE(MergedFormats::Find(json::object(), {}).empty());
 }
 
 TEST(MergedFormats, SizeAndBitrateAddBothPartsAndSizeStaysUnknownWhenOneIs)
 {
-    const auto merges = MergedFormats::Find(SitePage());
+    const auto merges = MergedFormats::Find(SitePage(), kSiteBest);
     ASSERT_EQ(4u, merges.size());
     const MergedFormats::Merge& p720 = merges[3];
     ASSERT_TRUE(p720.size.has_value());

@@ -94,7 +94,7 @@ Probe ProbeFile(const std::string& file)
 
 TEST_F(MergedStreamTest, TheResolverFindsVideoOnlyAndSoundOnlyFormatsAndEachHeightIsMerged)
 {
-    const auto merges = MergedFormats::Find(page["formats"]);
+    const auto merges = MergedFormats::Find(page["formats"], {});
     ASSERT_EQ(2u, merges.size()) << page["formats"].dump();
     EXPECT_EQ("240p", merges[0].Quality());
     EXPECT_EQ("120p", merges[1].Quality());
@@ -104,7 +104,7 @@ TEST_F(MergedStreamTest, TheResolverFindsVideoOnlyAndSoundOnlyFormatsAndEachHeig
 
 TEST_F(MergedStreamTest, AMergeStreamedToStandardOutputIsAFragmentedMp4WithBothStreams)
 {
-    const auto merges = MergedFormats::Find(page["formats"]);
+    const auto merges = MergedFormats::Find(page["formats"], {});
     ASSERT_FALSE(merges.empty());
     const std::string info = folder->Write("info.json", page.dump());
     std::vector<std::string> command{"yt-dlp", "--load-info-json", info, "-f",
