@@ -168,9 +168,10 @@ std::vector<std::string> MergedFormats::StreamOptions(const std::string& type)
 {
     // The resolver hands these to the ffmpeg that merges; they come after its own "-f",
     // and ffmpeg heeds the last. Without a file to seek back in, an MP4 must carry its
-    // index in each fragment.
+    // index in each fragment. Left alone, ffmpeg takes an input cut short for its end and
+    // exits with success: "-xerror" makes that a failure, so the transfer is cut as well.
     if (type == kWebm)
-        return {"--downloader-args", "ffmpeg_o:-f webm"};
+        return {"--downloader-args", "ffmpeg_o:-f webm -xerror"};
     return {"--downloader-args",
-            "ffmpeg_o:-f mp4 -movflags frag_keyframe+empty_moov+default_base_moof"};
+            "ffmpeg_o:-f mp4 -movflags frag_keyframe+empty_moov+default_base_moof -xerror"};
 }

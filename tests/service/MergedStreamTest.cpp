@@ -8,11 +8,16 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cmath>
+#include <filesystem>
 
 namespace
 {
 using nlohmann::json;
+namespace fs = std::filesystem;
 
 constexpr auto kResolveLimit = std::chrono::seconds(60);
 // The duration ffprobe finds may differ from the source's by about a frame of sound.
@@ -122,5 +127,102 @@ TEST_F(MergedStreamTest, AMergeStreamedToStandardOutputIsAFragmentedMp4WithBothS
     EXPECT_NEAR(DashPresentation::kSeconds, probe.duration, kDurationSlack);
     // Written to a pipe, an MP4 can only be read back when every fragment carries its index.
     EXPECT_NE(std::string::npos, ReadFileBytes(saved).find("moof"));
+}
+TEST_F(MergedStreamTest, TheServiceOffersTheMergeAndItsStreamIsAPlayableMp4)
+{
+    ServiceUnderTest service;
+    ASSERT_TRUE(
+        service.Start({"--resolver", "yt-dlp", "--watch-url", dash->ManifestUrl() + "?v=%s"}));
+    const HttpReply reply =
+        HttpGet(service.BaseUrl() + "/api/?videoid=DashMerge01", {}, kResolveLimit);
+    ASSERT_TRUE(reply.received);
+    auto values = ReplyValues(reply.body);
+    ASSERT_EQ("ok", values["status"]) << service.ErrorOutput();
+    // The tallest merge first, then the smaller one, then the sound alone.
+    EXPECT_EQ("3", values["nrecords"]);
+    EXPECT_EQ("0+2", values["itag0"]);
+    EXPECT_EQ("video/mp4", values["type0"]);
+    EXPECT_EQ("240p", values["quality0"]);
+    EXPECT_EQ("1+2", values["itag1"]);
+    EXPECT_EQ("120p", values["quality1"]);
+    EXPECT_EQ("audio/m4a", values["type2"]);
+
+    const HttpReply stream = HttpGet(values["url0"], {}, kResolveLimit);
+    ASSERT_TRUE(stream.received) << service.ErrorOutput();
+    ASSERT_EQ(200, stream.status);
+    EXPECT_EQ("chunked", stream.Header("transfer-encoding"));
+    const std::string saved = folder->Write("through-service.mp4", stream.body);
+    const Probe probe = ProbeFile(saved);
+    EXPECT_EQ((std::vector<std::string>{"h264", "aac"}), probe.codecs);
+    EXPECT_NEAR(DashPresentation::kSeconds, probe.duration, kDurationSlack);
+}
+// A page whose picture and sound come as two plain files, as a video site's do; the picture
+// file's connection can be cut halfway. The resolver describes the page from a file and
+// streams with the real yt-dlp.
+TEST_F(MergedStreamTest, AMergeWhoseSourceIsCutMidwayEndsAsACutTransfer)
+{
+    const fs::path dashFolder = folder->Path();
+    const std::string video = ReadFileBytes(dashFolder / "init-stream0.m4s") +
+                              ReadFileBytes(dashFolder / "chunk-stream0-00001.m4s");
+    const std::string sound = ReadFileBytes(dashFolder / "init-stream2.m4s") +
+                              ReadFileBytes(dashFolder / "chunk-stream2-00001.m4s");
+    ASSERT_GT(video.size(), 1000u);
+    std::atomic<bool> cut{false}; // written by the test, read by the server's threads
+    LoopbackServer files;
+    files.Routes().Get("/video.mp4",
+                       [&](const httplib::Request&, httplib::Response& res)
+                       {
+                           const std::size_t sent = cut ? video.size() / 2 : video.size();
+                           res.set_content_provider(
+                               video.size(), "video/mp4",
+                               [&, sent](std::size_t offset, std::size_t, httplib::DataSink& sink)
+                               {
+                                   // Past the cut the connection closes with bytes owed.
+                                   return offset < sent &&
+                                          sink.write(video.data() + offset, sent - offset);
+                               });
+                       });
+    files.Routes().Get("/sound.m4a", [&](const httplib::Request&, httplib::Response& res)
+                       { res.set_content(sound, "audio/mp4"); });
+    ASSERT_TRUE(files.Start());
+
+    const json page{{"id", "SplitFiles1"},
+                    {"title", "Two files"},
+                    {"extractor", "generic"},
+                    {"extractor_key", "Generic"},
+                    {"webpage_url", files.BaseUrl() + "/"},
+                    {"formats",
+                     {{{"format_id", "a"},
+                       {"url", files.BaseUrl() + "/sound.m4a"},
+                       {"ext", "m4a"},
+                       {"vcodec", "none"},
+                       {"acodec", "mp4a.40.2"},
+                       {"protocol", "http"}},
+                      {{"format_id", "v"},
+                       {"url", files.BaseUrl() + "/video.mp4"},
+                       {"ext", "mp4"},
+                       {"vcodec", "avc1.42c00d"},
+                       {"acodec", "none"},
+                       {"height", 240},
+                       {"protocol", "http"}}}}};
+    const std::string description = folder->Write("split.json", page.dump());
+    const std::string resolver = folder->Write(
+        "split-resolver", "#!/bin/sh\ncase \"$*\" in *--dump-single-json*) exec cat '" +
+                              description + "';; esac\nexec yt-dlp \"$@\"\n");
+    chmod(resolver.c_str(), S_IRWXU);
+
+    ServiceUnderTest service;
+    ASSERT_TRUE(service.Start({"--resolver", resolver}));
+    auto values = ReplyValues(HttpGet(service.BaseUrl() + "/api/?videoid=SplitFiles1").body);
+    ASSERT_EQ("v+a", values["itag0"]) << service.ErrorOutput();
+    const HttpReply whole = HttpGet(values["url0"], {}, kResolveLimit);
+    ASSERT_TRUE(whole.received) << service.ErrorOutput();
+    EXPECT_EQ((std::vector<std::string>{"h264", "aac"}),
+              ProbeFile(folder->Write("whole.mp4", whole.body)).codecs);
+
+    cut = true;
+    const HttpReply broken = HttpGet(values["url0"], {}, kResolveLimit);
+    EXPECT_FALSE(broken.received) << "a cut source gave a complete reply of " << broken.body.size()
+                                  << " bytes";
 }
 } // namespace

@@ -260,7 +260,8 @@ std::string HttpReply::Header(const std::string& lowerName) const
     return found == headers.end() ? std::string() : found->second;
 }
 
-HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders)
+HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders,
+                  std::chrono::milliseconds limit)
 {
     HttpReply reply;
     CURL* curl = curl_easy_init();
@@ -275,8 +276,7 @@ HttpReply HttpGet(const std::string& url, const std::vector<std::string>& reques
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
-                     long(std::chrono::milliseconds(kRequestLimit).count()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(limit.count()));
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
     if (curl_easy_perform(curl) == CURLE_OK)
     {

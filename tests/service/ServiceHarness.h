@@ -78,7 +78,8 @@ struct HttpReply
     std::string Header(const std::string& lowerName) const;
 };
 
-HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders = {});
+HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders = {},
+                  std::chrono::milliseconds limit = kRequestLimit);
 
 // Sends the request exactly as written and reads until the server closes the connection;
 // received is false when it did not within the limit.
