@@ -7,6 +7,7 @@
 #include "Resolver.h"
 #include "ServiceLog.h"
 #include "ServiceRoutes.h"
+#include "ServiceServer.h"
 
 #include <curl/curl.h>
 #include <httplib.h>
@@ -239,7 +240,7 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
+    ServiceServer server;
     // cpp-httplib's default sets SO_REUSEPORT, which lets a second service share a busy port
     // and take half its requests; SO_REUSEADDR alone still allows a quick restart.
     server.set_socket_options(
@@ -273,6 +274,8 @@ int main(int argc, char** argv)
                   << "\n";
         return kExitFailure;
     }
+    if (!server.WidenBacklog())
+        LogLine("norvik-service: the listening queue stays at the library's 5 connections");
     routes.SetPort(port);
     StopOnSignals(server, stopSignals);
     std::cout << "listening on " << BaseUrl("", bind, port) << std::endl;

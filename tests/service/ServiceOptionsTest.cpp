@@ -23,18 +23,27 @@ TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)
     const Finished run = RunToExit({"--help"});
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(0, run.code);
-    for (const char* word :
-         {"--port", "--bind", "--catalogue", "--version", "--media-rate", "8731", "2.0"})
+    for (const char* word : {"--port", "--bind", "--catalogue", "--version", "--media-rate",
+                             "--resolver", "--watch-url", "--resolve-timeout", "8731", "2.0",
+                             "https://www.youtube.com/watch?v=%s", "default 12"})
         EXPECT_TRUE(Contains(run.out, word)) << word;
     EXPECT_FALSE(Contains(run.out, "listening on http://127.0.0.1"));
 }
 
 TEST(ServiceOptionsTest, UnusableCommandLinesAreRefused)
 {
-    const std::vector<std::vector<std::string>> lines{
-        {"--colour", "red"},   {"--port"},       {"--port", "abc"},
-        {"--port", "70000"},   {"--port", "-1"}, {"--media-rate", "fast"},
-        {"--media-rate", "-5"}};
+    const std::vector<std::vector<std::string>> lines{{"--colour", "red"},
+                                                      {"--port"},
+                                                      {"--port", "abc"},
+                                                      {"--port", "70000"},
+                                                      {"--port", "-1"},
+                                                      {"--media-rate", "fast"},
+                                                      {"--media-rate", "-5"},
+                                                      {"--resolve-timeout", "0"},
+                                                      {"--resolve-timeout", "1.5"},
+                                                      {"--resolver", ""},
+                                                      {"--watch-url", "http://127.0.0.1/watch"},
+                                                      {"--watch-url", "http://127.0.0.1/%s/%s"}};
     for (const auto& args : lines)
     {
         SCOPED_TRACE(args.back());

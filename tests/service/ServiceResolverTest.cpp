@@ -227,9 +227,7 @@ TEST_F(ServiceResolverTest, EachResolverFailureIsAFailReplyAndOneLogLineSayingWh
     {
         const char* mode;
         const char* why;
-    } cases[] = {{"fail", "exited with status 1: ERROR: [youtube] "
-                          "AbCdEfGhI-_"
-                          ": Video unavailable"},
+    } cases[] = {{"fail", "exited with status 1: ERROR: [youtube] AbCdEfGhI-_: Video unavailable"},
                  {"nojson", "printed no JSON"},
                  {"noformats", "lists no formats"}};
     for (const auto& c : cases)

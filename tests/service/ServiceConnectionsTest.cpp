@@ -1,0 +1,107 @@
+// The service under clients that hold connections open, and what a request target can put
+// into its log.
+#include "ServiceHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+const fs::path kDemo = NORVIK_DEMO_DIR;
+constexpr int kIdleConnections = 32;
+constexpr auto kLookupLimit = std::chrono::milliseconds(500);
+
+int ConnectOnly(int port)
+{
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (sock >= 0 && connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    {
+        close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+class ServiceConnectionsTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(service.Start({"--catalogue", (kDemo / "catalogue.json").string()}));
+    }
+
+    ServiceUnderTest service;
+};
+
+TEST_F(ServiceConnectionsTest, IdleConnectionsDoNotHoldUpALookup)
+{
+    std::vector<int> idle;
+    for (int i = 0; i < kIdleConnections; ++i)
+    {
+        const int sock = ConnectOnly(service.Port());
+        ASSERT_GE(sock, 0);
+        idle.push_back(sock);
+    }
+    // Let the server take them all up before the lookup asks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = Clock::now();
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1");
+    const auto took = Clock::now() - start;
+    for (int sock : idle)
+        close(sock);
+    ASSERT_TRUE(reply.received);
+    EXPECT_EQ("ok", ReplyValues(reply.body)["status"]);
+    EXPECT_LT(took, kLookupLimit);
+}
+
+TEST(ServiceLongRequestsTest, StreamsInProgressDoNotHoldUpALookup)
+{
+    // Held to a few hundred bytes a second, each stream runs for far longer than the test.
+    constexpr int kStreams = 12;
+    ServiceUnderTest service;
+    ASSERT_TRUE(
+        service.Start({"--catalogue", (kDemo / "catalogue.json").string(), "--media-rate", "300"}));
+    std::vector<int> streams;
+    for (int i = 0; i < kStreams; ++i)
+    {
+        const int sock = ConnectOnly(service.Port());
+        ASSERT_GE(sock, 0);
+        const std::string request = "GET /media/clip1.mp4 HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(ssize_t(request.size()), send(sock, request.data(), request.size(), 0));
+        streams.push_back(sock);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto start = Clock::now();
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1");
+    const auto took = Clock::now() - start;
+    for (int sock : streams)
+        close(sock);
+    ASSERT_TRUE(reply.received);
+    EXPECT_EQ("ok", ReplyValues(reply.body)["status"]);
+    EXPECT_LT(took, kLookupLimit);
+}
+
+TEST_F(ServiceConnectionsTest, ControlCharactersOfATargetAreEscapedInTheLog)
+{
+    const HttpReply reply = RawExchange(
+        service.Port(),
+        "GET /api/?videoid=\x1b[2J\x07\x7f HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(reply.received);
+    const std::string log = service.ErrorOutput();
+    EXPECT_NE(std::string::npos, log.find("/api/?videoid=\\x1b[2J\\x07\\x7f")) << log;
+    for (const char c : {'\x1b', '\x07', '\x7f', '\r'})
+        EXPECT_EQ(std::string::npos, log.find(c)) << int(c);
+}
+} // namespace

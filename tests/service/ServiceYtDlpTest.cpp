@@ -1,0 +1,119 @@
+// The real yt-dlp of the system behind the service, offline: the watch page is the test's
+// own on loopback, read by yt-dlp's generic extractor.
+#include "ServiceHarness.h"
+#include "TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace
+{
+const char* const kResolver = "yt-dlp";
+const std::string kId = "LoopbackPg1";
+constexpr std::size_t kClipBytes = 3 * 1024 * 1024 + 17;
+
+bool OnPath(const std::string& program)
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    std::size_t start = 0;
+    while (start < dirs.size())
+    {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string Clip(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    unsigned value = seed;
+    for (char& c : bytes)
+    {
+        value = value * 1103515245u + 12345u;
+        c = char(value >> 16);
+    }
+    return bytes;
+}
+
+class ServiceYtDlpTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!OnPath(kResolver))
+            GTEST_SKIP() << "yt-dlp is not installed (scripts/install-deps.sh installs it): the "
+                            "service's road through the real resolver is not tested";
+        mp4 = Clip(kClipBytes, 1);
+        webm = Clip(kClipBytes / 3, 2);
+        page.Routes().Get("/watch",
+                          [](const httplib::Request& req, httplib::Response& res)
+                          {
+                              if (req.get_param_value("v") != kId)
+                              {
+                                  res.status = 404;
+                                  return;
+                              }
+                              res.set_content(
+                                  "<html><head><title>Loopback page</title></head><body>"
+                                  "<video><source src=\"/files/clip.mp4\" type=\"video/mp4\">"
+                                  "<source src=\"/files/clip.webm\" type=\"video/webm\">"
+                                  "</video></body></html>",
+                                  "text/html");
+                          });
+        page.Routes().Get("/files/clip.mp4", [this](const httplib::Request&, httplib::Response& res)
+                          { res.set_content(mp4, "video/mp4"); });
+        page.Routes().Get("/files/clip.webm",
+                          [this](const httplib::Request&, httplib::Response& res)
+                          { res.set_content(webm, "video/webm"); });
+        ASSERT_TRUE(page.Start());
+        ASSERT_TRUE(service.Start({"--resolver", kResolver, "--watch-url", page.Url("/watch?v=%s"),
+                                   "--resolve-timeout", "30"}));
+    }
+
+    std::string mp4;
+    std::string webm;
+    TestHttpServer page;
+    ServiceUnderTest service;
+};
+
+TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
+{
+    const HttpReply lookup = HttpGet(service.BaseUrl() + "/api/?videoid=" + kId);
+    ASSERT_TRUE(lookup.received) << service.ErrorOutput();
+    auto values = ReplyValues(lookup.body);
+    ASSERT_EQ("ok", values["status"]) << service.ErrorOutput();
+    EXPECT_NE(std::string::npos, values["title"].find("Loopback page"));
+    ASSERT_EQ("2", values["nrecords"]);
+    std::map<std::string, std::string> urlOfType;
+    for (const char* n : {"0", "1"})
+        urlOfType[values[std::string("type") + n]] = values[std::string("url") + n];
+    ASSERT_EQ(1u, urlOfType.count("video/mp4"));
+    ASSERT_EQ(1u, urlOfType.count("video/webm"));
+
+    const HttpReply stream = HttpGet(urlOfType["video/mp4"]);
+    ASSERT_TRUE(stream.received) << service.ErrorOutput();
+    EXPECT_EQ(200, stream.status);
+    EXPECT_EQ(mp4.size(), stream.body.size());
+    EXPECT_TRUE(stream.body == mp4);
+}
+
+TEST_F(ServiceYtDlpTest, PageTheResolverCannotReadIsAFailWithItsReason)
+{
+    const HttpReply lookup = HttpGet(service.BaseUrl() + "/api/?videoid=NoSuchPage1");
+    ASSERT_TRUE(lookup.received);
+    EXPECT_EQ("fail", ReplyValues(lookup.body)["status"]);
+    const std::string log = service.ErrorOutput();
+    EXPECT_NE(std::string::npos, log.find("lookup \"NoSuchPage1\" failed: the resolver exited"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("404")) << log;
+}
+} // namespace
