@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LoopbackServer.h"
+#include "TestHttpServer.h"
 
 #include <chrono>
 #include <string>
@@ -18,9 +18,8 @@ public:
 
     // False with ffmpeg's complaint when it could not be made or served.
     bool Start(const std::string& folder, std::string& error);
-    std::string ManifestUrl() const { return server.BaseUrl() + "/manifest.mpd"; }
-    std::string BaseUrl() const { return server.BaseUrl(); }
+    std::string ManifestUrl() const { return server.Url("/manifest.mpd"); }
 
 private:
-    LoopbackServer server;
+    TestHttpServer server;
 };

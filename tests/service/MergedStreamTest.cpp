@@ -168,7 +168,7 @@ TEST_F(MergedStreamTest, AMergeWhoseSourceIsCutMidwayEndsAsACutTransfer)
                               ReadFileBytes(dashFolder / "chunk-stream2-00001.m4s");
     ASSERT_GT(video.size(), 1000u);
     std::atomic<bool> cut{false}; // written by the test, read by the server's threads
-    LoopbackServer files;
+    TestHttpServer files;
     files.Routes().Get("/video.mp4",
                        [&](const httplib::Request&, httplib::Response& res)
                        {
@@ -190,16 +190,16 @@ TEST_F(MergedStreamTest, AMergeWhoseSourceIsCutMidwayEndsAsACutTransfer)
                     {"title", "Two files"},
                     {"extractor", "generic"},
                     {"extractor_key", "Generic"},
-                    {"webpage_url", files.BaseUrl() + "/"},
+                    {"webpage_url", files.Url("/")},
                     {"formats",
                      {{{"format_id", "a"},
-                       {"url", files.BaseUrl() + "/sound.m4a"},
+                       {"url", files.Url("/sound.m4a")},
                        {"ext", "m4a"},
                        {"vcodec", "none"},
                        {"acodec", "mp4a.40.2"},
                        {"protocol", "http"}},
                       {{"format_id", "v"},
-                       {"url", files.BaseUrl() + "/video.mp4"},
+                       {"url", files.Url("/video.mp4")},
                        {"ext", "mp4"},
                        {"vcodec", "avc1.42c00d"},
                        {"acodec", "none"},

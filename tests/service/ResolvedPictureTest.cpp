@@ -1,6 +1,6 @@
 // A resolved video's records with merges among them, and its picture served by the service
 // itself, with a resolver of the test's own that prints a recorded description.
-#include "LoopbackServer.h"
+#include "TestHttpServer.h"
 #include "ServiceHarness.h"
 
 #include <gtest/gtest.h>
@@ -74,12 +74,12 @@ protected:
 
     json Thumb(const std::string& path, int width)
     {
-        return {{"url", pictures.BaseUrl() + path}, {"width", width}};
+        return {{"url", pictures.Url(path)}, {"width", width}};
     }
 
     TempFolder folder;
     std::string runs; // one line for each run of the resolver
-    LoopbackServer pictures;
+    TestHttpServer pictures;
     ServiceUnderTest service;
 };
 

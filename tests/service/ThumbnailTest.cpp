@@ -1,5 +1,5 @@
 // Choosing, fetching and keeping the picture of a resolved video.
-#include "LoopbackServer.h"
+#include "TestHttpServer.h"
 #include "ServiceHarness.h"
 #include "ThumbnailFetcher.h"
 #include "ThumbnailPicker.h"
@@ -115,7 +115,7 @@ protected:
     static constexpr std::size_t kSmallLimit = 4096;
     static constexpr auto kSlowServer = std::chrono::milliseconds(1500);
     static constexpr auto kShortLimit = std::chrono::milliseconds(300);
-    LoopbackServer server;
+    TestHttpServer server;
 };
 
 TEST_F(ThumbnailFetcherTest, FetchesJpegAndPngAndFollowsRedirects)
@@ -132,7 +132,7 @@ TEST_F(ThumbnailFetcherTest, FetchesJpegAndPngAndFollowsRedirects)
     {
         ThumbnailFetcher::Picture picture;
         std::string error;
-        EXPECT_TRUE(fetcher.Fetch(server.BaseUrl() + c.path, picture, error)) << c.path << error;
+        EXPECT_TRUE(fetcher.Fetch(server.Url(c.path), picture, error)) << c.path << error;
         EXPECT_EQ(c.bytes, picture.bytes) << c.path;
         EXPECT_EQ(c.type, picture.type) << c.path;
     }
@@ -147,12 +147,12 @@ TEST_F(ThumbnailFetcherTest, RefusesWhatIsNotAPictureOfBoundedSizeAndTime)
         const char* reason;
     };
     const Case cases[] = {
-        {server.BaseUrl() + "/huge.jpg", "larger than"},
-        {server.BaseUrl() + "/endless.jpg", "larger than"},
-        {server.BaseUrl() + "/webp.jpg", "not a JPEG or PNG"},
-        {server.BaseUrl() + "/missing.jpg", "HTTP"},
-        {server.BaseUrl() + "/loop.jpg", "redirect"},
-        {server.BaseUrl() + "/slow.jpg", "imeout"},
+        {server.Url("/huge.jpg"), "larger than"},
+        {server.Url("/endless.jpg"), "larger than"},
+        {server.Url("/webp.jpg"), "not a JPEG or PNG"},
+        {server.Url("/missing.jpg"), "HTTP"},
+        {server.Url("/loop.jpg"), "redirect"},
+        {server.Url("/slow.jpg"), "imeout"},
         {"http://127.0.0.1:1/refused.jpg", "onnect"},
     };
     for (const Case& c : cases)
