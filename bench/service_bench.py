@@ -45,6 +45,20 @@ def median_range(values, fmt):
 
 
 
+def replace_section(results, section, text):
+    """Puts text in place of the section's last run in the results file, or at its end."""
+    with open(results, encoding="utf-8") as f:
+        current = f.read()
+    if section in current:
+        head, _, rest = current.partition(section)
+        following = re.search(r"^## ", rest, re.M)
+        current = head + text + (rest[following.start():] if following else "")
+    else:
+        current = current.rstrip("\n") + "\n\n" + text
+    with open(results, "w", encoding="utf-8") as f:
+        f.write(current)
+
+
 def start_service(exe, watch_url, spans, log):
     resolver = os.path.join(os.path.dirname(os.path.abspath(__file__)), "timed_resolver.py")
     service = subprocess.Popen([exe, "--port", "0", "--watch-url", watch_url, "--resolver",
@@ -172,16 +186,7 @@ def main():
         "monotonic clock; the share is the whole request (curl's process included) less that "
         "run.", ""])
     print(text)
-    with open(args.results, encoding="utf-8") as f:
-        current = f.read()
-    if SECTION in current:
-        head, _, rest = current.partition(SECTION)
-        following = re.search(r"^## ", rest, re.M)
-        current = head + text + (rest[following.start():] if following else "")
-    else:
-        current = current.rstrip("\n") + "\n\n" + text
-    with open(args.results, "w", encoding="utf-8") as f:
-        f.write(current)
+    replace_section(args.results, SECTION, text)
 
 
 if __name__ == "__main__":
