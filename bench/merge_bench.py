@@ -27,7 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 sys.path.insert(0, HERE)
-from service_bench import curl, median_range, replace_section, run, timed  # noqa: E402
+from service_bench import curl, median_range, replace_section, run, start_service, timed  # noqa: E402
 from watch_page import WatchPage  # noqa: E402
 
 RUNS = 5
@@ -66,14 +66,8 @@ def main():
         open(clip, "wb").close()
         page = WatchPage(clip, "Merge bench", dash, VIDEO_ID)
         log = open(os.path.join(work, "service.log"), "wb")
-        service = subprocess.Popen(
-            [os.path.join(args.build_dir, "norvik-service"), "--port", "0", "--resolver",
-             "yt-dlp", "--watch-url", page.watch_url, "--resolve-timeout", "60"],
-            stdout=subprocess.PIPE, stderr=log)
-        line = service.stdout.readline().decode().strip()
-        if not line.startswith("listening on "):
-            raise SystemExit(f"the service did not start: {line!r}")
-        base = line.split()[-1]
+        service, base = start_service(os.path.join(args.build_dir, "norvik-service"),
+                                      page.watch_url, log)
         reply_file = os.path.join(work, "reply")
         curl(f"{base}/api/?videoid={VIDEO_ID}", reply_file)
         with open(reply_file, encoding="utf-8") as f:

@@ -14,6 +14,10 @@ namespace
 const char* const kResolver = "yt-dlp";
 const std::string kId = "LoopbackPg1";
 constexpr std::size_t kClipBytes = 3 * 1024 * 1024 + 17;
+// yt-dlp is a Python program of many modules: on a loaded machine one run can take several
+// seconds to start. The service's bound stays below the client's.
+const char* const kResolveSeconds = "40";
+constexpr auto kClientLimit = std::chrono::seconds(50);
 
 bool OnPath(const std::string& program)
 {
@@ -76,7 +80,7 @@ protected:
                           { res.set_content(webm, "video/webm"); });
         ASSERT_TRUE(page.Start());
         ASSERT_TRUE(service.Start({"--resolver", kResolver, "--watch-url", page.Url("/watch?v=%s"),
-                                   "--resolve-timeout", "30"}));
+                                   "--resolve-timeout", kResolveSeconds}));
     }
 
     std::string mp4;
@@ -87,7 +91,7 @@ protected:
 
 TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
 {
-    const HttpReply lookup = HttpGet(service.BaseUrl() + "/api/?videoid=" + kId);
+    const HttpReply lookup = HttpGet(service.BaseUrl() + "/api/?videoid=" + kId, {}, kClientLimit);
     ASSERT_TRUE(lookup.received) << service.ErrorOutput();
     auto values = ReplyValues(lookup.body);
     ASSERT_EQ("ok", values["status"]) << service.ErrorOutput();
@@ -99,7 +103,7 @@ TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
     ASSERT_EQ(1u, urlOfType.count("video/mp4"));
     ASSERT_EQ(1u, urlOfType.count("video/webm"));
 
-    const HttpReply stream = HttpGet(urlOfType["video/mp4"]);
+    const HttpReply stream = HttpGet(urlOfType["video/mp4"], {}, kClientLimit);
     ASSERT_TRUE(stream.received) << service.ErrorOutput();
     EXPECT_EQ(200, stream.status);
     EXPECT_EQ(mp4.size(), stream.body.size());
@@ -108,7 +112,8 @@ TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
 
 TEST_F(ServiceYtDlpTest, PageTheResolverCannotReadIsAFailWithItsReason)
 {
-    const HttpReply lookup = HttpGet(service.BaseUrl() + "/api/?videoid=NoSuchPage1");
+    const HttpReply lookup =
+        HttpGet(service.BaseUrl() + "/api/?videoid=NoSuchPage1", {}, kClientLimit);
     ASSERT_TRUE(lookup.received);
     EXPECT_EQ("fail", ReplyValues(lookup.body)["status"]);
     const std::string log = service.ErrorOutput();
