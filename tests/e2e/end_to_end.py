@@ -236,8 +236,9 @@ class EndToEnd:
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + RESOLVED_ID)
         # The generic extractor names no quality; the title is the page's, perhaps numbered.
-        wait_for("the resolved format", lambda: [r.strip() for r in self.ui.rows(self.tables()[0])]
-                 == ["video/mp4"], STEP_SECONDS)
+        wait_for("the resolved format",
+                 lambda: [r.strip() for r in self.format_rows() or []] == ["video/mp4"],
+                 STEP_SECONDS)
         title = wait_for("the resolved title",
                          lambda: next((self.ui.text_of(t) for t in self.ui.find_all(self.frame, "text")
                                        if self.ui.text_of(t).startswith(RESOLVED_TITLE)), None),
@@ -251,14 +252,13 @@ class EndToEnd:
         if read_bytes(path) != read_bytes(self.resolved_clip):
             raise StepFailed(f"{path} differs from the page's clip")
 
-    def first_format(self):
-        """The formats list's first line; None while the window does not answer (it reads the
-        service's reply on its own thread, and the resolver takes seconds)."""
+    def format_rows(self):
+        """The formats list's lines; None while the window does not answer (it reads the
+        service's reply on the GUI thread, and a resolver takes seconds)."""
         try:
-            rows = self.ui.rows(self.tables()[0])
+            return self.ui.rows(self.tables()[0])
         except StepFailed:
             return None
-        return rows[0] if rows else None
 
     def save_merged_stream(self):
         self.step = "saving a video-only format merged with sound"
@@ -267,8 +267,8 @@ class EndToEnd:
             return
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + MERGED_ID)
-        wait_for("the merged format first", lambda: self.first_format() == "video/mp4 240p",
-                 STEP_SECONDS)
+        wait_for("the merged format first",
+                 lambda: (self.format_rows() or [None])[0] == "video/mp4 240p", STEP_SECONDS)
         earlier = set(self.downloads())
         self.press_download()
         line = wait_for("the merged download done",

@@ -18,22 +18,13 @@ namespace
 {
 constexpr int kExecFailed = 127;
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
-
-std::string TempFile(const char* pattern)
-{
-    std::string name = (fs::temp_directory_path() / pattern).string();
-    const int fd = mkstemp(name.data());
-    if (fd >= 0)
-        close(fd);
-    return name;
-}
 } // namespace
 
 ProgramRun ProgramRun::Run(const std::vector<std::string>& argv, const std::string& outputFile,
                            std::chrono::milliseconds limit)
 {
     ProgramRun run;
-    const std::string errorFile = TempFile("norvik-run-err-XXXXXX");
+    const std::string errorFile = TempName("norvik-run-err-XXXXXX");
     const pid_t child = fork();
     if (child == 0)
     {
@@ -82,7 +73,7 @@ ProgramRun ProgramRun::Run(const std::vector<std::string>& argv, const std::stri
 ProgramRun ProgramRun::Capture(const std::vector<std::string>& argv, std::string& output,
                                std::chrono::milliseconds limit)
 {
-    const std::string outputFile = TempFile("norvik-run-out-XXXXXX");
+    const std::string outputFile = TempName("norvik-run-out-XXXXXX");
     ProgramRun run = Run(argv, outputFile, limit);
     output = ReadFileBytes(outputFile);
     fs::remove(outputFile);

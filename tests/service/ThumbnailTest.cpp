@@ -1,6 +1,7 @@
 // Choosing, fetching and keeping the picture of a resolved video.
-#include "TestHttpServer.h"
+#include "ProgramRun.h"
 #include "ServiceHarness.h"
+#include "TestHttpServer.h"
 #include "ThumbnailFetcher.h"
 #include "ThumbnailPicker.h"
 
@@ -113,6 +114,7 @@ protected:
     }
 
     static constexpr std::size_t kSmallLimit = 4096;
+    static constexpr auto kOpensslLimit = std::chrono::seconds(30);
     static constexpr auto kSlowServer = std::chrono::milliseconds(1500);
     static constexpr auto kShortLimit = std::chrono::milliseconds(300);
     TestHttpServer server;
@@ -147,12 +149,9 @@ TEST_F(ThumbnailFetcherTest, RefusesWhatIsNotAPictureOfBoundedSizeAndTime)
         const char* reason;
     };
     const Case cases[] = {
-        {server.Url("/huge.jpg"), "larger than"},
-        {server.Url("/endless.jpg"), "larger than"},
-        {server.Url("/webp.jpg"), "not a JPEG or PNG"},
-        {server.Url("/missing.jpg"), "HTTP"},
-        {server.Url("/loop.jpg"), "redirect"},
-        {server.Url("/slow.jpg"), "imeout"},
+        {server.Url("/huge.jpg"), "larger than"},       {server.Url("/endless.jpg"), "larger than"},
+        {server.Url("/webp.jpg"), "not a JPEG or PNG"}, {server.Url("/missing.jpg"), "HTTP"},
+        {server.Url("/loop.jpg"), "redirect"},          {server.Url("/slow.jpg"), "imeout"},
         {"http://127.0.0.1:1/refused.jpg", "onnect"},
     };
     for (const Case& c : cases)
@@ -165,6 +164,39 @@ TEST_F(ThumbnailFetcherTest, RefusesWhatIsNotAPictureOfBoundedSizeAndTime)
         EXPECT_TRUE(picture.bytes.empty()) << c.url;
         EXPECT_LT(std::chrono::steady_clock::now() - start, kSlowServer) << c.url;
     }
+}
+
+// The picture comes from a page on the web: a server whose certificate nobody vouches for
+// is refused, as any other HTTPS client would.
+TEST_F(ThumbnailFetcherTest, RefusesAnHttpsServerWithAnUnverifiedCertificate)
+{
+    if (!OnPath("openssl"))
+        GTEST_SKIP() << "openssl is not installed";
+    TempFolder keys;
+    const std::string cert = (keys.Path() / "cert.pem").string();
+    const std::string key = (keys.Path() / "key.pem").string();
+    std::string out;
+    const ProgramRun made =
+        ProgramRun::Capture({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                             "/CN=127.0.0.1", "-days", "1", "-keyout", key, "-out", cert},
+                            out, kOpensslLimit);
+    ASSERT_TRUE(made.finished && made.code == 0) << made.err;
+    httplib::SSLServer tls(cert.c_str(), key.c_str());
+    ASSERT_TRUE(tls.is_valid());
+    tls.Get("/hq.jpg", [](const httplib::Request&, httplib::Response& res)
+            { res.set_content(kJpeg, "image/jpeg"); });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { tls.listen_after_bind(); });
+    ThumbnailFetcher::Picture picture;
+    std::string error;
+    const bool fetched = ThumbnailFetcher().Fetch(
+        "https://127.0.0.1:" + std::to_string(port) + "/hq.jpg", picture, error);
+    tls.stop();
+    serving.join();
+    EXPECT_FALSE(fetched);
+    EXPECT_NE(std::string::npos, error.find("SSL")) << error;
+    EXPECT_TRUE(picture.bytes.empty());
 }
 
 TEST_F(ThumbnailFetcherTest, ReadsNoLocalFileWhateverThePageNames)
