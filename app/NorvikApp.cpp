@@ -4,12 +4,14 @@
 
 #include "config/AppConfig.h"
 #include "lookup/HttpFsHandler.h"
+#include "lookup/LocalService.h"
 #include "ui/NorvikFrame.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/msgout.h>
 #include <wx/snglinst.h>
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
@@ -18,6 +20,8 @@
 namespace
 {
 const wxString kCatalogue = "norvik";
+// Installed, and in the build folder, the service program sits beside this one.
+const wxString kServiceProgram = "norvik-service";
 } // namespace
 
 NorvikApp::NorvikApp()
@@ -29,7 +33,10 @@ NorvikApp::NorvikApp()
         wxSetEnv("GDK_BACKEND", "x11");
 }
 
-NorvikApp::~NorvikApp() = default;
+NorvikApp::~NorvikApp()
+{
+    StopOwnService();
+}
 
 bool NorvikApp::OnInit()
 {
@@ -43,6 +50,7 @@ bool NorvikApp::OnInit()
 
     AppConfig config;
     config.UpdateAutorunEntry();
+    AppConfig::SetDefaultServiceUrlSource([this] { return OwnServiceUrl(); });
 
     {
         // A language without a catalogue or locale is not worth a word: English stands.
@@ -74,4 +82,39 @@ bool NorvikApp::OnInit()
     }
     SetTopWindow(frame);
     return true;
+}
+
+int NorvikApp::OnExit()
+{
+    StopOwnService();
+    return wxApp::OnExit();
+}
+
+void NorvikApp::StopOwnService()
+{
+    AppConfig::SetDefaultServiceUrlSource(nullptr);
+    ownService.reset();
+}
+
+wxString NorvikApp::OwnServiceUrl()
+{
+    if (!ownService)
+    {
+        const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+        ownService = std::make_unique<LocalService>(
+            wxFileName(exe.GetPath(), kServiceProgram).GetFullPath().utf8_string());
+    }
+    else if (ownService->IsRunning())
+        return wxString::FromUTF8(ownService->GetUrl());
+    else if (!ownService->LastEnd().empty())
+        wxMessageOutputStderr().Printf(
+            "norvik: the metadata service ended (%s); starting it again\n", ownService->LastEnd());
+    std::string error;
+    if (!ownService->Start(error))
+    {
+        wxMessageOutputStderr().Printf("norvik: cannot start the metadata service: %s\n",
+                                       wxString::FromUTF8(error));
+        return LocalService::kUnavailableUrl;
+    }
+    return wxString::FromUTF8(ownService->GetUrl());
 }

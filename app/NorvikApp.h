@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class LocalService;
 class wxSingleInstanceChecker;
 
 // The application: one copy per user, the locale, the libraries, then the main window.
@@ -14,8 +15,17 @@ public:
     NorvikApp();
     ~NorvikApp() override;
     bool OnInit() override;
+    // Ends the service this program started; every way the main loop ends passes here.
+    int OnExit() override;
 
 private:
+    // The address of the service run beside the program, started on first use and again
+    // after it ended; a failure is logged to the standard error.
+    wxString OwnServiceUrl();
+    void StopOwnService();
+
     std::unique_ptr<wxSingleInstanceChecker> instanceChecker;
     wxLocale locale;
+    // Runs only while the settings name no service and something asked for one.
+    std::unique_ptr<LocalService> ownService;
 };

@@ -18,6 +18,9 @@ const wxString kServiceUrlKey = "ServiceUrl";
 // The bundled stand-in service listens here unless told otherwise.
 const wxString kDefaultServiceUrl = "http://127.0.0.1:8731";
 
+// Read and set on the GUI thread only, like every store.
+std::function<wxString()> defaultServiceUrlSource;
+
 wxString DocumentsDir()
 {
     return wxStandardPaths::Get().GetDocumentsDir();
@@ -68,7 +71,16 @@ void AppConfig::SetAutorun(bool autorun)
 
 wxString AppConfig::GetServiceUrl() const
 {
-    return config->Read(kServiceUrlKey, kDefaultServiceUrl);
+    // A user who set the key gets exactly that address, even an empty one.
+    wxString url;
+    if (config->Read(kServiceUrlKey, &url))
+        return url;
+    return defaultServiceUrlSource ? defaultServiceUrlSource() : kDefaultServiceUrl;
+}
+
+void AppConfig::SetDefaultServiceUrlSource(std::function<wxString()> source)
+{
+    defaultServiceUrlSource = std::move(source);
 }
 
 wxString AppConfig::GetExecutablePath() const

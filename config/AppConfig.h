@@ -2,6 +2,8 @@
 
 #include <wx/string.h>
 
+#include <functional>
+
 class wxFileConfig;
 
 // The user's settings, read afresh for every operation: create one, use it, let it go.
@@ -22,8 +24,13 @@ public:
     void SetAutorun(bool autorun);
 
     // Base address of the metadata service and the version endpoint, without a trailing
-    // slash. Read only: the program never writes it.
+    // slash. Read only: the program never writes it. When the settings name none, the
+    // address comes from the source set below, or is the bundled service's usual one.
     wxString GetServiceUrl() const;
+
+    // Where requests go when the settings name no service; the application points this at
+    // the service it runs itself. An empty function restores the usual address.
+    static void SetDefaultServiceUrlSource(std::function<wxString()> source);
 
     wxString GetExecutablePath() const;
 

@@ -2,6 +2,7 @@
 // video replies from a JSON catalogue and serves the streams and thumbnails they name.
 #include "Catalogue.h"
 #include "ConnectionThreads.h"
+#include "DefaultCatalogue.h"
 #include "ProcessRunner.h"
 #include "Replies.h"
 #include "Resolver.h"
@@ -52,7 +53,7 @@ struct Options
 {
     int port = kDefaultPort;
     std::string bind = kDefaultBind;
-    std::string catalogue = NORVIK_DEMO_CATALOGUE;
+    std::string catalogue = DefaultCatalogue();
     std::string version = kDefaultVersion;
     // Bytes per second for each media body; 0 sends them as fast as the network takes them.
     std::uintmax_t mediaRate = 0;
@@ -72,8 +73,9 @@ void Usage(std::ostream& out)
            "  --bind ADDRESS      address to listen on (default "
         << kDefaultBind
         << ")\n"
-           "  --catalogue FILE    JSON catalogue of the videos (default " NORVIK_DEMO_CATALOGUE
-           ")\n"
+           "  --catalogue FILE    JSON catalogue of the videos (default "
+        << DefaultCatalogue()
+        << ")\n"
            "  --version TEXT      version published at /hub.php?s=curver (default "
         << kDefaultVersion
         << ")\n"

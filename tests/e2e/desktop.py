@@ -7,9 +7,11 @@ StepFailed, which the test turns into a screenshot and a failure.
 import os
 import select
 import subprocess
+import sys
 import time
 
 POLL_SECONDS = 0.1
+PYTHON = "/usr/bin/python3"  # the interpreter that has pyatspi
 DISPLAY_START_SECONDS = 10
 SCREEN = "1280x1024x24"
 
@@ -190,3 +192,54 @@ class Accessible:
         """Real pointer input: an accessibility action on a control that opens a modal
         dialog would hold up the accessibility bus until the dialog closed."""
         click(*wait_for(f"{what} to be on the screen", lambda: self.centre(node), limit_seconds))
+
+
+def children(pid):
+    """The processes whose parent is pid, as (pid, name) pairs."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        # The name is in parentheses and may hold blanks; the fields after it are plain.
+        name = stat[stat.index("(") + 1:stat.rindex(")")]
+        fields = stat[stat.rindex(")") + 2:].split()
+        if fields[1] == str(pid) and fields[0] != "Z":
+            found.append((int(entry), name))
+    return found
+
+
+def gone(pid):
+    """True when a process has ended (a zombie waiting for its reaper counts as ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            stat = f.read()
+    except OSError:
+        return True
+    return stat[stat.rindex(")") + 2:].split()[0] in ("Z", "X")
+
+
+def run_in_private_session(artifacts, limit_seconds, name):
+    """Runs this script again with --inner on an Xvfb and a D-Bus session bus of its own,
+    and returns its exit code."""
+    try:
+        display = PrivateDisplay(os.path.join(artifacts, "xvfb.log"))
+    except StepFailed as failure:
+        print(f"{name}: no display: {failure}", file=sys.stderr)
+        return 1
+    try:
+        env = dict(os.environ, DISPLAY=display.name)
+        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        env.pop("AT_SPI_BUS_ADDRESS", None)
+        try:
+            return subprocess.run(["dbus-run-session", "--", PYTHON] + sys.argv + ["--inner"],
+                                  env=env, timeout=limit_seconds).returncode
+        except subprocess.TimeoutExpired:
+            print(f"{name}: no result within {limit_seconds} s", file=sys.stderr)
+            return 1
+    finally:
+        display.close()

@@ -20,8 +20,8 @@ import tempfile
 import time
 import traceback
 
-from desktop import (Accessible, Clipboard, PrivateDisplay, StepFailed, end_process,
-                     screenshot, wait_for)
+from desktop import (Accessible, Clipboard, StepFailed, children, end_process,
+                     run_in_private_session, screenshot, wait_for)
 from flv_audio import extract_sound
 from watch_page import WatchPage
 
@@ -45,7 +45,6 @@ STEP_SECONDS = 20
 QUIT_SECONDS = 2
 INNER_RUN_SECONDS = 150
 SERVICE_START_SECONDS = 10
-PYTHON = "/usr/bin/python3"  # the interpreter that has pyatspi
 
 
 def make_catalogue(demo_dir, folder):
@@ -122,6 +121,7 @@ class EndToEnd:
         self.service = None
         self.program = None
         self.page = None
+        self.program_path = os.path.join(args.build_dir, "norvik")
         self.step = "setting up"
 
     def run(self):
@@ -143,6 +143,10 @@ class EndToEnd:
         self.ui = Accessible()
         self.start_program()
         self.load_demo_video()
+        # The settings name a service, so the program must not run one of its own.
+        if children(self.program.pid):
+            raise StepFailed(f"the program runs {children(self.program.pid)} beside the "
+                             "service its settings name")
         self.save_video()
         self.save_mp3()
         self.save_resolved_stream()
@@ -156,7 +160,7 @@ class EndToEnd:
         env.pop("LANGUAGE", None)
         env.pop("NO_AT_BRIDGE", None)
         self.program_log = open(os.path.join(self.args.artifacts, "norvik.log"), "wb")
-        self.program = subprocess.Popen([os.path.join(self.args.build_dir, "norvik")], env=env,
+        self.program = subprocess.Popen([self.program_path], env=env,
                                         stdout=self.program_log, stderr=subprocess.STDOUT)
         app = wait_for("the program on the accessibility bus",
                        lambda: self.ui.application("norvik"), STEP_SECONDS)
@@ -293,10 +297,19 @@ class EndToEnd:
         wait_for("the slow download's progress",
                  lambda: any(r.startswith(running[:running.index(">")]) and r.endswith("MB/s)")
                              for r in self.downloads()), STEP_SECONDS)
+        print(f"quitting while: {self.downloads()[-1]}")
+        self.quit()
+        after = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}
+        if after != before:
+            raise StepFailed(f"the folders changed from {before} to {after}")
+        if os.listdir(self.tmp):
+            raise StepFailed(f"temporary files left behind: {os.listdir(self.tmp)}")
+
+    def quit(self):
+        """File > Quit, Yes; the program must be gone within QUIT_SECONDS, exit code 0."""
         self.ui.click("the File menu", self.ui.find(self.frame, "menu", "File"), STEP_SECONDS)
         self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
         yes = wait_for("the quit question", self.find_yes, STEP_SECONDS)
-        print(f"quitting while: {self.downloads()[-1]}")
         answered = time.monotonic()
         self.ui.click("Yes", yes, STEP_SECONDS)
         try:
@@ -307,11 +320,6 @@ class EndToEnd:
               f"{self.program.returncode}")
         if self.program.returncode != 0:
             raise StepFailed(f"the program ended with {self.program.returncode}")
-        after = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}
-        if after != before:
-            raise StepFailed(f"the folders changed from {before} to {after}")
-        if os.listdir(self.tmp):
-            raise StepFailed(f"temporary files left behind: {os.listdir(self.tmp)}")
 
     def find_yes(self):
         for role in ("alert", "dialog"):
@@ -329,17 +337,18 @@ class EndToEnd:
             self.page.close()
 
 
-def run_inner(args):
+def run_inner(args, test_class, name):
+    """Runs one test object, keeping a screenshot and naming the step when it fails."""
     work = tempfile.mkdtemp(prefix="norvik-e2e-")
-    test = EndToEnd(args, work)
+    test = test_class(args, work)
     try:
         test.run()
-        print("end to end: passed")
+        print(f"{name}: passed")
         return 0
     except Exception as failure:
         shot = os.path.join(args.artifacts, "failure.xwd")
         screenshot(os.environ["DISPLAY"], shot)
-        print(f"end to end: failed while {test.step}: {failure}", file=sys.stderr)
+        print(f"{name}: failed while {test.step}: {failure}", file=sys.stderr)
         if not isinstance(failure, StepFailed):
             traceback.print_exc()
         print(f"screenshot: {shot}; logs: {args.artifacts}", file=sys.stderr)
@@ -349,7 +358,7 @@ def run_inner(args):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def main():
+def main(test_class=EndToEnd, name="end to end", limit_seconds=INNER_RUN_SECONDS):
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--source-dir", required=True)
@@ -358,24 +367,8 @@ def main():
     args = parser.parse_args()
     os.makedirs(args.artifacts, exist_ok=True)
     if args.inner:
-        return run_inner(args)
-    try:
-        display = PrivateDisplay(os.path.join(args.artifacts, "xvfb.log"))
-    except StepFailed as failure:
-        print(f"end to end: no display: {failure}", file=sys.stderr)
-        return 1
-    try:
-        env = dict(os.environ, DISPLAY=display.name)
-        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        env.pop("AT_SPI_BUS_ADDRESS", None)
-        try:
-            return subprocess.run(["dbus-run-session", "--", PYTHON] + sys.argv + ["--inner"],
-                                  env=env, timeout=INNER_RUN_SECONDS).returncode
-        except subprocess.TimeoutExpired:
-            print(f"end to end: no result within {INNER_RUN_SECONDS} s", file=sys.stderr)
-            return 1
-    finally:
-        display.close()
+        return run_inner(args, test_class, name)
+    return run_in_private_session(args.artifacts, limit_seconds, name)
 
 
 if __name__ == "__main__":

@@ -41,7 +41,8 @@ TEST_F(SettingsTest, OnlyAnExactZeroTurnsAutorunOff)
     {
         const char* stored;
         bool expected;
-    } cases[] = {{"0", false}, {"1", true}, {"", true}, {"false", true}, {"no", true}, {"00", true}};
+    } cases[] = {{"0", false},    {"1", true},  {"", true},
+                 {"false", true}, {"no", true}, {"00", true}};
     for (const auto& c : cases)
     {
         WriteSettings(wxString("Autorun=") + c.stored + "\n");
@@ -100,7 +101,8 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheFlagAndItsFolderIsCreated)
     EXPECT_TRUE(text.StartsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(text.Contains("\nType=Application\n"));
     EXPECT_TRUE(text.Contains("\nName=Norvik\n"));
-    EXPECT_TRUE(text.Contains("\nExec=" + wxStandardPaths::Get().GetExecutablePath() + " startup\n"));
+    EXPECT_TRUE(
+        text.Contains("\nExec=" + wxStandardPaths::Get().GetExecutablePath() + " startup\n"));
 
     WriteSettings("Autorun=0\n");
     AppConfig config;
@@ -141,4 +143,27 @@ TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
     };
     for (const auto& c : cases)
         EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
+}
+
+TEST_F(SettingsTest, DefaultServiceSourceServesOnlyWhenTheKeyIsAbsent)
+{
+    int asked = 0;
+    AppConfig::SetDefaultServiceUrlSource(
+        [&asked]
+        {
+            ++asked;
+            return wxString("http://127.0.0.1:40000");
+        });
+    EXPECT_EQ("http://127.0.0.1:40000", AppConfig().GetServiceUrl());
+    EXPECT_EQ(1, asked);
+    // A set key is the user's choice, even when it is empty.
+    for (const wxString stored : {"http://10.0.0.1:80", ""})
+    {
+        WriteSettings("ServiceUrl=" + stored + "\n");
+        EXPECT_EQ(stored, AppConfig().GetServiceUrl());
+    }
+    EXPECT_EQ(1, asked);
+    AppConfig::SetDefaultServiceUrlSource(nullptr);
+    wxRemoveFile(SettingsFile());
+    EXPECT_EQ("http://127.0.0.1:8731", AppConfig().GetServiceUrl());
 }

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs what is missing, builds Norvik and its service in release mode in build-package/
+# (with Debian's hardening flags, without the tests) and makes the Debian package with CPack.
+# Prints the package's path as its last line: apt-get install ./that-path installs it.
+set -eu
+cd "$(dirname "$0")/.."
+# dpkg-dev: dpkg-shlibdeps for the dependencies and dpkg-buildflags for the compiler flags.
+scripts/install-deps.sh dpkg-dev file
+build=build-package
+# A compiler cache, where there is one, makes a second package build quick.
+launcher=""
+command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVIK_TESTS=OFF $launcher >/dev/null
+cmake --build "$build" -j"$(nproc)"
+rm -f "$build"/norvik_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+package=$(ls "$build"/norvik_*.deb)
+echo "$(pwd)/$package"
