@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -184,6 +185,9 @@ bool ServiceUnderTest::Start(const std::vector<std::string>& args)
         fs::remove(errorFile, ec);
     errorFile = TempName("norvik-service-err-XXXXXX");
     std::vector<std::string> all{"--port", "0"};
+    // Tests never reach the network: the resolver runs only where a test asks for one.
+    if (std::find(args.begin(), args.end(), "--resolver") == args.end())
+        all.insert(all.end(), {"--resolver", "none"});
     all.insert(all.end(), args.begin(), args.end());
     pid = Spawn(all, output, errorFile);
     if (pid < 0)

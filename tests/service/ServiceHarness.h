@@ -42,7 +42,8 @@ public:
     ServiceUnderTest(const ServiceUnderTest&) = delete;
     ServiceUnderTest& operator=(const ServiceUnderTest&) = delete;
 
-    // Starts it on a free port with these further options; true once it says it listens.
+    // Starts it on a free port with these further options (and "--resolver none" unless they
+    // name a resolver); true once it says it listens.
     bool Start(const std::vector<std::string>& args);
     // Asks it to end and reaps it; its exit code, or -1 when it had to be killed.
     int Stop();
