@@ -24,7 +24,11 @@ class WatchPage:
             handler.send_header("Content-Length", str(len(body)))
             handler.end_headers()
             if with_body:
-                handler.wfile.write(body)
+                try:
+                    handler.wfile.write(body)
+                except (BrokenPipeError, ConnectionResetError):
+                    # ffmpeg closes a segment's connection once it has what it needs.
+                    pass
 
         dash_files = set(os.listdir(dash_dir)) if dash_dir else set()
 
