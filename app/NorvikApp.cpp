@@ -1,6 +1,7 @@
 #include "app/NorvikApp.h"
 
 #include "app/StartupArguments.h"
+#include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
 #include "lookup/HttpFsHandler.h"
@@ -24,14 +25,7 @@ const wxString kCatalogue = "norvik";
 const wxString kServiceProgram = "norvik-service";
 } // namespace
 
-NorvikApp::NorvikApp()
-{
-    // Watching the clipboard and the notification icon need X11; on a Wayland session run
-    // through XWayland unless the user chose a back-end. Must happen before GTK starts.
-    wxString backend;
-    if (wxGetEnv("WAYLAND_DISPLAY", nullptr) && !wxGetEnv("GDK_BACKEND", &backend))
-        wxSetEnv("GDK_BACKEND", "x11");
-}
+NorvikApp::NorvikApp() : backendForced(ForceX11Backend()) {}
 
 NorvikApp::~NorvikApp()
 {
@@ -40,9 +34,12 @@ NorvikApp::~NorvikApp()
 
 bool NorvikApp::OnInit()
 {
+    // GTK has started by now and keeps the back-end it chose.
+    ReleaseForcedBackend(backendForced);
+
     instanceChecker = std::make_unique<wxSingleInstanceChecker>();
     const wxString instanceName = GetAppName() + "-" + wxGetUserId();
-    if (instanceChecker->Create(instanceName) && instanceChecker->IsAnotherRunning())
+    if (AnotherInstanceRuns(*instanceChecker, instanceName))
     {
         instanceChecker.reset();
         return false;

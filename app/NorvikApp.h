@@ -26,6 +26,8 @@ private:
 
     std::unique_ptr<wxSingleInstanceChecker> instanceChecker;
     wxLocale locale;
+    // Whether the constructor chose the display back-end, to be taken back once GTK runs.
+    bool backendForced = false;
     // Runs only while the settings name no service and something asked for one.
     std::unique_ptr<LocalService> ownService;
 };

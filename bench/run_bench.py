@@ -496,7 +496,9 @@ class Bench:
         """Starts program through bench_window_map; (watcher, pid, milliseconds to map)."""
         home = self.fresh_home()
         env = dict(os.environ, HOME=home, DISPLAY=display)
-        for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "WAYLAND_DISPLAY"):
+        # Without XDG_RUNTIME_DIR the single-instance lock, too, is in the fresh home.
+        for key in ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "WAYLAND_DISPLAY",
+                    "XDG_RUNTIME_DIR"):
             env.pop(key, None)
         watcher = subprocess.Popen([self.program("bench_window_map"), program], env=env,
                                    cwd=home, stdout=subprocess.PIPE, stderr=subprocess.PIPE,

@@ -1,12 +1,11 @@
 #include "download/AtomicOutputFile.h"
 
+#include "download/NewFileMode.h"
+
 #include <wx/filename.h>
 #include <wx/log.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <fstream>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,33 +18,6 @@ const char kPartSuffix[] = ".part";
 constexpr int kPartSuffixLength = sizeof(kPartSuffix) - 1;
 // Large writes keep the number of system calls low on files of hundreds of megabytes.
 constexpr size_t kStdioBufferSize = 1 << 20;
-// What open(2) would give a new file before the umask is applied.
-constexpr mode_t kNewFileMode = 0666;
-constexpr mode_t kFallbackUmask = 022;
-
-// Setting the umask to read it would change it, for a moment, for every thread of the
-// process, so the kernel's report is asked first.
-mode_t CurrentUmask()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = "Umask:";
-    while (std::getline(status, line))
-    {
-        if (line.compare(0, key.size(), key) != 0)
-            continue;
-        char* end = nullptr;
-        const unsigned long value = std::strtoul(line.c_str() + key.size(), &end, 8);
-        if (end != line.c_str() + key.size())
-            return mode_t(value);
-    }
-    static std::mutex swapLock;
-    std::lock_guard<std::mutex> guard(swapLock);
-    const mode_t old = umask(kFallbackUmask);
-    umask(old);
-    return old;
-}
-
 std::string Narrow(const wxString& path)
 {
     const wxCharBuffer converted = path.fn_str();
@@ -74,7 +46,7 @@ AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalP
     }
     narrowPart = name;
     partPath = wxString(name.c_str(), *wxConvFileName);
-    if (fchmod(fd, kNewFileMode & ~CurrentUmask()) != 0)
+    if (fchmod(fd, NewFileMode()) != 0)
     {
         Fail(errno);
         close(fd);

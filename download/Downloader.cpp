@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
+#include <utility>
 
 namespace
 {
@@ -26,9 +28,41 @@ constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
 // The speed shown is measured over samples of about this length.
 constexpr std::int64_t kSpeedSampleMs = 1000;
+// Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
+constexpr long kFirstRedirectStatus = 300;
+constexpr long kFirstStatusAfterRedirects = 400;
+
+// What the progress callback is handed: the job, and the transfer whose response it asks about.
+struct TransferContext
+{
+    Downloader* job;
+    CURL* curl;
+};
 
 std::mutex limitsMutex;
 TransferLimits transferLimits;
+// Written by tests, read by start() on the GUI thread.
+std::atomic<unsigned> threadStackSize{0};
+
+// The operating-system thread of one start of a job; joinable, so the job can wait for it.
+class WorkerThread : public wxThread
+{
+public:
+    explicit WorkerThread(std::function<void()> work)
+        : wxThread(wxTHREAD_JOINABLE), work(std::move(work))
+    {
+    }
+
+protected:
+    ExitCode Entry() override
+    {
+        work();
+        return nullptr;
+    }
+
+private:
+    std::function<void()> work;
+};
 
 TransferLimits CurrentLimits()
 {
@@ -65,11 +99,9 @@ void RemoveTempFile(const wxString& path)
 }
 } // namespace
 
-Downloader::Downloader() : wxThread(wxTHREAD_JOINABLE)
-{
-    // The operating-system thread is made by start(): a created thread that never runs
-    // cannot be destroyed on this platform without hanging.
-}
+// The operating-system thread is made by start(): a created thread that never runs cannot be
+// destroyed on this platform without hanging.
+Downloader::Downloader() = default;
 
 Downloader::~Downloader()
 {
@@ -127,17 +159,23 @@ void Downloader::start()
             return;
         state = Busy;
     }
-    if (Create() != wxTHREAD_NO_ERROR || wxThread::Run() != wxTHREAD_NO_ERROR)
+    auto worker = std::make_unique<WorkerThread>([this] { Work(); });
+    const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
+    if (!created || worker->Run() != wxTHREAD_NO_ERROR)
     {
         {
             wxCriticalSectionLocker guard(lock);
             state = Idle;
         }
+        // A thread object whose thread was made but never ran hangs in its destructor;
+        // Delete() ends such a thread and frees the object itself.
+        if (created)
+            worker.release()->Delete();
         wxLogger(wxLOG_Message, "Downloader", __LINE__, "start", wxLOG_COMPONENT)
             .Log("%s", _("ERROR: download thread can't start!"));
         return;
     }
-    threadStarted = true;
+    thread = std::move(worker);
 }
 
 void Downloader::RequestStop()
@@ -147,10 +185,10 @@ void Downloader::RequestStop()
 
 void Downloader::Join()
 {
-    if (!threadStarted)
+    if (!thread)
         return;
-    Wait();
-    threadStarted = false;
+    thread->Wait();
+    thread.reset();
 }
 
 void Downloader::SetTransferLimits(const TransferLimits& limits)
@@ -159,17 +197,40 @@ void Downloader::SetTransferLimits(const TransferLimits& limits)
     transferLimits = limits;
 }
 
-int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
-                                   std::int64_t)
+void Downloader::SetThreadStackSize(unsigned bytes)
 {
-    auto* self = static_cast<Downloader*>(job);
+    threadStackSize.store(bytes);
+}
+
+int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64_t now,
+                                   std::int64_t, std::int64_t)
+{
+    const auto* transfer = static_cast<TransferContext*>(context);
+    Downloader* self = transfer->job;
     const std::int64_t nowMs = wxGetUTCTimeMillis().GetValue();
+    long status = 0;
+    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    // A redirect's body is not the stream: counted, it showed a share of the wrong size, and
+    // the count went back to zero when the next response began. Only the final one counts.
+    const bool redirect = status >= kFirstRedirectStatus && status < kFirstStatusAfterRedirects;
+    if (redirect)
+    {
+        now = 0;
+        total = 0;
+    }
     {
         wxCriticalSectionLocker guard(self->lock);
         self->progress.received = now;
         self->progress.total = total > 0 ? total : -1;
         const std::int64_t elapsedMs = nowMs - self->sampleStartMs;
-        if (elapsedMs >= kSpeedSampleMs)
+        if (redirect || now < self->sampleBytes)
+        {
+            // Counting starts again: a new sample from here.
+            self->progress.bytesPerSecond = 0;
+            self->sampleBytes = now;
+            self->sampleStartMs = nowMs;
+        }
+        else if (elapsedMs >= kSpeedSampleMs)
         {
             self->progress.bytesPerSecond =
                 double(now - self->sampleBytes) * 1000.0 / double(elapsedMs);
@@ -181,7 +242,7 @@ int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t n
     return self->stopRequested.load() ? 1 : 0;
 }
 
-wxThread::ExitCode Downloader::Entry()
+void Downloader::Work()
 {
     {
         wxCriticalSectionLocker guard(lock);
@@ -197,10 +258,9 @@ wxThread::ExitCode Downloader::Entry()
     {
         SetError(failure);
         RemoveTempFile(tempPath);
-        return 0;
+        return;
     }
     FinishJob(rec, tempPath);
-    return 0;
 }
 
 // Fetches the stream into tempPath; the empty text on success, else the status text to end with.
@@ -249,7 +309,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    TransferContext context{this, curl};
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
 
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_cleanup(curl);

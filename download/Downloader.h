@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 enum DownloadState : std::int32_t
 {
@@ -32,13 +33,13 @@ struct TransferLimits
     long lowSpeedSeconds = 60;
 };
 
-// One download: a joinable worker thread with its own copy of a stream record, a state and
-// the lock that guards both. Used once; the GUI thread polls it.
-class Downloader : public wxThread
+// One download: a worker thread with its own copy of a stream record, a state and the lock
+// that guards both. Used once; the GUI thread polls it.
+class Downloader
 {
 public:
     Downloader();
-    ~Downloader() override;
+    ~Downloader();
 
     // Copies the record in while the job is Idle; false otherwise.
     bool SetRecord(const StreamRecord& rec);
@@ -58,12 +59,14 @@ public:
     void Join();
 
     static void SetTransferLimits(const TransferLimits& limits);
-
-protected:
-    ExitCode Entry() override;
+    // Stack size of the worker threads started from now on; 0 is the system's default. Tests
+    // ask for one the process cannot have, to see a thread fail to start.
+    static void SetThreadStackSize(unsigned bytes);
 
 private:
-    static int OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
+    // The worker thread's whole work.
+    void Work();
+    static int OnTransferProgress(void* context, std::int64_t total, std::int64_t now, std::int64_t,
                                   std::int64_t);
     wxString Transfer(const StreamRecord& rec, const wxString& tempPath);
     void FinishJob(const StreamRecord& rec, const wxString& tempPath);
@@ -79,6 +82,7 @@ private:
 
     // Set by the GUI thread to end the transfer, read by the worker's progress callback.
     std::atomic<bool> stopRequested{false};
-    // GUI thread only: whether this job owns an operating-system thread to wait for.
-    bool threadStarted = false;
+    // GUI thread only: the running or ended worker thread, to wait for. Made anew by each
+    // start, since a thread object whose start failed can never start again.
+    std::unique_ptr<wxThread> thread;
 };

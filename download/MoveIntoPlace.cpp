@@ -1,12 +1,14 @@
 #include "download/MoveIntoPlace.h"
 
 #include "download/AtomicOutputFile.h"
+#include "download/NewFileMode.h"
 
 #include <wx/log.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -65,9 +67,12 @@ bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error)
 
 bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error)
 {
-    if (std::rename(from.fn_str(), to.fn_str()) == 0)
+    // The source is a temporary file that only its owner may read; in place, it is a file
+    // like any other. Should its mode not change, the copy below makes a new file instead.
+    const bool modeSet = chmod(from.fn_str(), NewFileMode()) == 0;
+    if (modeSet && std::rename(from.fn_str(), to.fn_str()) == 0)
         return true;
-    if (errno != EXDEV)
+    if (modeSet && errno != EXDEV)
     {
         error = wxSysErrorMsgStr(errno);
         return false;

@@ -1,7 +1,5 @@
 #include "download/OutputPath.h"
 
-#include <algorithm>
-
 #include <wx/filename.h>
 
 namespace
@@ -18,8 +16,7 @@ const wxUniChar kReplacement = '_';
 const wxUniChar kPortableSeparator = '/';
 const wxUniChar kNul = wxUniChar(0);
 
-const wxString kCurrentFolderName = ".";
-const wxString kParentFolderName = "..";
+const wxUniChar kDot = '.';
 
 size_t FileNameBytes(const wxString& text)
 {
@@ -70,11 +67,15 @@ wxString CleanTitle(const wxString& title, const wxString& extension)
         cleaned += unsafe ? kReplacement : ch;
     }
 
-    // Without an extension these would name the folder itself or its parent, both of which
-    // exist as directories and so would never be taken as an existing file.
-    if (extension.empty() &&
-        (cleaned.empty() || cleaned == kCurrentFolderName || cleaned == kParentFolderName))
-        cleaned = wxString(kReplacement, std::max<size_t>(cleaned.length(), 1));
+    // A name that begins with a dot is hidden from the user, who would not find the download;
+    // without an extension "." and ".." would even name the folder itself or its parent.
+    // An empty title would leave the extension's dot in front.
+    size_t leadingDots = 0;
+    while (leadingDots < cleaned.length() && cleaned[leadingDots] == kDot)
+        ++leadingDots;
+    cleaned.replace(0, leadingDots, wxString(kReplacement, leadingDots));
+    if (cleaned.empty())
+        cleaned = kReplacement;
     return cleaned;
 }
 } // namespace

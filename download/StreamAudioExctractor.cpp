@@ -33,6 +33,7 @@ bool StreamAudioExctractor::Open(wxOutputStream* output)
     out = output;
     pending.clear();
     readPos = 0;
+    feedCount = 0;
     headerSeen = false;
     writeFailed = false;
     return true;
@@ -41,6 +42,14 @@ bool StreamAudioExctractor::Open(wxOutputStream* output)
 bool StreamAudioExctractor::Feed(const void* bytes, size_t count)
 {
     const auto* first = static_cast<const std::uint8_t*>(bytes);
+    // Grown to exactly what is needed: the vector's own growth would double the buffer, up
+    // to twice the largest tag.
+    if (pending.size() + count > pending.capacity())
+    {
+        Compact();
+        pending.reserve(pending.size() + count);
+    }
+    feedCount = count;
     pending.insert(pending.end(), first, first + count);
     if (PendingSize() < kMinFeedToParse)
         return true;
@@ -90,11 +99,13 @@ int StreamAudioExctractor::Step()
     if (available < bodySize + kTagOverhead)
     {
         // Growing the buffer once to the whole tag spares a series of reallocations, each
-        // copying a large part of it, while a big tag arrives in small chunks.
-        if (pending.capacity() < readPos + bodySize + kTagOverhead)
+        // copying a large part of it, while a big tag arrives in small chunks. The chunk
+        // that completes the tag brings the start of the next one along: room for it too.
+        const size_t wholeTagNeeds = bodySize + kTagOverhead + feedCount;
+        if (pending.capacity() < readPos + wholeTagNeeds)
         {
             Compact();
-            pending.reserve(bodySize + kTagOverhead);
+            pending.reserve(wholeTagNeeds);
         }
         return 0;
     }

@@ -27,6 +27,8 @@ public:
     bool WriteFailed() const { return writeFailed; }
     // Bytes held in memory for parsing, including parsed ones not yet dropped.
     size_t BufferedBytes() const { return pending.size(); }
+    // Memory the buffer holds, used or not.
+    size_t ReservedBytes() const { return pending.capacity(); }
 
 private:
     // 1: a header or tag was consumed, 0: more input is needed, -1: not FLV.
@@ -42,6 +44,9 @@ private:
     // Bytes before readPos are parsed already; they are dropped at the next compaction.
     std::vector<std::uint8_t> pending;
     size_t readPos = 0;
+    // Size of the chunk being fed, so a whole tag is reserved with room for the chunk that
+    // completes it.
+    size_t feedCount = 0;
     bool headerSeen = false;
     bool writeFailed = false;
 };

@@ -12,6 +12,7 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/mstream.h>
+#include <wx/regex.h>
 
 #include <algorithm>
 #include <iterator>
@@ -22,8 +23,8 @@ const wxString kLineBreak = "\n";
 const wxString kKeyEnd = ":";
 const wxUniChar kSeparator = '/';
 const wxUniChar kNul = wxUniChar(0);
-const wxString kCurrentFolderName = ".";
-const wxString kParentFolderName = "..";
+// What begins the name of a hidden file.
+const wxString kHiddenMark = ".";
 // How a second name for a taken first one is told apart.
 const wxString kFirstNumberSuffix = "-1";
 
@@ -45,8 +46,6 @@ const TypeMark kTypeMarks[] = {
     {"/3gp", ".3gp"}, {"/webm", ".webm"}, {"/mp3", ".mp3"},
 };
 
-const wxString kSchemes[] = {"http://", "https://"};
-const wxString kHostMark = "youtube";
 const wxString kIdMarker = "v=";
 
 // Below this much input the extractor's Feed does not parse and so cannot reject.
@@ -108,21 +107,28 @@ wxString TrimmedBothEnds(wxString text)
     return text;
 }
 
-// The watch-page pattern read by hand: a scheme, the host mark somewhere after it, at least
-// one character, the id marker, and at least one character after that.
-bool LooksLikeWatchPage(const wxString& lowered)
+// The watch-page pattern as a regular expression, compiled once. The toolkit's matcher is
+// the reference, but its time grows with the square of the text, it gives up on long texts,
+// and it reads through the C library, which sees only up to a NUL and cannot take what the
+// locale cannot spell: longer texts and those with other characters are not compared.
+const char kWatchPagePattern[] = "^(http|https)://(.*)youtube(.+)v=(.+)";
+constexpr size_t kPatternTextLimit = 400;
+constexpr wxUniChar::value_type kLastAscii = 0x7f;
+
+bool PatternApplies(const wxString& lowered)
 {
-    for (const wxString& scheme : kSchemes)
-    {
-        if (!lowered.StartsWith(scheme))
-            continue;
-        const size_t host = lowered.find(kHostMark, scheme.length());
-        if (host == wxString::npos)
+    if (lowered.length() > kPatternTextLimit)
+        return false;
+    for (const wxUniChar ch : lowered)
+        if (ch == kNul || ch.GetValue() > kLastAscii)
             return false;
-        const size_t marker = lowered.find(kIdMarker, host + kHostMark.length() + 1);
-        return marker != wxString::npos && marker + kIdMarker.length() < lowered.length();
-    }
-    return false;
+    return true;
+}
+
+bool MatchesWatchPagePattern(const wxString& lowered)
+{
+    static const wxRegEx pattern(kWatchPagePattern);
+    return pattern.IsValid() && pattern.Matches(lowered);
 }
 
 wxString AsciiUpper(const wxString& text)
@@ -154,8 +160,9 @@ std::string CheckName(const wxString& folder, const wxString& path, const wxStri
         return Describe("MakeOutputPath", folder, path, "file name holds a separator");
     if (name.Find(kNul) != wxNOT_FOUND)
         return Describe("MakeOutputPath", folder, path, "file name holds a NUL");
-    if (name == kCurrentFolderName || name == kParentFolderName)
-        return Describe("MakeOutputPath", folder, path, "file name is a folder link");
+    // Also rules out the folder links "." and "..".
+    if (name.StartsWith(kHiddenMark))
+        return Describe("MakeOutputPath", folder, path, "file name is hidden");
     if (NameBytes(name) > kMaxFileNameBytes)
         return Describe("MakeOutputPath", folder, path, "file name longer than allowed");
     if (!name.EndsWith(extension))
@@ -289,7 +296,8 @@ std::string ParserInvariants::CheckExtension(const wxString& type)
 std::string ParserInvariants::CheckVideoPage(const wxString& address)
 {
     const bool isPage = IsVideoPageUrl(address);
-    if (isPage != LooksLikeWatchPage(address.Lower()))
+    const wxString lowered = address.Lower();
+    if (PatternApplies(lowered) && isPage != MatchesWatchPagePattern(lowered))
         return Describe("IsVideoPageUrl", address, isPage ? "true" : "false",
                         "disagrees with the watch-page pattern");
     if (IsVideoPageUrl(AsciiUpper(address)) != isPage)

@@ -21,12 +21,14 @@ bool IsVideoPageUrl(const wxString& address)
     {
         if (!lowered.StartsWith(scheme))
             continue;
-        // The earliest host word leaves the most room for the rest, and the last marker too.
+        // The earliest host word leaves the most room for the rest. Of the markers at least
+        // one character after it, the first is the one with the most text behind it: if
+        // nothing follows that one, nothing follows any later one either.
         const size_t host = lowered.find(kHostWord, scheme.length());
-        const size_t marker = lowered.rfind(kIdMarker);
-        if (host != wxString::npos && marker != wxString::npos &&
-            marker > host + kHostWord.length() && marker + kIdMarker.length() < lowered.length())
-            return true;
+        if (host == wxString::npos)
+            return false;
+        const size_t marker = lowered.find(kIdMarker, host + kHostWord.length() + 1);
+        return marker != wxString::npos && marker + kIdMarker.length() < lowered.length();
     }
     return false;
 }

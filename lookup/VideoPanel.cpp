@@ -6,6 +6,7 @@
 #include "download/OutputPath.h"
 #include "lookup/PreviewPage.h"
 #include "lookup/ReplyFormat.h"
+#include "lookup/ServiceRequest.h"
 #include "lookup/UrlFetcher.h"
 #include "lookup/VideoPageUrl.h"
 #include "ui/BlockingWork.h"
@@ -127,7 +128,10 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
 bool NorvikFrame::LookupVideo(const wxString& address)
 {
     wxBeginBusyCursor(wxHOURGLASS_CURSOR);
-    const wxString request = AppConfig().GetServiceUrl() + kApiPath + GetVideoId(address);
+    // An id is any eleven characters of the address: a blank in it would make the request
+    // an address no client accepts.
+    const wxString request = ServiceRequestAddress(AppConfig().GetServiceUrl(),
+                                                   kApiPath + EscapeQueryValue(GetVideoId(address)));
     wxString reply;
     const FetchOutcome outcome = FetchUrlText(request, reply);
     if (outcome != FetchOutcome::Read)

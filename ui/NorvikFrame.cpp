@@ -178,8 +178,10 @@ void NorvikFrame::OnTimer(wxTimerEvent&)
     CheckClipboard();
     if (tickCount % kRefreshEvery == kRefreshPhase)
         RefreshDownloadsList();
-    if (!updateCheckDone && tickCount % kUpdateCheckEvery == kUpdateCheckPhase)
+    if (!updateCheckDone && !updateCheckUnderWay &&
+        tickCount % kUpdateCheckEvery == kUpdateCheckPhase)
     {
+        updateCheckUnderWay = true;
         wxCommandEvent check(wxEVT_MENU, ID_MENU_UPDATES);
         AddPendingEvent(check);
     }

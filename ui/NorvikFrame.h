@@ -75,6 +75,9 @@ public:
     Downloader downloaders[kJobCount];
     MyTrayIcon trayIcon;
     bool updateCheckDone = false;
+    // From the tick that queues a check until the check and its dialog are over: a dialog
+    // left open past the next scheduled tick must not get a second one on top.
+    bool updateCheckUnderWay = false;
     wxHtmlWindow* previewHtml = nullptr;
     wxTextCtrl* urlText = nullptr;
     wxListBox* downloadsList = nullptr;

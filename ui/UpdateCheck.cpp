@@ -2,10 +2,12 @@
 #include "ui/NorvikFrame.h"
 
 #include "config/AppConfig.h"
+#include "lookup/ServiceRequest.h"
 #include "lookup/UrlFetcher.h"
 #include "ui/BlockingWork.h"
 #include "ui/UpdateDlg.h"
 
+#include <wx/scopeguard.h>
 #include <wx/utils.h>
 
 namespace
@@ -17,9 +19,11 @@ const wxString kVersionKey = "ROVOVIVOZ_VC";
 
 void NorvikFrame::OnCheckForUpdates(wxCommandEvent&)
 {
+    updateCheckUnderWay = true;
+    wxON_BLOCK_EXIT_SET(updateCheckUnderWay, false);
     // Ends the busy cursor on every way out.
     wxBusyCursor busy;
-    const wxString request = AppConfig().GetServiceUrl() + kVersionQuery;
+    const wxString request = ServiceRequestAddress(AppConfig().GetServiceUrl(), kVersionQuery);
     wxString reply;
     FetchOutcome outcome;
     {

@@ -156,7 +156,9 @@ class EndToEnd:
     def start_program(self):
         self.step = "starting the program"
         env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, LC_ALL="C.UTF-8",
-                   LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(self.home, ".config"))
+                   LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+                   # The single-instance lock goes there: kept apart from other tests' copies.
+                   XDG_RUNTIME_DIR=self.home)
         env.pop("LANGUAGE", None)
         env.pop("NO_AT_BRIDGE", None)
         self.program_log = open(os.path.join(self.args.artifacts, "norvik.log"), "wb")

@@ -8,6 +8,9 @@
 #include <wx/msgdlg.h>
 
 #include <atomic>
+#include <fstream>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace
 {
@@ -89,6 +92,37 @@ TEST_F(DownloadActionTest, RunningDuplicateIsRefusedWithTheMessage)
     wxTEST_DIALOG(ClickDownload(0), wxExpectModal<wxMessageDialog>(wxID_OK).Describe(
                                         "You are already downloading this file."));
     EXPECT_EQ(Idle, frame->downloaders[1].GetState());
+}
+
+TEST_F(DownloadActionTest, DownloadAfterAThreadFailedToStartStartsADownload)
+{
+    // A stack of 4 GiB, while the process may grow by 1 GiB only: the system cannot make the
+    // thread (and no stack of an earlier thread is big enough to be reused). The margin
+    // leaves the toolkit's own threads room for what they may allocate meanwhile.
+    constexpr unsigned kHugeStack = ~0u;
+    constexpr rlim_t kAddressSpaceMargin = rlim_t(1) << 30;
+    List({Record("video/x-flv", "clip.flv", "/slow")});
+    {
+        rlimit saved;
+        ASSERT_EQ(0, getrlimit(RLIMIT_AS, &saved));
+        std::ifstream statm("/proc/self/statm");
+        rlim_t pages = 0;
+        ASSERT_TRUE(statm >> pages);
+        rlimit tight = saved;
+        tight.rlim_cur = pages * rlim_t(sysconf(_SC_PAGESIZE)) + kAddressSpaceMargin;
+        ASSERT_EQ(0, setrlimit(RLIMIT_AS, &tight));
+        Downloader::SetThreadStackSize(kHugeStack);
+        ClickDownload(0);
+        Downloader::SetThreadStackSize(0);
+        ASSERT_EQ(0, setrlimit(RLIMIT_AS, &saved));
+    }
+    ASSERT_EQ(Idle, frame->downloaders[0].GetState()) << "the thread was to fail to start";
+    EXPECT_FALSE(frame->records[0].tempPath.empty()) << "the line keeps its temporary file";
+
+    ClickDownload(0);
+    EXPECT_EQ(Busy, frame->downloaders[0].GetState());
+    EXPECT_TRUE(WaitFor([&] { return frame->downloaders[0].GetProgress().received > 0; }, 10000))
+        << "the download runs";
 }
 
 TEST_F(DownloadActionTest, Mp3EntryAndItsFlvRunSideBySide)

@@ -19,13 +19,23 @@
 
 namespace
 {
-// The real program as a child process, with a home of its own.
+// The folder for the single-instance lock, inside the test's home.
+wxString RuntimeFolder(const wxString& home)
+{
+    return home + "/run";
+}
+
+// The real program as a child process, with a home and a lock folder of its own.
 pid_t StartProgram(const wxString& executable, const wxString& home)
 {
+    const wxString runtime = RuntimeFolder(home);
+    if (!wxDirExists(runtime) && !wxMkdir(runtime, 0700))
+        return -1;
     const pid_t pid = fork();
     if (pid == 0)
     {
         setenv("HOME", home.utf8_str(), 1);
+        setenv("XDG_RUNTIME_DIR", runtime.utf8_str(), 1);
         execl(executable.utf8_str(), executable.utf8_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -86,6 +96,8 @@ TEST(Startup, SecondInstanceEndsAtOnceACopyUnderAnotherNameRunsBeside)
     ASSERT_GT(first, 0);
     ASSERT_TRUE(WaitUntilUp(home.Path()));
 
+    EXPECT_TRUE(wxFileExists(RuntimeFolder(home.Path()) + "/norvik-" + wxGetUserId()))
+        << "the lock is made in the runtime folder, under the name it always had";
     const pid_t second = StartProgram(program, home.Path());
     EXPECT_TRUE(EndsWithin(second, 5000)) << "a second copy of the same user must end at once";
 

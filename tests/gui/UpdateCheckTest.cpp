@@ -224,6 +224,25 @@ TEST_F(UpdateCheckTest, DialogRunsWithTicksHandledInputEnabledAndTheFrameAsParen
     EXPECT_TRUE(frame->updateCheckDone);
 }
 
+TEST_F(UpdateCheckTest, NoFurtherCheckIsQueuedWhileOneIsUnderWay)
+{
+    Serve("ROVOVIVOZ_VC2.1");
+    bool shown = false;
+    wxTEST_DIALOG(RunCheck(), UpdateDlgThen(
+                                  [&](UpdateDlg*)
+                                  {
+                                      shown = true;
+                                      EXPECT_FALSE(TickQueuesAutomaticCheck())
+                                          << "a dialog left open past the scheduled tick";
+                                  }));
+    EXPECT_TRUE(shown);
+
+    // Queued by a tick but not yet handled: the next scheduled tick adds none.
+    frame->updateCheckDone = false;
+    EXPECT_TRUE(TickQueuesAutomaticCheck());
+    EXPECT_FALSE(TickQueuesAutomaticCheck());
+}
+
 TEST_F(UpdateCheckTest, ScheduledCheckFromTheTimerRunsTheRealCheck)
 {
     Serve("ROVOVIVOZ_VC2.0");

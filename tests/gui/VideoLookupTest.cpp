@@ -15,6 +15,10 @@ namespace
 {
 const char* const kVideoId = "TestVideo01";
 const char* const kTitle = "Test: clip";
+// An id as the address gives it: any eleven characters, a blank and a lone percent sign
+// among them.
+const char* const kAwkwardId = "Ab dEf%GhIj";
+const char* const kAwkwardTitle = "Awkward id";
 
 // A catalogue of the test's own: one video with an MP4, a WebM and an FLV stream.
 void WriteCatalogue(const TempDir& dir)
@@ -27,8 +31,10 @@ void WriteCatalogue(const TempDir& dir)
                   wxString::Format(R"({"videos":[{"id":"%s","title":"%s","thumbnail":"t.png",
                       "streams":[{"itag":18,"type":"video/mp4","quality":"medium","file":"a.mp4"},
                                  {"itag":43,"type":"video/webm","quality":"large","file":"b.webm"},
-                                 {"itag":5,"type":"video/x-flv","quality":"small","file":"c.flv"}]}]})",
-                                   kVideoId, kTitle));
+                                 {"itag":5,"type":"video/x-flv","quality":"small","file":"c.flv"}]},
+                                 {"id":"%s","title":"%s","thumbnail":"t.png",
+                      "streams":[{"itag":18,"type":"video/mp4","quality":"medium","file":"a.mp4"}]}]})",
+                                   kVideoId, kTitle, kAwkwardId, kAwkwardTitle));
 }
 
 wxString WatchPage(const wxString& id)
@@ -147,6 +153,18 @@ TEST_F(VideoLookupTest, ServiceDownShowsTheMessageAndLeavesThePanelEmpty)
     wxTEST_DIALOG(Load(WatchPage(kVideoId)), ExpectMessage());
     EXPECT_EQ(0u, frame->formatsList->GetCount());
     EXPECT_FALSE(frame->downloadButton->IsEnabled());
+}
+
+TEST_F(VideoLookupTest, IdIsEscapedInTheRequestAndTheServiceAddressMayEndInASlash)
+{
+    Load(WatchPage(kAwkwardId));
+    EXPECT_EQ(kAwkwardTitle, frame->titleText->GetValue());
+    EXPECT_EQ(1, frame->recordCount);
+
+    WriteSettings(service.BaseUrl() + "/");
+    Load(WatchPage(kVideoId));
+    EXPECT_EQ(kTitle, frame->titleText->GetValue());
+    EXPECT_EQ(4, frame->recordCount);
 }
 
 TEST_F(VideoLookupTest, PreviewPageEscapesTheThumbnailAddress)

@@ -113,6 +113,50 @@ TEST_F(SettingsTest, AutostartEntryFollowsTheFlagAndItsFolderIsCreated)
     EXPECT_FALSE(wxFileExists(entry));
 }
 
+// The desktop's startup settings turn the entry off in this same file; a rewrite at the
+// next start must not turn it on again.
+TEST_F(SettingsTest, AutostartRewriteKeepsTheUsersDisable)
+{
+    const wxString entry = home.File(".config/autostart/Norvik.desktop");
+    const struct
+    {
+        const char* userLine;
+        const char* kept;
+    } cases[] = {
+        {"X-GNOME-Autostart-enabled=false", "\nX-GNOME-Autostart-enabled=false\n"},
+        {"X-GNOME-Autostart-enabled = false", "\nX-GNOME-Autostart-enabled=false\n"},
+        {"Hidden=true", "\nHidden=true\n"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.userLine);
+        ASSERT_TRUE(AutostartEntry::Write("/old/norvik"));
+        wxString text = ReadFileText(entry);
+        EXPECT_TRUE(text.Contains("\nX-GNOME-Autostart-enabled=true\n"));
+        EXPECT_FALSE(text.Contains("Hidden"));
+        text.Replace("X-GNOME-Autostart-enabled=true", c.userLine);
+        ASSERT_TRUE(WriteFileText(entry, text));
+
+        AppConfig().UpdateAutorunEntry();
+        const wxString rewritten = ReadFileText(entry);
+        EXPECT_TRUE(rewritten.Contains(c.kept)) << rewritten;
+        wxString switches(rewritten);
+        EXPECT_EQ(1u, switches.Replace("X-GNOME-Autostart-enabled=", ""))
+            << "one switch, not both values: " << rewritten;
+        EXPECT_TRUE(rewritten.Contains(wxStandardPaths::Get().GetExecutablePath()))
+            << "the program's path is brought up to date all the same";
+        ASSERT_TRUE(wxRemoveFile(entry));
+    }
+
+    // The same keys in another group are not the desktop's switch.
+    ASSERT_TRUE(WriteFileText(entry, "[Desktop Entry]\nExec=x\n[Desktop Action Off]\n"
+                                     "Hidden=true\nX-GNOME-Autostart-enabled=false\n"));
+    AppConfig().UpdateAutorunEntry();
+    const wxString fresh = ReadFileText(entry);
+    EXPECT_TRUE(fresh.Contains("\nX-GNOME-Autostart-enabled=true\n")) << fresh;
+    EXPECT_FALSE(fresh.Contains("Hidden")) << fresh;
+}
+
 TEST_F(SettingsTest, AutostartEntryHonoursAnAbsoluteXdgConfigHome)
 {
     const wxString custom = home.File("cfg");

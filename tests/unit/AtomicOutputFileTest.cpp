@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -173,6 +174,31 @@ TEST_F(MoveIntoPlaceTest, SameFileSystemReplacesDestination)
     EXPECT_TRUE(MoveIntoPlace(from, target, error)) << error;
     EXPECT_EQ("fresh", ReadBytes(target));
     EXPECT_FALSE(wxFileName::Exists(from));
+}
+
+// The job's temporary file is made by mkstemp, readable by its owner only; the saved video
+// must be readable as any new file is, or a media server cannot show it.
+TEST_F(MoveIntoPlaceTest, MovedFileGetsTheModeOfANewFile)
+{
+    const struct
+    {
+        mode_t mask;
+        mode_t mode;
+    } cases[] = {{022, 0644}, {027, 0640}, {077, 0600}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.mask);
+        const UmaskGuard mask(c.mask);
+        std::string name = temp.File("NKXXXXXX").ToStdString();
+        const int fd = mkstemp(&name[0]);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(0, close(fd));
+        wxString error;
+        ASSERT_TRUE(MoveIntoPlace(name, target, error)) << error;
+        struct stat info;
+        ASSERT_EQ(0, stat(target.fn_str(), &info));
+        EXPECT_EQ(c.mode, info.st_mode & 0777);
+    }
 }
 
 TEST_F(MoveIntoPlaceTest, FailureLeavesBothFiles)

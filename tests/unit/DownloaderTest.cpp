@@ -99,6 +99,18 @@ protected:
                                return false;
                            });
                    });
+        // A redirect with a body of its own, sent in two halves, to a final response also sent
+        // in two; each waits between its halves until the test lets it go on.
+        routes.Get("/redirect-with-body",
+                   [this](const httplib::Request&, httplib::Response& res)
+                   {
+                       res.status = 302;
+                       res.set_header("Location", "/final-in-halves");
+                       SendInHalves(res, kRedirectBodySize, redirectHalfSent, redirectGoOn);
+                   });
+        routes.Get("/final-in-halves",
+                   [this](const httplib::Request&, httplib::Response& res)
+                   { SendInHalves(res, kFinalBodySize, finalHalfSent, finalGoOn); });
         ASSERT_TRUE(server.Start());
         TransferLimits limits;
         limits.lowSpeedSeconds = 2;
@@ -132,6 +144,33 @@ protected:
         return job.GetRecord();
     }
 
+    void SendInHalves(httplib::Response& res, size_t size, std::atomic<bool>& halfSent,
+                      std::atomic<bool>& goOn)
+    {
+        res.set_content_provider(
+            size, "video/mp4",
+            [this, size, &halfSent, &goOn](size_t offset, size_t, httplib::DataSink& sink)
+            {
+                const std::string half(size / 2, 'r');
+                if (offset == 0)
+                {
+                    const bool written = sink.write(half.data(), half.size());
+                    halfSent.store(true);
+                    return written;
+                }
+                while (!goOn.load() && !stopping.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                const std::string rest(size - offset, 'f');
+                return sink.write(rest.data(), rest.size());
+            });
+    }
+
+    static constexpr size_t kRedirectBodySize = 2000000;
+    static constexpr size_t kFinalBodySize = 200000;
+    std::atomic<bool> redirectHalfSent{false};
+    std::atomic<bool> redirectGoOn{false};
+    std::atomic<bool> finalHalfSent{false};
+    std::atomic<bool> finalGoOn{false};
     std::string body = MakeBody(300000);
     std::atomic<bool> stopping{false};
     TestHttpServer server;
@@ -198,6 +237,39 @@ TEST_F(WorkerTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
     RunJob(job, rec);
     EXPECT_EQ(Done, job.GetState());
     EXPECT_EQ(body, ReadBytes(rec.outputPath));
+}
+
+TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
+{
+    // Longer than a speed sample, so one is taken in each phase.
+    constexpr long kPastOneSampleMs = 1300;
+    // The pauses must not count as a stall.
+    Downloader::SetTransferLimits(TransferLimits());
+    Downloader job;
+    const StreamRecord rec = Record("/redirect-with-body", out.File("clip.mp4"));
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.start();
+
+    ASSERT_TRUE(WaitFor([&] { return redirectHalfSent.load(); }));
+    wxMilliSleep(kPastOneSampleMs);
+    DownloadProgress progress = job.GetProgress();
+    EXPECT_TRUE(progress.transferring);
+    EXPECT_EQ(0, progress.received) << "the redirect's body is not the stream";
+    EXPECT_EQ(-1, progress.total);
+
+    redirectGoOn.store(true);
+    ASSERT_TRUE(WaitFor([&] { return finalHalfSent.load(); }));
+    wxMilliSleep(kPastOneSampleMs);
+    progress = job.GetProgress();
+    EXPECT_LE(progress.received, std::int64_t(kFinalBodySize));
+    EXPECT_EQ(std::int64_t(kFinalBodySize), progress.total);
+    EXPECT_GE(progress.bytesPerSecond, 0);
+
+    finalGoOn.store(true);
+    EXPECT_TRUE(WaitUntilEnded(job));
+    job.Join();
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ(kFinalBodySize, ReadBytes(rec.outputPath).size());
 }
 
 TEST_F(WorkerTest, HttpErrorsFailTheJobAndLeaveNothing)

@@ -82,16 +82,20 @@ const NamingCase kNamingCases[] = {
     {"  a  ", ".mp4", " a .mp4"},
     {"what? *now*", ".webm", "what_ _now_.webm"},
     {"*?*?", ".mp4", "____.mp4"},
-    {"../../.bashrc", ".mp4", ".._.._.bashrc.mp4"},
-    {"../../.bashrc", "", ".._.._.bashrc"},
+    {"../../.bashrc", ".mp4", "___.._.bashrc.mp4"},
+    {"../../.bashrc", "", "___.._.bashrc"},
+    // Leading dots would hide the download from the user.
+    {"../../evil/x", ".mp4", "___.._evil_x.mp4"},
+    {".hidden clip", ".mp4", "_hidden clip.mp4"},
+    {" .not hidden", ".mp4", " .not hidden.mp4"},
     {"a/b", ".mp4", "a_b.mp4"},
     {"/", "", "_"},
-    {".", ".mp4", "..mp4"},
-    {"..", ".mp4", "...mp4"},
+    {".", ".mp4", "_.mp4"},
+    {"..", ".mp4", "__.mp4"},
     {"..", "", "__"},
     {".", "", "_"},
-    {"...", "", "..."},
-    {"", ".mp4", ".mp4"},
+    {"...", "", "___"},
+    {"", ".mp4", "_.mp4"},
     {"", "", "_"},
 };
 
@@ -130,8 +134,8 @@ TEST_F(OutputPathTest, NumbersNamesAfterExistingFiles)
 
 TEST_F(OutputPathTest, EmptyTitleIsNumberedToo)
 {
-    EXPECT_EQ(InFolder(".mp4"), TakeNext("", kVideoExtension));
-    EXPECT_EQ(InFolder("-1.mp4"), MakeOutputPath(m_folder, "", kVideoExtension));
+    EXPECT_EQ(InFolder("_.mp4"), TakeNext("", kVideoExtension));
+    EXPECT_EQ(InFolder("_-1.mp4"), MakeOutputPath(m_folder, "", kVideoExtension));
 }
 
 TEST_F(OutputPathTest, FreeUnnumberedNameWinsOverLaterGap)

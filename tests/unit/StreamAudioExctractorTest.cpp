@@ -278,3 +278,29 @@ TEST(StreamAudioExctractorTest, LargeInputIsLinearAndBounded)
     EXPECT_EQ(0u, extractor.BufferedBytes());
     EXPECT_TRUE(Contents(out) == expected) << "sound data differs";
 }
+
+// The memory held, not only the bytes used: a buffer grown by doubling held twice the
+// largest tag.
+TEST(StreamAudioExctractorTest, ReservesOneTagAndOneChunkAtMost)
+{
+    constexpr size_t kLargeTagBody = 4u << 20;
+    constexpr size_t kChunk = 64u << 10;
+    constexpr size_t kTagOverhead = 15;
+    constexpr size_t kBound = kLargeTagBody + kTagOverhead + kChunk + kParseThreshold;
+    FlvBuilder flv;
+    flv.Audio("before").Video(kLargeTagBody).Audio("after").Video(kLargeTagBody / 3);
+    const std::string& input = flv.Bytes();
+
+    wxMemoryOutputStream out;
+    StreamAudioExctractor extractor;
+    extractor.Open(&out);
+    size_t largestReserve = 0;
+    for (size_t at = 0; at < input.size(); at += kChunk)
+    {
+        ASSERT_TRUE(extractor.Feed(input.data() + at, std::min(kChunk, input.size() - at)));
+        largestReserve = std::max(largestReserve, extractor.ReservedBytes());
+    }
+    extractor.Finish();
+    EXPECT_LE(largestReserve, kBound);
+    EXPECT_EQ("beforeafter", Contents(out));
+}

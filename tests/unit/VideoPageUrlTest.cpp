@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "fuzz/ParserInvariants.h"
 #include "lookup/VideoPageUrl.h"
 
 #include <wx/log.h>
 
 #include <chrono>
+#include <random>
 
 namespace
 {
@@ -42,6 +44,10 @@ const AddressCase kAddressCases[] = {
     {"https://youtu.be/watch?v=AbCdEfGhIjK", false, ""},
     {"http://youtubev=AbCdEfGhIjK", false, ""},
     {"https://www.youtube.com/watch?v=", false, ""},
+    // A later "v=" with nothing behind it does not undo an earlier one that has an id.
+    {"https://www.youtube.com/watch?v=AbCdEfGhIjK&v=", true, "AbCdEfGhIjK"},
+    {"https://www.youtube.com/watch?v=AbCdEfGhIjK&ev=", true, "AbCdEfGhIjK"},
+    {"https://www.youtube.com/watch?v=AbCdEfGhIjKv=", true, "AbCdEfGhIjK"},
     {"", false, ""},
 };
 
@@ -99,4 +105,36 @@ TEST(VideoPageUrlLongTextTest, LongTextsAreReadQuicklyAndWithoutErrors)
     wxLog::SetActiveTarget(previous);
     delete log;
     EXPECT_LT(took, std::chrono::milliseconds(50));
+}
+
+// The one-pass reader against the toolkit's regular expression of the same pattern (the fuzz
+// targets' oracle), over random texts made of the pieces the pattern cares about.
+TEST(VideoPageUrlPatternTest, AnswersAsTheRegularExpressionOnRandomTexts)
+{
+    // The pieces a page needs stand more than once, so that pages are not rare.
+    const char* const pieces[] = {"http",    "https",  "://", ":",  "/",  "youtube", "youtube",
+                                  "YOUTUBE", "youtub", "v=",  "v=", "v=", "V=",      "v",
+                                  "=",       "e",      "&",   "?",  "#",  ".",       "AbCdEfGhIjK",
+                                  "x",       " ",      "\n",  "%20"};
+    constexpr int kTexts = 20000;
+    constexpr int kMostPieces = 10;
+    constexpr unsigned kSeed = 20261208;
+    std::mt19937 random(kSeed);
+    std::uniform_int_distribution<size_t> pickPiece(0, std::size(pieces) - 1);
+    std::uniform_int_distribution<int> pickCount(0, kMostPieces);
+    int pages = 0;
+    for (int i = 0; i < kTexts; ++i)
+    {
+        // Most texts start with a scheme, or too few would get past the first test.
+        wxString text = (i % 4 != 0) ? "https://" : "";
+        for (int n = pickCount(random); n > 0; --n)
+            text += pieces[pickPiece(random)];
+        if (IsVideoPageUrl(text))
+            ++pages;
+        const std::string broken = ParserInvariants::CheckVideoPage(text);
+        ASSERT_EQ("", broken);
+    }
+    // Both answers must be common, or the comparison says little.
+    EXPECT_GT(pages, kTexts / 20);
+    EXPECT_LT(pages, kTexts - kTexts / 20);
 }
