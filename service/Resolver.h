@@ -22,6 +22,8 @@ public:
         std::string program = "yt-dlp";
         // The watch page, "%s" standing for the id.
         std::string watchUrl = "https://www.youtube.com/watch?v=%s";
+        // Below the program's own 15 s wait for a lookup, so it reads "status:fail" rather
+        // than a silence.
         std::chrono::seconds timeout{12};
     };
 

@@ -287,7 +287,8 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     IgnoreRanges(req);
     const std::string id = req.matches[1];
     const std::string itag = req.matches[2];
-    if (!resolver.Enabled() || !IsValidVideoId(id) || !IsValidFormatId(itag))
+    // Catalogue videos are served from their files, never through the resolver.
+    if (!resolver.Enabled() || !IsValidVideoId(id) || !IsValidFormatId(itag) || catalogue.Find(id))
         return NotFound(req, res);
     std::string error;
     const auto entry = resolver.Lookup(id, error);

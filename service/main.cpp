@@ -1,5 +1,7 @@
-// The stand-in for Norvik's metadata service and version endpoint: answers the line-based
-// video replies from a JSON catalogue and serves the streams and thumbnails they name.
+// Norvik's metadata service and version endpoint: answers the line-based video replies from a
+// JSON catalogue and serves the streams and thumbnails they name, and looks every other id up
+// through the resolver program (yt-dlp), relaying its streams. This file reads the command
+// line and starts and stops the server; the pieces live in their own files.
 #include "Catalogue.h"
 #include "ConnectionThreads.h"
 #include "DefaultCatalogue.h"
@@ -17,13 +19,9 @@
 #include <signal.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,8 +34,6 @@ const char* const kDefaultBind = "127.0.0.1";
 const char* const kDefaultVersion = "2.0";
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 1;
-// Below the program's own 15 s wait for a lookup, so it reads "status:fail", not a time-out.
-constexpr long kDefaultResolveSeconds = 12;
 constexpr long kMostResolveSeconds = 3600;
 // Connections served at once. Each one holds a thread only while it is open; streams last
 // minutes, so this is far above what one desktop asks for, and still bounds the threads.
@@ -88,7 +84,7 @@ void Usage(std::ostream& out)
         << Resolver::Settings().watchUrl
         << ")\n"
            "  --resolve-timeout SECONDS  how long one run may take (default "
-        << kDefaultResolveSeconds
+        << Resolver::Settings().timeout.count()
         << ")\n"
            "  --help              this text\n"
            "Prints \"listening on http://ADDRESS:PORT\" once it accepts requests, and logs one\n"

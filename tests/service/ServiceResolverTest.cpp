@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -179,6 +178,7 @@ TEST_F(ServiceResolverTest, CatalogueIdsNeverStartTheResolver)
 {
     ASSERT_TRUE(StartWith("ok"));
     EXPECT_EQ("ok", Lookup("NkDemoClip1")["status"]);
+    EXPECT_EQ(404, HttpGet(service.BaseUrl() + "/stream/NkDemoClip1/18").status);
     EXPECT_TRUE(Runs().empty());
 }
 
