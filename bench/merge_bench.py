@@ -22,12 +22,12 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 sys.path.insert(0, HERE)
-from service_bench import curl, median_range, replace_section, run, start_service, timed  # noqa: E402
+from service_bench import (curl, end_all, median_range, replace_section, run,  # noqa: E402
+                           start_service, timed)  # noqa: E402
 from watch_page import WatchPage  # noqa: E402
 
 RUNS = 5
@@ -95,12 +95,7 @@ def main():
             os.unlink(out)
         version = run(["yt-dlp", "--version"], capture_output=True, text=True).stdout.strip()
     finally:
-        if service:
-            service.terminate()
-            service.wait(10)
-        if page:
-            page.close()
-        shutil.rmtree(work, ignore_errors=True)
+        end_all(service, page, work)
 
     ours_rates = [source_bytes / MB / t for t in ours]
     theirs_rates = [source_bytes / MB / t for t in theirs]

@@ -59,6 +59,16 @@ def replace_section(results, section, text):
         f.write(current)
 
 
+def end_all(service, page, work):
+    """Ends the service and the page (either may be None) and removes the work folder."""
+    if service:
+        service.terminate()
+        service.wait(10)
+    if page:
+        page.close()
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def start_service(exe, watch_url, log, resolver="yt-dlp", env=None):
     service = subprocess.Popen([exe, "--port", "0", "--watch-url", watch_url, "--resolver",
                                 resolver, "--resolve-timeout", "60"], stdout=subprocess.PIPE,
@@ -156,12 +166,7 @@ def main():
             replayed.wait(10)
         overhead = [t - a for t, a in zip(through, alone)]
     finally:
-        if service:
-            service.terminate()
-            service.wait(10)
-        if page:
-            page.close()
-        shutil.rmtree(work, ignore_errors=True)
+        end_all(service, page, work)
 
     relay_rates = [CLIP_BYTES / MB / t for t in relay_times]
     direct_rates = [CLIP_BYTES / MB / t for t in direct_times]
