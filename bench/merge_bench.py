@@ -115,11 +115,12 @@ def main():
         "curl's time_total through the service, the yt-dlp process's for the reference. The "
         "service's resolver has ffmpeg write the merge straight to its pipe; yt-dlp on its own "
         "first fetches both formats into files and then merges them, so it reads the media "
-        "twice. Measured apart on the same presentation, yt-dlp writing the merge to a pipe "
-        "(the service's command, without the service) took 1.84–1.94 s against 1.58–1.78 s "
-        "into a file: most of the gap is ffmpeg reading the two formats itself, slower than "
-        "yt-dlp's own downloader, not the relay. On a machine this loaded (two cores, load "
-        "about 10) runs spread by a third either way.", ""])
+        "twice. Measured apart on the same presentation at a load average of about 2, yt-dlp "
+        "writing the merge to a pipe (the service's command, without the service) took "
+        "1.23–1.53 s, and its own default MPEG-TS to a pipe 1.20–1.32 s, against 0.92–1.08 s "
+        "into a file: most of the gap is ffmpeg reading the two formats over HTTP itself, "
+        "slower than yt-dlp's own downloader, not the relay. At a load average of about 10 "
+        "runs spread by a third either way (earlier runs: 0.90, 0.81, 1.01).", ""])
     print(text)
     replace_section(args.results, SECTION, text)
 
