@@ -4,9 +4,13 @@
 #include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
+#include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
 #include "lookup/LocalService.h"
+#include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
+#include "ui/QuitHooks.h"
+#include "ui/QuitSignals.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -17,6 +21,7 @@
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
+#include <wx/weakref.h>
 
 namespace
 {
@@ -45,9 +50,18 @@ bool NorvikApp::OnInit()
         return false;
     }
 
+    // Only one run of this user gets here at a time: what earlier runs left is theirs to
+    // take away, and this run's own list starts.
+    const wxString runsFolder = TempFileRegistry::DefaultFolder();
+    TempFileRegistry::RemoveLeftovers(runsFolder);
+    TempFileRegistry::Open(runsFolder);
+
     AppConfig config;
     config.UpdateAutorunEntry();
     AppConfig::SetDefaultServiceUrlSource([this] { return OwnServiceUrl(); });
+    // The quits that end the process at once (a signal inside a dialog, a lost display)
+    // never reach OnExit: the service goes with every quit's first step.
+    QuitHooks::Add([this] { StopOwnService(); });
 
     {
         // A language without a catalogue or locale is not worth a word: English stands.
@@ -78,12 +92,31 @@ bool NorvikApp::OnInit()
         frame->Show(true);
     }
     SetTopWindow(frame);
+
+    // A signal or a lost display may come after the window is gone, while the program ends.
+    const wxWeakRef<NorvikFrame> window(frame);
+    QuitSignals::Install(
+        [window]
+        {
+            if (window)
+                window->QuitOnSignal();
+        });
+    DisplayLoss::Install(
+        [window]
+        {
+            if (window)
+                window->EndJobsAndRemoveFiles();
+            TempFileRegistry::RemoveAll();
+        });
     return true;
 }
 
 int NorvikApp::OnExit()
 {
     StopOwnService();
+    // The signals stay caught: one that comes now finds the quit already under way.
+    TempFileRegistry::RemoveAll();
+    TempFileRegistry::Close();
     return wxApp::OnExit();
 }
 

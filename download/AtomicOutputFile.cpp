@@ -1,6 +1,7 @@
 #include "download/AtomicOutputFile.h"
 
 #include "download/NewFileMode.h"
+#include "download/TempFileRegistry.h"
 
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -45,6 +46,8 @@ AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalP
         return;
     }
     narrowPart = name;
+    // Named before anything else can fail, so a killed run's partial output is found later.
+    TempFileRegistry::Add(narrowPart);
     partPath = wxString(name.c_str(), *wxConvFileName);
     if (fchmod(fd, NewFileMode()) != 0)
     {
@@ -103,6 +106,7 @@ bool AtomicOutputFile::Commit()
         Discard();
         return false;
     }
+    TempFileRegistry::Forget(narrowPart);
     narrowPart.clear();
     buffer.reset();
     return true;
@@ -116,7 +120,7 @@ void AtomicOutputFile::Fail(int errorCode)
 void AtomicOutputFile::Discard()
 {
     if (!narrowPart.empty())
-        unlink(narrowPart.c_str());
+        TempFileRegistry::Remove(narrowPart);
     narrowPart.clear();
     buffer.reset();
 }

@@ -1,11 +1,16 @@
-// The Download action and the downloads list of the main window.
+// The Download action and the downloads list of the main window, with each line's menu.
 #include "ui/NorvikFrame.h"
 
 #include "download/DownloadLine.h"
+#include "ui/DesktopActions.h"
+#include "ui/MiddleEllipsis.h"
 
 #include <wx/intl.h>
 #include <wx/listbox.h>
+#include <wx/menu.h>
 #include <wx/msgdlg.h>
+
+#include <memory>
 
 void NorvikFrame::OnDownload(wxCommandEvent&)
 {
@@ -13,26 +18,37 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
     if (selected < 0 || selected >= recordCount)
         return;
     StreamRecord& chosen = records[selected];
+    if (IsAlreadyDownloading(chosen.outputPath))
+        return;
     for (Downloader& job : downloaders)
     {
-        const DownloadState state = job.GetState();
-        const StreamRecord running = job.GetRecord();
-        if (state == Busy && running.outputPath == chosen.outputPath)
+        if (job.GetState() != Idle)
+            continue;
+        job.SetRecord(chosen);
+        job.start();
+        // The job owns the temporary file now; a later download of the same line makes
+        // a fresh one, so two jobs never write the same file.
+        if (job.GetState() != Idle)
+            chosen.tempPath.clear();
+        return;
+    }
+    // Jobs are never used twice in one run, so the only way on is a fresh start.
+    wxMessageBox(wxString::Format(_("All %d downloads of this session have been used. Quit "
+                                    "Norvik and start it again to download more."),
+                                  kJobCount));
+}
+
+bool NorvikFrame::IsAlreadyDownloading(const wxString& outputPath)
+{
+    for (Downloader& job : downloaders)
+    {
+        if (job.GetState() == Busy && job.GetRecord().outputPath == outputPath)
         {
             wxMessageBox(_("You are already downloading this file."));
-            return;
-        }
-        if (state == Idle)
-        {
-            job.SetRecord(chosen);
-            job.start();
-            // The job owns the temporary file now; a later download of the same line makes
-            // a fresh one, so two jobs never write the same file.
-            if (job.GetState() != Idle)
-                chosen.tempPath.clear();
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 void NorvikFrame::RefreshDownloadsList()
@@ -41,6 +57,8 @@ void NorvikFrame::RefreshDownloadsList()
     for (unsigned i = 0; i < unsigned(kJobCount); ++i)
     {
         const DownloadState state = downloaders[i].GetState();
+        const DownloadState seen = seenStates[i];
+        seenStates[i] = state;
         if (state == Idle)
             continue;
         const wxString line =
@@ -49,5 +67,136 @@ void NorvikFrame::RefreshDownloadsList()
             downloadsList->SetString(i, line);
         else
             downloadsList->Append(line);
+        if (int(i) == tooltipLine)
+            downloadsList->SetToolTip(line);
+        if ((state == Done || state == Failed) && seen != state)
+            NotifyEnded(int(i), state);
     }
+}
+
+void NorvikFrame::NotifyEnded(int job, DownloadState state)
+{
+    const bool outOfSight = !IsShown() || IsIconized() || !IsActive();
+    if (!outOfSight || downloaders[job].WasCancelled())
+        return;
+    const StreamRecord rec = downloaders[job].GetRecord();
+    if (state == Done)
+        notifier.NotifyDone(job, rec.title, rec.outputPath);
+    else
+        notifier.NotifyFailed(job, rec.title, rec.statusText);
+}
+
+void NorvikFrame::BindDownloadsList()
+{
+    EllipsizeLinesInTheMiddle(downloadsList);
+    downloadsList->Bind(wxEVT_CONTEXT_MENU, &NorvikFrame::OnDownloadsMenu, this);
+    // The native list reports Enter on a line as a double click.
+    downloadsList->Bind(wxEVT_LISTBOX_DCLICK, &NorvikFrame::OnDownloadActivated, this);
+    downloadsList->Bind(wxEVT_MOTION, &NorvikFrame::OnDownloadsMotion, this);
+    downloadsList->Bind(wxEVT_LEAVE_WINDOW,
+                        [this](wxMouseEvent& event)
+                        {
+                            UpdateLineTooltip(-1);
+                            event.Skip();
+                        });
+    Bind(wxEVT_MENU, &NorvikFrame::OnCancelDownload, this, ID_MENU_CANCEL);
+    Bind(wxEVT_MENU, &NorvikFrame::OnRetryDownload, this, ID_MENU_RETRY);
+    Bind(wxEVT_MENU, &NorvikFrame::OnOpenDownload, this, ID_MENU_OPEN);
+    Bind(wxEVT_MENU, &NorvikFrame::OnShowDownloadInFolder, this, ID_MENU_SHOWFOLDER);
+}
+
+wxMenu* NorvikFrame::MakeDownloadMenu(int job)
+{
+    auto* menu = new wxMenu;
+    switch (downloaders[job].GetState())
+    {
+    case Busy:
+        menu->Append(ID_MENU_CANCEL, _("Cancel"));
+        break;
+    case Failed:
+        menu->Append(ID_MENU_RETRY, _("Retry"));
+        break;
+    case Done:
+        menu->Append(ID_MENU_OPEN, _("Open"));
+        menu->Append(ID_MENU_SHOWFOLDER, _("Show in folder"));
+        break;
+    case Idle:
+        break;
+    }
+    return menu;
+}
+
+void NorvikFrame::ShowDownloadMenu(int job, const wxPoint& pos)
+{
+    if (job < 0 || job >= int(downloadsList->GetCount()) || job >= kJobCount)
+        return;
+    std::unique_ptr<wxMenu> menu(MakeDownloadMenu(job));
+    if (menu->GetMenuItemCount() == 0)
+        return;
+    downloadsList->SetSelection(job);
+    menuJob = job;
+    downloadsList->PopupMenu(menu.get(), pos);
+}
+
+void NorvikFrame::OnDownloadsMenu(wxContextMenuEvent& event)
+{
+    // From the keyboard the position is unset: the menu is for the selected line.
+    if (event.GetPosition() == wxDefaultPosition)
+    {
+        ShowDownloadMenu(downloadsList->GetSelection(), wxDefaultPosition);
+        return;
+    }
+    const wxPoint at = downloadsList->ScreenToClient(event.GetPosition());
+    ShowDownloadMenu(downloadsList->HitTest(at), at);
+}
+
+void NorvikFrame::OnDownloadActivated(wxCommandEvent& event)
+{
+    const int job = event.GetInt();
+    if (job < 0 || job >= kJobCount || downloaders[job].GetState() != Done)
+        return;
+    DesktopActions::OpenFile(downloaders[job].GetRecord().outputPath);
+}
+
+void NorvikFrame::OnDownloadsMotion(wxMouseEvent& event)
+{
+    UpdateLineTooltip(downloadsList->HitTest(event.GetPosition()));
+    event.Skip();
+}
+
+void NorvikFrame::UpdateLineTooltip(int line)
+{
+    if (line == tooltipLine)
+        return;
+    tooltipLine = line;
+    if (line < 0 || line >= int(downloadsList->GetCount()))
+        downloadsList->UnsetToolTip();
+    else
+        downloadsList->SetToolTip(downloadsList->GetString(unsigned(line)));
+}
+
+void NorvikFrame::OnCancelDownload(wxCommandEvent&)
+{
+    if (menuJob >= 0)
+        downloaders[menuJob].Cancel();
+}
+
+void NorvikFrame::OnRetryDownload(wxCommandEvent&)
+{
+    if (menuJob < 0 || IsAlreadyDownloading(downloaders[menuJob].GetRecord().outputPath))
+        return;
+    downloaders[menuJob].Retry();
+    RefreshDownloadsList();
+}
+
+void NorvikFrame::OnOpenDownload(wxCommandEvent&)
+{
+    if (menuJob >= 0)
+        DesktopActions::OpenFile(downloaders[menuJob].GetRecord().outputPath);
+}
+
+void NorvikFrame::OnShowDownloadInFolder(wxCommandEvent&)
+{
+    if (menuJob >= 0)
+        DesktopActions::ShowInFolder(downloaders[menuJob].GetRecord().outputPath);
 }

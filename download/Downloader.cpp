@@ -1,13 +1,16 @@
 #include "download/Downloader.h"
 
+#include "download/JobThread.h"
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/time.h>
+#include <wx/utils.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <utility>
+#include <unistd.h>
 
 namespace
 {
@@ -44,58 +48,53 @@ TransferLimits transferLimits;
 // Written by tests, read by start() on the GUI thread.
 std::atomic<unsigned> threadStackSize{0};
 
-// The operating-system thread of one start of a job; joinable, so the job can wait for it.
-class WorkerThread : public wxThread
-{
-public:
-    explicit WorkerThread(std::function<void()> work)
-        : wxThread(wxTHREAD_JOINABLE), work(std::move(work))
-    {
-    }
-
-protected:
-    ExitCode Entry() override
-    {
-        work();
-        return nullptr;
-    }
-
-private:
-    std::function<void()> work;
-};
-
 TransferLimits CurrentLimits()
 {
     std::lock_guard<std::mutex> guard(limitsMutex);
     return transferLimits;
 }
 
-// Opens the job's temporary file for writing from its start. mkstemp made it empty, and
-// opening it with "wb" would truncate it all the same: on ext4 a file truncated to nothing
-// is flushed to disk when it is closed (auto_da_alloc), which added a third of a second to
-// every gigabyte. So an empty file is opened as it is; a missing one is made, and one with
-// content is truncated.
+// The pause before a resume is slept in steps this long, so a Cancel is seen within one.
+constexpr long kPauseStepMs = 50;
+
+// Opens the job's temporary file for writing without truncating it: the bytes of an earlier
+// run may be continued, and the body's first write decides (see OnBody). Truncating an empty
+// file would cost time as well: on ext4 a file truncated to nothing is flushed to disk when
+// it is closed (auto_da_alloc), which added a third of a second to every gigabyte. A missing
+// file is made.
 FILE* OpenTempForWriting(const char* path)
 {
     FILE* file = std::fopen(path, "r+b");
-    if (!file)
-        return std::fopen(path, "wb");
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0 || info.st_size != 0)
-    {
-        std::fclose(file);
-        return std::fopen(path, "wb");
-    }
-    return file;
+    return file ? file : std::fopen(path, "wb");
 }
 
-// The job removes its temporary file on every way out but a finished move, which has
-// already put it in place.
+// Cuts the file to its first bytes and puts the write position there. A file that is no
+// longer is left alone (see OpenTempForWriting).
+bool KeepFirstBytes(FILE* file, std::int64_t bytes)
+{
+    struct stat info;
+    if (std::fflush(file) != 0 || fstat(fileno(file), &info) != 0)
+        return false;
+    if (info.st_size > bytes && ftruncate(fileno(file), off_t(bytes)) != 0)
+        return false;
+    return fseeko(file, off_t(bytes), SEEK_SET) == 0;
+}
+
+std::int64_t FileSize(const wxString& path)
+{
+    struct stat info;
+    const wxScopedCharBuffer name = path.mb_str(wxConvLibc);
+    if (name.length() == 0 || stat(name.data(), &info) != 0)
+        return 0;
+    return std::int64_t(info.st_size);
+}
+
+// A job's temporary file goes when the job is done with it: after a finished move has put
+// it in place or a conversion has used it, and when the job itself goes. A failed or
+// cancelled job keeps it until then for a retry.
 void RemoveTempFile(const wxString& path)
 {
-    const wxScopedCharBuffer name = path.fn_str();
-    if (name.length() > 0)
-        std::remove(name.data());
+    TempFileRegistry::Remove(path);
 }
 } // namespace
 
@@ -107,6 +106,8 @@ Downloader::~Downloader()
 {
     RequestStop();
     Join();
+    if (GetState() != Done)
+        RemoveTempFile(GetRecord().tempPath);
 }
 
 bool Downloader::SetRecord(const StreamRecord& rec)
@@ -159,28 +160,79 @@ void Downloader::start()
             return;
         state = Busy;
     }
-    auto worker = std::make_unique<WorkerThread>([this] { Work(); });
-    const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
-    if (!created || worker->Run() != wxTHREAD_NO_ERROR)
+    if (!RunThread())
     {
         {
             wxCriticalSectionLocker guard(lock);
             state = Idle;
         }
-        // A thread object whose thread was made but never ran hangs in its destructor;
-        // Delete() ends such a thread and frees the object itself.
-        if (created)
-            worker.release()->Delete();
         wxLogger(wxLOG_Message, "Downloader", __LINE__, "start", wxLOG_COMPONENT)
             .Log("%s", _("ERROR: download thread can't start!"));
-        return;
     }
-    thread = std::move(worker);
 }
 
-void Downloader::RequestStop()
+bool Downloader::Retry()
 {
+    {
+        wxCriticalSectionLocker guard(lock);
+        if (state != Failed)
+            return false;
+    }
+    // The last run has set its end; its thread is at most returning.
+    Join();
+    stopRequested.store(false);
+    {
+        wxCriticalSectionLocker guard(lock);
+        state = Busy;
+        cancelled = false;
+        record.statusText = _("Downloading");
+    }
+    if (RunThread())
+        return true;
+    SetError(_("ERROR: download thread can't start!"));
+    return false;
+}
+
+bool Downloader::RunThread()
+{
+    auto worker = std::make_unique<JobThread>([this] { Entry(); });
+    const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
+    if (!created || worker->Run() != wxTHREAD_NO_ERROR)
+    {
+        // A created thread that never ran cannot be destroyed on this platform without
+        // hanging; Delete frees it instead. One that was never created is simply freed.
+        if (created)
+            worker.release()->Delete();
+        return false;
+    }
+    thread = std::move(worker);
+    return true;
+}
+
+void Downloader::RequestStop(StopMode mode)
+{
+    // The mode is in place before the flag the worker reads; a later DiscardAll (a quit after
+    // a cancel) still takes the bytes away.
+    keepReceived.store(mode == StopMode::KeepReceived);
     stopRequested.store(true);
+}
+
+void Downloader::Cancel()
+{
+    RequestStop(StopMode::KeepReceived);
+}
+
+bool Downloader::WasCancelled()
+{
+    wxCriticalSectionLocker guard(lock);
+    return cancelled;
+}
+
+void Downloader::DropTempFile(const wxString& tempPath)
+{
+    if (stopRequested.load() && keepReceived.load())
+        return;
+    RemoveTempFile(tempPath);
 }
 
 void Downloader::Join()
@@ -220,8 +272,8 @@ int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64
     }
     {
         wxCriticalSectionLocker guard(self->lock);
-        self->progress.received = now;
-        self->progress.total = total > 0 ? total : -1;
+        self->progress.received = self->progressBase + now;
+        self->progress.total = total > 0 ? self->progressBase + total : -1;
         const std::int64_t elapsedMs = nowMs - self->sampleStartMs;
         if (redirect || now < self->sampleBytes)
         {
@@ -242,29 +294,128 @@ int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64
     return self->stopRequested.load() ? 1 : 0;
 }
 
-void Downloader::Work()
+size_t Downloader::OnHeader(char* data, size_t size, size_t count, void* job)
+{
+    auto* self = static_cast<Downloader*>(job);
+    self->resume.OnHeaderLine(std::string(data, size * count));
+    return size * count;
+}
+
+size_t Downloader::OnBody(char* data, size_t size, size_t count, void* job)
+{
+    auto* self = static_cast<Downloader*>(job);
+    if (!self->bodyStarted)
+    {
+        self->bodyStarted = true;
+        const std::int64_t kept = self->resume.KeptBytes();
+        switch (self->resume.StartBody())
+        {
+        case TransferResume::BodyStart::Append:
+            self->progressBase = kept;
+            if (!KeepFirstBytes(self->transferFile, kept))
+                return 0;
+            break;
+        case TransferResume::BodyStart::FromZero:
+            self->progressBase = 0;
+            if (!KeepFirstBytes(self->transferFile, 0))
+                return 0;
+            break;
+        case TransferResume::BodyStart::Unusable:
+            self->bodyUnusable = true;
+            return 0;
+        }
+    }
+    // Fewer bytes than given end the transfer with a write error.
+    return std::fwrite(data, size, count, self->transferFile) * size;
+}
+
+void Downloader::EndCancelled(const wxString& tempPath)
+{
+    DropTempFile(tempPath);
+    if (!keepReceived.load())
+        resume.Reset();
+    wxCriticalSectionLocker guard(lock);
+    state = Failed;
+    cancelled = keepReceived.load();
+    record.statusText = _("Cancelled");
+    progress.transferring = false;
+}
+
+void Downloader::Entry()
 {
     {
         wxCriticalSectionLocker guard(lock);
         state = Busy;
     }
     SetStatus(_("Downloading"));
-    const StreamRecord rec = GetRecord();
-    wxString tempPath = rec.tempPath;
-    if (tempPath.empty())
-        tempPath = wxFileName::CreateTempFileName(kTempPrefix);
-    const wxString failure = Transfer(rec, tempPath);
-    if (!failure.empty())
+    StreamRecord rec = GetRecord();
+    if (rec.tempPath.empty())
     {
-        SetError(failure);
-        RemoveTempFile(tempPath);
-        return;
+        rec.tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
+        // Kept in the job, so a retry continues in the same file and the job's end removes it.
+        wxCriticalSectionLocker guard(lock);
+        record.tempPath = rec.tempPath;
     }
-    FinishJob(rec, tempPath);
+    if (!resume.IsComplete())
+    {
+        const wxString failure = TransferWithResumes(rec, rec.tempPath);
+        if (stopRequested.load())
+        {
+            EndCancelled(rec.tempPath);
+            return;
+        }
+        if (!failure.empty())
+        {
+            SetError(failure);
+            return;
+        }
+    }
+    if (!FinishJob(rec, rec.tempPath))
+        return;
+    SetStatus(_("Done"));
+    wxCriticalSectionLocker guard(lock);
+    state = Done;
+}
+
+wxString Downloader::TransferWithResumes(const StreamRecord& rec, const wxString& tempPath)
+{
+    const std::vector<long> pauses = CurrentLimits().resumePausesMs;
+    for (size_t resumes = 0;; ++resumes)
+    {
+        int code = CURLE_OK;
+        const wxString failure = Transfer(rec, tempPath, code);
+        if (failure.empty())
+        {
+            resume.SetComplete(true);
+            return failure;
+        }
+        if (stopRequested.load())
+            return failure;
+        // A part that did not fit what is kept is no reason to give up: the next request
+        // asks for the whole file.
+        if (bodyUnusable)
+            resume.Reset();
+        else if (!TransferResume::IsConnectionCut(code))
+            return failure;
+        if (resumes >= pauses.size() || !PauseBeforeResume(pauses[resumes]))
+            return failure;
+    }
+}
+
+bool Downloader::PauseBeforeResume(long pauseMs)
+{
+    const wxLongLong until = wxGetLocalTimeMillis() + pauseMs;
+    while (wxGetLocalTimeMillis() < until)
+    {
+        if (stopRequested.load())
+            return false;
+        wxMilliSleep(kPauseStepMs);
+    }
+    return !stopRequested.load();
 }
 
 // Fetches the stream into tempPath; the empty text on success, else the status text to end with.
-wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
+wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath, int& code)
 {
     CURL* curl = curl_easy_init();
     if (!curl)
@@ -279,6 +430,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
         return _("Error: can't create tmp file!");
     }
     std::setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);
+    // What an earlier run left is kept only when the file still holds all of it.
+    resume.SetKeptBytes(std::min(resume.KeptBytes(), FileSize(tempPath)));
 
     wxString url = rec.url;
     url.Trim(false);
@@ -288,16 +441,28 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
         wxCriticalSectionLocker guard(lock);
         progress = DownloadProgress();
         progress.transferring = true;
+        progress.received = resume.KeptBytes();
     }
     sampleBytes = 0;
     sampleStartMs = wxGetUTCTimeMillis().GetValue();
+    transferFile = file;
+    bodyStarted = false;
+    bodyUnusable = false;
+    progressBase = resume.KeptBytes();
+    curl_slist* headers = nullptr;
+    for (const std::string& line : resume.RequestHeaders())
+        headers = curl_slist_append(headers, line.c_str());
 
     curl_easy_setopt(curl, CURLOPT_URL, narrowUrl.length() > 0 ? narrowUrl.data() : "");
     // Certificates and host names are verified (libcurl's defaults, left on): an unverified
     // connection would let anyone on the path replace the file.
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Downloader::OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Downloader::OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
     // Signals cannot be used for time-outs in a thread.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -311,47 +476,77 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath)
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
     TransferContext context{this, curl};
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A stop during a name lookup that never answers: without this the cleanup below waits
+    // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode result = curl_easy_perform(curl);
+    code = result;
     curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    // An empty body calls no write, yet a whole empty file replaces what was kept.
+    bool written = true;
+    if (result == CURLE_OK && !bodyStarted)
+    {
+        bodyStarted = true;
+        written =
+            resume.StartBody() == TransferResume::BodyStart::FromZero && KeepFirstBytes(file, 0);
+    }
     {
         wxCriticalSectionLocker guard(lock);
         progress.transferring = false;
     }
     // Buffered data reaches the disk at the close, so a full disk may show up only here.
     const bool closed = std::fclose(file) == 0;
-    if (code != CURLE_OK)
-        return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(code), wxConvLibc));
-    if (!closed)
+    transferFile = nullptr;
+    // What reached the file is what a resume continues from; a response cut before its body
+    // changed nothing.
+    if (bodyStarted && !bodyUnusable)
+        resume.SetKeptBytes(closed ? FileSize(tempPath) : 0);
+    if (result != CURLE_OK)
+        return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(result), wxConvLibc));
+    if (!closed || !written)
         return wxString::Format(_("Error: %s"), wxString(std::strerror(errno), wxConvLibc));
     return wxString();
 }
 
-void Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
+bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
 {
     if (rec.type == kMp3Type)
     {
         SetStatus(_("Converting to MP3"));
-        const bool converted = ConvertToMp3(tempPath, rec.outputPath);
-        RemoveTempFile(tempPath);
+        const bool converted = ConvertToMp3(tempPath, rec.outputPath, &stopRequested);
+        if (!converted && stopRequested.load())
+        {
+            // The download itself is whole: a retry converts it again.
+            EndCancelled(tempPath);
+            return false;
+        }
         if (!converted)
         {
+            // Maybe the download was damaged: a retry fetches it afresh.
+            resume.Reset();
             SetError(_("Error: conversion to MP3 failed!"));
-            return;
+            return false;
         }
+        RemoveTempFile(tempPath);
     }
     else
     {
         SetStatus(_("Finishing"));
         wxString reason;
-        if (!MoveIntoPlace(tempPath, rec.outputPath, reason))
+        if (!MoveIntoPlace(tempPath, rec.outputPath, reason, &stopRequested))
         {
-            RemoveTempFile(tempPath);
+            if (stopRequested.load())
+            {
+                EndCancelled(tempPath);
+                return false;
+            }
             SetError(wxString::Format(_("Error: can't save the file: %s"), reason));
-            return;
+            return false;
         }
     }
-    SetStatus(_("Done"));
-    wxCriticalSectionLocker guard(lock);
-    state = Done;
+    return true;
 }

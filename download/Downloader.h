@@ -1,12 +1,17 @@
 #pragma once
 
+#include "download/TransferResume.h"
 #include "lookup/StreamRecord.h"
 
 #include <wx/thread.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <vector>
+
+class JobThread;
 
 enum DownloadState : std::int32_t
 {
@@ -25,21 +30,35 @@ struct DownloadProgress
     double bytesPerSecond = 0;
 };
 
+// What a stopped job does with the bytes it received: a quit wants nothing left behind, a
+// cancel may keep them for a later try.
+enum class StopMode
+{
+    DiscardAll,
+    KeepReceived,
+};
+
 // Limits that end a stalled transfer. Tests shorten them.
 struct TransferLimits
 {
     long connectTimeoutSeconds = 30;
     long lowSpeedBytesPerSecond = 1;
     long lowSpeedSeconds = 60;
+    // Pauses before each of the resumes that follow a connection cut by the network; one
+    // resume per entry.
+    std::vector<long> resumePausesMs{1000, 2000, 4000};
 };
 
 // One download: a worker thread with its own copy of a stream record, a state and the lock
-// that guards both. Used once; the GUI thread polls it.
+// that guards both. Started once, and tried again as often as the user asks when it failed
+// or was cancelled; the GUI thread polls it.
 class Downloader
 {
 public:
     Downloader();
     ~Downloader();
+    Downloader(const Downloader&) = delete;
+    Downloader& operator=(const Downloader&) = delete;
 
     // Copies the record in while the job is Idle; false otherwise.
     bool SetRecord(const StreamRecord& rec);
@@ -53,8 +72,19 @@ public:
     // Marks the job Busy, then creates and runs its thread.
     void start();
 
-    // Asks a running transfer to end; it stops within about a second.
-    void RequestStop();
+    // Asks the job to end in whatever phase it is (name lookup, connect, transfer, conversion,
+    // copy); it stops within about a second. No partial output is left; the temporary file
+    // goes too unless mode keeps it (its path is then in the record's tempPath).
+    void RequestStop(StopMode mode = StopMode::DiscardAll);
+    bool StopWasRequested() const { return stopRequested.load(); }
+    // The user's stop: the job ends Failed with the status "Cancelled" and keeps the bytes
+    // received so far for a retry.
+    void Cancel();
+    // Runs a failed or cancelled job again on the same record, continuing from the bytes
+    // already received where the server allows it. False when the job had not ended so.
+    bool Retry();
+    // Whether the job's last end was the user's Cancel.
+    bool WasCancelled();
     // Waits for the worker to end; does nothing for a job that never started.
     void Join();
 
@@ -64,12 +94,24 @@ public:
     static void SetThreadStackSize(unsigned bytes);
 
 private:
-    // The worker thread's whole work.
-    void Work();
-    static int OnTransferProgress(void* context, std::int64_t total, std::int64_t now, std::int64_t,
+    // The worker body, run on the job's own thread.
+    void Entry();
+    // Creates and runs the worker thread; the job is Busy already.
+    bool RunThread();
+    static int OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
                                   std::int64_t);
-    wxString Transfer(const StreamRecord& rec, const wxString& tempPath);
-    void FinishJob(const StreamRecord& rec, const wxString& tempPath);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* job);
+    static size_t OnBody(char* data, size_t size, size_t count, void* job);
+    // Transfers until the body is whole, resuming after cuts; the empty text on success.
+    wxString TransferWithResumes(const StreamRecord& rec, const wxString& tempPath);
+    // One request; code is libcurl's result, the text the status text of a failure.
+    wxString Transfer(const StreamRecord& rec, const wxString& tempPath, int& code);
+    bool FinishJob(const StreamRecord& rec, const wxString& tempPath);
+    bool PauseBeforeResume(long pauseMs);
+    // Ends a stopped job: "Cancelled", its bytes kept or not as the stop asked.
+    void EndCancelled(const wxString& tempPath);
+    // Removes the temporary file on a way out, unless a stop asked to keep what was received.
+    void DropTempFile(const wxString& tempPath);
 
     // Guards record, state and progress: the worker writes them, the GUI thread reads them.
     wxCriticalSection lock;
@@ -80,9 +122,20 @@ private:
     std::int64_t sampleBytes = 0;
     std::int64_t sampleStartMs = 0;
 
+    bool cancelled = false;
+
+    // The worker's own while it runs; the GUI thread touches them only between runs.
+    TransferResume resume;
+    FILE* transferFile = nullptr;
+    bool bodyStarted = false;
+    bool bodyUnusable = false;
+    // Bytes the file held before this response's body, added to its progress.
+    std::int64_t progressBase = 0;
+
     // Set by the GUI thread to end the transfer, read by the worker's progress callback.
     std::atomic<bool> stopRequested{false};
-    // GUI thread only: the running or ended worker thread, to wait for. Made anew by each
-    // start, since a thread object whose start failed can never start again.
-    std::unique_ptr<wxThread> thread;
+    // Set with stopRequested: whether the stopped job keeps its bytes (a Cancel) or not (a quit).
+    std::atomic<bool> keepReceived{false};
+    // GUI thread only: the worker of the current or last run, to wait for.
+    std::unique_ptr<JobThread> thread;
 };

@@ -2,6 +2,7 @@
 
 #include "download/AtomicOutputFile.h"
 #include "download/NewFileMode.h"
+#include "download/TempFileRegistry.h"
 
 #include <wx/log.h>
 
@@ -13,11 +14,13 @@
 
 namespace
 {
-// Big blocks make copying a large video between disks about as fast as the disks allow.
+// Big blocks make copying a large video between disks about as fast as the disks allow, and
+// are small enough that a stop request, looked at before each, is honoured at once.
 constexpr size_t kCopyBlockSize = 1 << 20;
+} // namespace
 
-// Copies from into a new file at to, which appears only when the copy is whole.
-bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error)
+bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error,
+                   const std::atomic<bool>* stop)
 {
     FILE* source = std::fopen(from.fn_str(), "rb");
     if (!source)
@@ -36,6 +39,12 @@ bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error)
     bool ok = true;
     for (;;)
     {
+        if (stop && stop->load())
+        {
+            error = wxSysErrorMsgStr(ECANCELED);
+            ok = false;
+            break;
+        }
         const size_t got = std::fread(block.get(), 1, kCopyBlockSize, source);
         if (got > 0 && std::fwrite(block.get(), 1, got, target.GetFile()) != got)
         {
@@ -63,24 +72,28 @@ bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error)
     }
     return true;
 }
-} // namespace
 
-bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error)
+bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error,
+                   const std::atomic<bool>* stop)
 {
     // The source is a temporary file that only its owner may read; in place, it is a file
     // like any other. Should its mode not change, the copy below makes a new file instead.
     const bool modeSet = chmod(from.fn_str(), NewFileMode()) == 0;
     if (modeSet && std::rename(from.fn_str(), to.fn_str()) == 0)
+    {
+        // Its temporary name is gone: a later clean-up must not look for it.
+        TempFileRegistry::Forget(std::string(from.fn_str()));
         return true;
+    }
     if (modeSet && errno != EXDEV)
     {
         error = wxSysErrorMsgStr(errno);
         return false;
     }
-    if (!CopyIntoPlace(from, to, error))
+    if (!CopyIntoPlace(from, to, error, stop))
         return false;
     // The new file is in place by now, so a source that cannot be removed is litter, not a
     // failed move: reporting failure would tell the caller the old destination survived.
-    unlink(from.fn_str());
+    TempFileRegistry::Remove(from);
     return true;
 }

@@ -19,7 +19,8 @@ constexpr size_t kReadChunkSize = 64 * 1024;
 
 // Runs the extractor from source into file. True when all of the source was read and
 // accepted and every write succeeded so far; the data may still sit in stdio's buffer.
-bool Extract(wxFile& source, FILE* file)
+// A stop request is looked at before every read, so a quit waits for one block at most.
+bool Extract(wxFile& source, FILE* file, const std::atomic<bool>* stop)
 {
     // The wrapper borrows the FILE, which belongs to the AtomicOutputFile.
     wxFFile borrowed(file);
@@ -31,6 +32,11 @@ bool Extract(wxFile& source, FILE* file)
         std::vector<char> chunk(kReadChunkSize);
         for (;;)
         {
+            if (stop && stop->load())
+            {
+                ok = false;
+                break;
+            }
             const ssize_t got = source.Read(chunk.data(), chunk.size());
             if (got == wxInvalidOffset)
             {
@@ -54,7 +60,8 @@ bool Extract(wxFile& source, FILE* file)
 }
 } // namespace
 
-bool ConvertToMp3(const wxString& sourcePath, const wxString& outputPath)
+bool ConvertToMp3(const wxString& sourcePath, const wxString& outputPath,
+                  const std::atomic<bool>* stop)
 {
     // The caller reports failure in its own words; the toolkit's log would pop up messages
     // from the worker thread this runs on. wxLogNull acts on the current thread only.
@@ -65,7 +72,7 @@ bool ConvertToMp3(const wxString& sourcePath, const wxString& outputPath)
     AtomicOutputFile output(outputPath);
     if (!output.IsOk())
         return false;
-    if (!Extract(source, output.GetFile()))
+    if (!Extract(source, output.GetFile(), stop))
         return false;
     return output.Commit();
 }

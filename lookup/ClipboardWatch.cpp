@@ -2,6 +2,7 @@
 #include "ui/NorvikFrame.h"
 
 #include "lookup/VideoPageUrl.h"
+#include "ui/ClipboardReader.h"
 
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
@@ -9,12 +10,26 @@
 
 void NorvikFrame::CheckClipboard()
 {
+    if (clipboardReader && clipboardReader->IsOk())
+    {
+        // The answer to the question of an earlier tick, if it has come.
+        wxString text;
+        if (clipboardReader->Poll(text))
+            TakeUpClipboardText(text);
+        return;
+    }
+    // Without X: the toolkit's read, which waits for the owner.
     if (!wxTheClipboard->Open())
         return;
     wxTextDataObject data;
     data.SetFormat(wxDF_UNICODETEXT);
     wxTheClipboard->GetData(data);
-    const wxString text = data.GetText();
+    TakeUpClipboardText(data.GetText());
+    wxTheClipboard->Close();
+}
+
+void NorvikFrame::TakeUpClipboardText(const wxString& text)
+{
     if (!text.empty() && text != lastClipboardUrl && IsVideoPageUrl(text))
     {
         // Remembered before the load, so a failing address is not retried at every tick.
@@ -23,5 +38,4 @@ void NorvikFrame::CheckClipboard()
         wxCommandEvent none(wxEVT_NULL, 0);
         LoadVideo(none);
     }
-    wxTheClipboard->Close();
 }

@@ -4,6 +4,7 @@
 
 #include "config/AppConfig.h"
 #include "download/OutputPath.h"
+#include "download/TempFileRegistry.h"
 #include "lookup/PreviewPage.h"
 #include "lookup/ReplyFormat.h"
 #include "lookup/ServiceRequest.h"
@@ -120,7 +121,7 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
         rec.outputPath =
             MakeOutputPath(rec.extension == kAudioExtension ? audioFolder : videoFolder, videoTitle,
                            rec.extension);
-        rec.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
+        rec.tempPath = TempFileRegistry::CreateTempFile(kRecordTempPrefix);
     }
     return true;
 }
@@ -166,7 +167,7 @@ bool NorvikFrame::LookupVideo(const wxString& address)
         mp3.extension = kMp3Extension;
         mp3.outputPath = MakeOutputPath(AppConfig().GetAudioPath(), mp3.title, kMp3Extension);
         // Its own temporary file: the FLV entry may be downloading into the other one.
-        mp3.tempPath = wxFileName::CreateTempFileName(kRecordTempPrefix);
+        mp3.tempPath = TempFileRegistry::CreateTempFile(kRecordTempPrefix);
         ++recordCount;
     }
     bool listed = formatsList->GetCount() > 0;
@@ -190,8 +191,8 @@ void NorvikFrame::RemoveUnusedTempFiles()
     // emptied); the files still named here belong to nobody.
     for (int i = 0; i < recordCount; ++i)
     {
-        if (!records[i].tempPath.empty() && wxFileExists(records[i].tempPath))
-            wxRemoveFile(records[i].tempPath);
+        if (!records[i].tempPath.empty())
+            TempFileRegistry::Remove(records[i].tempPath);
         records[i].tempPath.clear();
     }
 }

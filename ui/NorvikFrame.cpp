@@ -3,6 +3,7 @@
 #include "resources/Icons.h"
 #include "ui/AboutDlg.h"
 #include "ui/BlockingWork.h"
+#include "ui/ClipboardReader.h"
 #include "ui/OptionsDlg.h"
 
 #include <wx/button.h>
@@ -28,6 +29,10 @@ const long NorvikFrame::ID_MENU_QUIT = wxNewId();
 const long NorvikFrame::ID_MENU_UPDATES = wxNewId();
 const long NorvikFrame::ID_MENU_ABOUT = wxNewId();
 const long NorvikFrame::ID_TIMER1 = wxNewId();
+const long NorvikFrame::ID_MENU_CANCEL = wxNewId();
+const long NorvikFrame::ID_MENU_RETRY = wxNewId();
+const long NorvikFrame::ID_MENU_OPEN = wxNewId();
+const long NorvikFrame::ID_MENU_SHOWFOLDER = wxNewId();
 
 const wxString NorvikFrame::kVersion = "2.0";
 std::uint32_t NorvikFrame::tickCount = 0;
@@ -73,6 +78,7 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     Bind(wxEVT_MENU, &NorvikFrame::OnCheckForUpdates, this, ID_MENU_UPDATES);
     Bind(wxEVT_MENU, &NorvikFrame::OnAbout, this, ID_MENU_ABOUT);
     Bind(wxEVT_TIMER, &NorvikFrame::OnTimer, this, ID_TIMER1);
+    BindDownloadsList();
 
     SetTitle("Norvik " + kVersion);
     SetIcons(Icons::GetNkBundle());
@@ -80,18 +86,13 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     trayIcon.SetMainFrame(this);
     trayIcon.SetIcon(Icons::GetNk(kTrayIconSize), wxString());
     updateCheckDone = false;
+    WatchModalDialogs();
+    clipboardReader = std::make_unique<ClipboardReader>();
 }
 
 NorvikFrame::~NorvikFrame()
 {
-    tickTimer.Stop();
-    // Every transfer is told to stop first, so they all wind down together; then each
-    // worker is waited for, since the jobs die with this window.
-    for (Downloader& job : downloaders)
-        job.RequestStop();
-    for (Downloader& job : downloaders)
-        job.Join();
-    RemoveUnusedTempFiles();
+    EndJobsAndRemoveFiles();
 }
 
 void NorvikFrame::BuildLayout()
@@ -201,7 +202,7 @@ void NorvikFrame::OnQuit(wxCommandEvent&)
     wxMessageDialog question(this, _("Are you sure you want to quit?"), "Norvik",
                              wxYES_NO | wxNO_DEFAULT);
     if (question.ShowModal() == wxID_YES)
-        Destroy();
+        QuitNow();
 }
 
 void NorvikFrame::OnOptions(wxCommandEvent&)

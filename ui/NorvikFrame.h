@@ -2,14 +2,19 @@
 
 #include "download/Downloader.h"
 #include "lookup/StreamRecord.h"
+#include "ui/DownloadNotifier.h"
 #include "ui/MyTrayIcon.h"
 
 #include <wx/frame.h>
 #include <wx/timer.h>
 
 #include <cstdint>
+#include <memory>
 
+class ClipboardReader;
 class wxButton;
+class wxContextMenuEvent;
+class wxMenu;
 class wxHtmlWindow;
 class wxListBox;
 class wxTextCtrl;
@@ -34,6 +39,10 @@ public:
     static const long ID_MENU_UPDATES;
     static const long ID_MENU_ABOUT;
     static const long ID_TIMER1;
+    static const long ID_MENU_CANCEL;
+    static const long ID_MENU_RETRY;
+    static const long ID_MENU_OPEN;
+    static const long ID_MENU_SHOWFOLDER;
 
     static const wxString kVersion;
     static constexpr int kTimerPeriodMs = 500;
@@ -52,6 +61,15 @@ public:
     // Downloads.
     void OnDownload(wxCommandEvent& event);
     void RefreshDownloadsList();
+    // The menu of one line of the downloads list, with the items its job's state allows.
+    wxMenu* MakeDownloadMenu(int job);
+    void OnDownloadsMenu(wxContextMenuEvent& event);
+    void OnDownloadActivated(wxCommandEvent& event);
+    void OnDownloadsMotion(wxMouseEvent& event);
+    void OnCancelDownload(wxCommandEvent& event);
+    void OnRetryDownload(wxCommandEvent& event);
+    void OnOpenDownload(wxCommandEvent& event);
+    void OnShowDownloadInFolder(wxCommandEvent& event);
 
     // Menus, timer and close.
     void OnOptions(wxCommandEvent& event);
@@ -60,6 +78,19 @@ public:
     void OnAbout(wxCommandEvent& event);
     void OnTimer(wxTimerEvent& event);
     void OnClose(wxCloseEvent& event);
+
+    // Quit with no question: the window and the notification icon go at once, every job is
+    // told to stop and the window is destroyed; its destructor waits for the jobs (about a
+    // second) and removes every temporary file.
+    void QuitNow();
+    // A quit signal's quit: as QuitNow, but from inside a modal dialog or a wait of the
+    // toolkit it finishes the clean-up itself and ends the process with status 0.
+    void QuitOnSignal();
+    // Stops and waits for every job, then removes every temporary file of this run. No window
+    // is touched, so this also serves when the display is gone.
+    void EndJobsAndRemoveFiles();
+    // Starts counting modal dialogs, which QuitOnSignal must know about.
+    static void WatchModalDialogs();
 
     // Ticks handled since start; never reset.
     static std::uint32_t tickCount;
@@ -90,6 +121,18 @@ public:
     // True while a tick's work, a Load or an update check's network read runs; ticks that
     // arrive meanwhile are skipped.
     bool blockingWork = false;
+    // Set when the quit began; the window is on its way out.
+    bool quitting = false;
+    // The clipboard read that never waits for the owner; none on a display without X.
+    std::unique_ptr<ClipboardReader> clipboardReader;
+
+    // The job whose line's menu is open, or -1.
+    int menuJob = -1;
+    // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
+    int tooltipLine = -1;
+    // Each job's state at the last refresh, to see the ones that ended since.
+    DownloadState seenStates[kJobCount] = {};
+    DownloadNotifier notifier;
 
 private:
     void BuildLayout();
@@ -97,6 +140,17 @@ private:
     // Removes the temporary files of records no download has taken over.
     void RemoveUnusedTempFiles();
     bool HasNotificationArea() const;
+    void BindDownloadsList();
+    // Shows the menu of the job on the given line at pos (the list's coordinates).
+    void ShowDownloadMenu(int job, const wxPoint& pos);
+    // The duplicate check: true, after telling the user, when a running job writes outputPath.
+    bool IsAlreadyDownloading(const wxString& outputPath);
+    // Tells the user of a download that ended while the window was out of sight.
+    void NotifyEnded(int job, DownloadState state);
+    // The line under the pointer gets its full text as tooltip; -1 when none.
+    void UpdateLineTooltip(int line);
+    // The rules of the clipboard watch for one text read from the clipboard.
+    void TakeUpClipboardText(const wxString& text);
 
     wxDECLARE_EVENT_TABLE();
 };

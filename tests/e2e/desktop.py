@@ -173,7 +173,12 @@ class Accessible:
             return node.name
 
     def rows(self, table):
-        return [cell.name for cell in self.find_all(table, "table cell")]
+        """The lines of a list; None while the list is being rewritten under the reader and a
+        line vanishes before its name is read."""
+        try:
+            return [cell.name for cell in self.find_all(table, "table cell")]
+        except Exception:
+            return None
 
     def is_selected(self, node):
         return node.getState().contains(self.pyatspi.STATE_SELECTED)

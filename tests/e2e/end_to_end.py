@@ -5,8 +5,9 @@ Run by ctest. It starts a private Xvfb, then runs itself again under a private D
 accessibility registry and build/norvik with a fresh HOME. It then copies a watch-page
 address, reads the formats, presses Download, and checks the saved files byte for byte;
 then does the same for an id only the service's resolver (the real yt-dlp, reading a watch
-page of our own on loopback) knows; last it quits during a slow download and checks that
-nothing partial is left behind.
+page of our own on loopback) knows; then cancels a slow download from its line's menu, retries
+it and compares the result byte for byte; last it quits during a slow download and checks
+that nothing partial is left behind.
 """
 
 import argparse
@@ -90,12 +91,14 @@ def probe(path):
     return json.loads(out or b"{}")
 
 
-def start_service(build_dir, catalogue, watch_url, log_path):
+def start_service(build_dir, catalogue, log_path, watch_url=None):
+    """The service on a free port; its resolver reads the page of watch_url, or it has none."""
     log = open(log_path, "wb")
+    resolver = ["--resolver", "yt-dlp", "--watch-url", watch_url] if watch_url else [
+        "--resolver", "none"]
     service = subprocess.Popen(
         [os.path.join(build_dir, "norvik-service"), "--port", "0", "--catalogue", catalogue,
-         "--media-rate", str(MEDIA_RATE), "--resolver", "yt-dlp", "--watch-url", watch_url],
-        stdout=subprocess.PIPE, stderr=log)
+         "--media-rate", str(MEDIA_RATE)] + resolver, stdout=subprocess.PIPE, stderr=log)
     ready, _, _ = select.select([service.stdout], [], [], SERVICE_START_SECONDS)
     line = service.stdout.readline().decode().strip() if ready else ""
     if not line.startswith("listening on "):
@@ -133,8 +136,9 @@ class EndToEnd:
             f.write(os.urandom(RESOLVED_BYTES))
         self.dash_dir = make_dash(os.path.join(self.work, "dash"))
         self.page = WatchPage(self.resolved_clip, RESOLVED_TITLE, self.dash_dir, MERGED_ID)
-        self.service, url = start_service(self.args.build_dir, catalogue, self.page.watch_url,
-                                          os.path.join(self.args.artifacts, "service.log"))
+        self.service, url = start_service(self.args.build_dir, catalogue,
+                                          os.path.join(self.args.artifacts, "service.log"),
+                                          self.page.watch_url)
         for folder in (self.videos, self.music, self.tmp):
             os.makedirs(folder)
         with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
@@ -151,6 +155,7 @@ class EndToEnd:
         self.save_mp3()
         self.save_resolved_stream()
         self.save_merged_stream()
+        self.cancel_and_retry_slow_download()
         self.quit_during_slow_download()
 
     def start_program(self):
@@ -178,7 +183,7 @@ class EndToEnd:
         return found
 
     def downloads(self):
-        return self.ui.rows(self.tables()[1])
+        return self.ui.rows(self.tables()[1]) or []
 
     def wait_for_download_line(self, start, limit=STEP_SECONDS):
         return wait_for(f"a downloads line starting {start!r}",
@@ -288,6 +293,39 @@ class EndToEnd:
         duration = float(found.get("format", {}).get("duration", 0))
         if codecs != ["h264", "aac"] or abs(duration - MERGED_SECONDS) > MERGED_SLACK_SECONDS:
             raise StepFailed(f"{added[0]} holds {codecs} for {duration} s")
+
+    def choose_from_line_menu(self, start, item):
+        """Right click on the downloads line that begins with start, then the menu's item."""
+        cell = wait_for(f"a downloads line starting {start!r}",
+                        lambda: next((c for c in self.ui.find_all(self.tables()[1], "table cell")
+                                      if c.name.startswith(start)), None), STEP_SECONDS)
+        x, y = wait_for("the line to be on the screen", lambda: self.ui.centre(cell), STEP_SECONDS)
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "3"], timeout=10,
+                       check=True)
+        entry = wait_for(f"the menu item {item!r}",
+                         lambda: next((m for m in self.ui.find_all(self.app, "menu item", item)
+                                       if self.ui.centre(m)), None), STEP_SECONDS)
+        self.ui.click(item, entry, STEP_SECONDS)
+
+    def cancel_and_retry_slow_download(self):
+        self.step = "cancelling a slow download from its line's menu and retrying it"
+        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
+        self.press_download()
+        path = os.path.join(self.videos, SLOW_TITLE + ".mp4")
+        line = f"video/mp4 '{SLOW_TITLE}' > {path}"
+        wait_for("the slow download's progress",
+                 lambda: any(r.startswith(f"[Downloading] {line} (") for r in self.downloads()),
+                 STEP_SECONDS)
+        self.choose_from_line_menu(f"[Downloading] {line}", "Cancel")
+        self.wait_for_download_line(f"[Cancelled] {line}")
+        if os.path.exists(path):
+            raise StepFailed(f"{path} exists after the cancel")
+        self.choose_from_line_menu(f"[Cancelled] {line}", "Retry")
+        self.wait_for_download_line(f"[Done] {line}",
+                                    SLOW_STREAM_BYTES // MEDIA_RATE + STEP_SECONDS)
+        served = read_bytes(os.path.join(self.catalogue_dir, "slow.mp4"))
+        if read_bytes(path) != served:
+            raise StepFailed(f"{path} differs from the {len(served)} bytes served")
 
     def quit_during_slow_download(self):
         self.step = "quitting during a slow download"

@@ -4,13 +4,18 @@
 
 #include "ui/NorvikFrame.h"
 
+#include <gtk/gtk.h>
 #include <wx/listbox.h>
+#include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/uiaction.h>
 
 #include <atomic>
 #include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <functional>
+#include <vector>
 
 namespace
 {
@@ -20,17 +25,23 @@ protected:
     void SetUp() override
     {
         // A stream that sends a little and then waits: its download stays Busy.
-        server.Routes().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content_provider(1000000, "video/x-flv",
-                                     [this](size_t offset, size_t, httplib::DataSink& sink) {
-                                         if (offset == 0)
-                                             return sink.write("FLV", 3);
-                                         while (!stopping.load())
-                                             std::this_thread::sleep_for(
-                                                 std::chrono::milliseconds(20));
-                                         return false;
-                                     });
-        });
+        server.Routes().Get("/slow",
+                            [this](const httplib::Request&, httplib::Response& res)
+                            {
+                                res.set_content_provider(
+                                    1000000, "video/x-flv",
+                                    [this](size_t offset, size_t, httplib::DataSink& sink)
+                                    {
+                                        if (offset == 0)
+                                            return sink.write("FLV", 3);
+                                        while (!stopping.load())
+                                            std::this_thread::sleep_for(
+                                                std::chrono::milliseconds(20));
+                                        return false;
+                                    });
+                            });
+        server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
+                            { res.set_content(std::string(5000, 'v'), "video/mp4"); });
         ASSERT_TRUE(server.Start());
         frame = new NorvikFrame(nullptr);
         frame->Show(true);
@@ -75,11 +86,71 @@ protected:
         frame->OnDownload(click);
     }
 
+    // Labels of the menu that the downloads list pops up, read while it shows and then closed.
+    std::vector<wxString> MenuFor(const std::function<void()>& popUp)
+    {
+        std::vector<wxString> labels;
+        bool opened = false;
+        auto onOpen = [&](wxMenuEvent& event)
+        {
+            wxMenu* menu = event.GetMenu();
+            if (!menu || opened)
+                return;
+            opened = true;
+            for (wxMenuItem* item : menu->GetMenuItems())
+                labels.push_back(item->GetItemLabelText());
+            GtkWidget* native = menu->m_menu;
+            wxTheApp->CallAfter([native] { gtk_menu_popdown(GTK_MENU(native)); });
+        };
+        frame->downloadsList->Bind(wxEVT_MENU_OPEN, onOpen);
+        popUp();
+        EXPECT_TRUE(WaitFor([&] { return opened; }, 5000)) << "no menu came up";
+        frame->downloadsList->Unbind(wxEVT_MENU_OPEN, onOpen);
+        return labels;
+    }
+
+    // A point inside the given line of the downloads list, in its own coordinates.
+    wxPoint PointOnLine(int line)
+    {
+        const wxSize size = frame->downloadsList->GetClientSize();
+        for (int y = 0; y < size.y; ++y)
+            if (frame->downloadsList->HitTest(wxPoint(size.x / 2, y)) == line)
+                return wxPoint(size.x / 2, y + 2);
+        ADD_FAILURE() << "line " << line << " not on screen";
+        return wxPoint();
+    }
+
+    // One job of each kind: running, failed, done.
+    void StartOneOfEachState()
+    {
+        List({Record("video/x-flv", "slow.flv", "/slow"), Record("video/mp4", "bad.mp4", "/x"),
+              Record("video/mp4", "done.mp4", "/small")});
+        frame->records[1].url = "http://127.0.0.1:1/x";
+        ClickDownload(0);
+        ClickDownload(1);
+        ClickDownload(2);
+        ASSERT_TRUE(WaitFor(
+            [&]
+            {
+                return frame->downloaders[0].GetProgress().received > 0 &&
+                       frame->downloaders[1].GetState() == Failed &&
+                       frame->downloaders[2].GetState() == Done;
+            },
+            10000));
+        frame->RefreshDownloadsList();
+    }
+
     std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir temp;
     TempDir out;
     NorvikFrame* frame = nullptr;
+};
+
+// Tests that drive the real pointer and keyboard. They run on a display of their own (see
+// tests/CMakeLists.txt), where no other test moves the pointer or takes the focus.
+class DownloadListInputTest : public DownloadActionTest
+{
 };
 } // namespace
 
@@ -132,7 +203,8 @@ TEST_F(DownloadActionTest, Mp3EntryAndItsFlvRunSideBySide)
     ClickDownload(1);
     EXPECT_EQ(Busy, frame->downloaders[0].GetState());
     EXPECT_EQ(Busy, frame->downloaders[1].GetState());
-    EXPECT_NE(frame->downloaders[0].GetRecord().tempPath, frame->downloaders[1].GetRecord().tempPath);
+    EXPECT_NE(frame->downloaders[0].GetRecord().tempPath,
+              frame->downloaders[1].GetRecord().tempPath);
 }
 
 TEST_F(DownloadActionTest, EndedJobsDoNotCountAndTheListShowsEveryStartedJob)
@@ -178,7 +250,13 @@ TEST_F(DownloadActionTest, AllJobsUsedStartsNothingMore)
     for (Downloader& job : frame->downloaders)
         ASSERT_TRUE(WaitFor([&] { return job.GetState() == Failed; }, 10000));
     List({failing});
-    ClickDownload(0);
+    // The 257th download is refused in words, not in silence.
+    wxString told;
+    wxTEST_DIALOG(ClickDownload(0), ModalThen<wxMessageDialog>([&](wxMessageDialog* box)
+                                                               { told = box->GetMessage(); }));
+    EXPECT_EQ("All 256 downloads of this session have been used. Quit Norvik and start it again "
+              "to download more.",
+              told);
     for (Downloader& job : frame->downloaders)
         EXPECT_EQ(Failed, job.GetState());
 }
@@ -198,5 +276,117 @@ TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndLeavesNoPartialFiles
     wxArrayString left;
     EXPECT_EQ(0u, wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
     wxArrayString temps;
-    EXPECT_EQ(0u, wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    EXPECT_EQ(0u,
+              wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+}
+
+TEST_F(DownloadListInputTest, LineMenuOffersWhatTheJobStateAllows)
+{
+    StartOneOfEachState();
+    const std::vector<std::vector<wxString>> expected = {
+        {"Cancel"}, {"Retry"}, {"Open", "Show in folder"}};
+    wxUIActionSimulator sim;
+    for (int line = 0; line < 3; ++line)
+    {
+        SCOPED_TRACE(line);
+        // Right click on the line.
+        const wxPoint at = frame->downloadsList->ClientToScreen(PointOnLine(line));
+        EXPECT_EQ(expected[line],
+                  MenuFor(
+                      [&]
+                      {
+                          sim.MouseMove(at);
+                          // The list has seen the pointer arrive.
+                          EXPECT_TRUE(WaitFor([&] { return frame->tooltipLine == line; }, 3000));
+                          sim.MouseClick(wxMOUSE_BTN_RIGHT);
+                      }));
+        RunEventsFor(100);
+        EXPECT_EQ(line, frame->downloadsList->GetSelection());
+        // Shift+F10 on the selected line.
+        frame->downloadsList->SetFocus();
+        frame->downloadsList->SetSelection(line);
+        EXPECT_EQ(expected[line], MenuFor([&] { sim.Char(WXK_F10, wxMOD_SHIFT); }));
+        RunEventsFor(100);
+        EXPECT_EQ(expected[line], MenuFor([&] { sim.Char(WXK_MENU); }));
+        RunEventsFor(100);
+    }
+}
+
+TEST_F(DownloadActionTest, CancelAndRetryFromTheMenuKeepTheLine)
+{
+    List({Record("video/x-flv", "clip.flv", "/slow")});
+    ClickDownload(0);
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetProgress().received > 0; }, 10000));
+    frame->menuJob = 0;
+    wxCommandEvent cancel(wxEVT_MENU, NorvikFrame::ID_MENU_CANCEL);
+    frame->ProcessWindowEvent(cancel);
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Failed; }, 1000));
+    frame->RefreshDownloadsList();
+    EXPECT_TRUE(
+        frame->downloadsList->GetString(0).StartsWith("[Cancelled] video/x-flv 'Slow clip'"))
+        << frame->downloadsList->GetString(0);
+    EXPECT_FALSE(wxFileExists(frame->downloaders[0].GetRecord().outputPath));
+
+    wxCommandEvent retry(wxEVT_MENU, NorvikFrame::ID_MENU_RETRY);
+    frame->ProcessWindowEvent(retry);
+    EXPECT_EQ(Busy, frame->downloaders[0].GetState());
+    ASSERT_EQ(1u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(0).StartsWith("[Downloading] video/x-flv"));
+    // While it runs again, a new download of the same file is a duplicate.
+    wxTEST_DIALOG(ClickDownload(0), wxExpectModal<wxMessageDialog>(wxID_OK));
+}
+
+TEST_F(DownloadActionTest, RetryIsRefusedWhileAnotherJobWritesTheSameFile)
+{
+    List({Record("video/x-flv", "clip.flv", "/slow")});
+    ClickDownload(0);
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetProgress().received > 0; }, 10000));
+    frame->downloaders[0].Cancel();
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Failed; }, 1000));
+    ClickDownload(0);
+    ASSERT_EQ(Busy, frame->downloaders[1].GetState());
+    frame->menuJob = 0;
+    wxCommandEvent retry(wxEVT_MENU, NorvikFrame::ID_MENU_RETRY);
+    wxTEST_DIALOG(frame->ProcessWindowEvent(retry),
+                  wxExpectModal<wxMessageDialog>(wxID_OK).Describe("the duplicate message"));
+    EXPECT_EQ(Failed, frame->downloaders[0].GetState());
+}
+
+TEST_F(DownloadListInputTest, LineUnderThePointerHasItsFullTextAsTooltip)
+{
+    StartOneOfEachState();
+    wxUIActionSimulator sim;
+    for (int line : {2, 1})
+    {
+        sim.MouseMove(frame->downloadsList->ClientToScreen(PointOnLine(line)));
+        ASSERT_TRUE(WaitFor(
+            [&]
+            {
+                return frame->downloadsList->GetToolTipText() ==
+                       frame->downloadsList->GetString(unsigned(line));
+            },
+            3000))
+            << line << ": " << frame->downloadsList->GetToolTipText();
+    }
+}
+
+TEST_F(DownloadActionTest, LinesAreEllipsisedInTheMiddleWithTheirTextKept)
+{
+    const wxString line =
+        "[Downloading] video/mp4 '" + wxString('t', 200) + "' > /v/clip.mp4 (42%)";
+    frame->downloadsList->Append(line);
+    EXPECT_EQ(line, frame->downloadsList->GetString(0));
+    GtkTreeViewColumn* column = gtk_tree_view_get_column(frame->downloadsList->m_treeview, 0);
+    ASSERT_TRUE(column);
+    GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+    int middle = 0;
+    for (GList* cell = cells; cell; cell = cell->next)
+    {
+        PangoEllipsizeMode mode = PANGO_ELLIPSIZE_NONE;
+        if (GTK_IS_CELL_RENDERER_TEXT(cell->data))
+            g_object_get(cell->data, "ellipsize", &mode, nullptr);
+        middle += mode == PANGO_ELLIPSIZE_MIDDLE;
+    }
+    g_list_free(cells);
+    EXPECT_EQ(1, middle);
 }

@@ -2,6 +2,7 @@
 #include "support/ServiceProcess.h"
 #include "support/TempDir.h"
 
+#include "ui/ClipboardReader.h"
 #include "ui/NorvikFrame.h"
 
 #include <wx/button.h>
@@ -178,11 +179,24 @@ TEST_F(VideoLookupTest, PreviewPageEscapesTheThumbnailAddress)
 
 namespace
 {
-void CopyToClipboard(const wxString& text)
+// The clipboard's answer comes from its owner, this very program here, through the event
+// loop: runs the watch until the reader has asked about the change and had its answer.
+void CopyAndCheck(NorvikFrame* frame, const wxString& text)
 {
+    constexpr long kAnswerLimitMs = 3000;
     ASSERT_TRUE(wxTheClipboard->Open());
     wxTheClipboard->SetData(new wxTextDataObject(text));
     wxTheClipboard->Close();
+    bool asked = false;
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            frame->CheckClipboard();
+            asked = asked || frame->clipboardReader->IsAsking();
+            return asked && !frame->clipboardReader->IsAsking();
+        },
+        kAnswerLimitMs))
+        << "no answer about " << text;
 }
 } // namespace
 
@@ -192,41 +206,38 @@ TEST_F(VideoLookupTest, ClipboardTakesUpEachNewAddressOnce)
     const wxString b = WatchPage("UnknownId00");
     NorvikFrame::lastClipboardUrl.clear();
 
-    CopyToClipboard(a);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, a);
     EXPECT_EQ(a, frame->urlText->GetValue());
     EXPECT_EQ(4, frame->recordCount);
 
     // The same text again, or other text and then the same again: nothing is loaded.
     frame->urlText->Clear();
-    frame->CheckClipboard();
-    CopyToClipboard("just some words");
-    frame->CheckClipboard();
-    CopyToClipboard(a);
-    frame->CheckClipboard();
+    constexpr int kQuietTicks = 5;
+    for (int i = 0; i < kQuietTicks; ++i)
+    {
+        frame->CheckClipboard();
+        RunEventsFor(50);
+    }
+    CopyAndCheck(frame, "just some words");
+    CopyAndCheck(frame, a);
     EXPECT_EQ("", frame->urlText->GetValue());
 
     // A different address and then the first: both are loaded.
-    CopyToClipboard(b);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, b);
     EXPECT_EQ(b, frame->urlText->GetValue());
-    CopyToClipboard(a);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, a);
     EXPECT_EQ(a, frame->urlText->GetValue());
 
     // Other letter case is other text; a blank before the scheme is no address.
     const wxString upper = "HTTPS://WWW.YOUTUBE.COM/watch?v=" + wxString(kVideoId);
-    CopyToClipboard(upper);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, upper);
     EXPECT_EQ(upper, frame->urlText->GetValue());
-    CopyToClipboard(" " + a);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, " " + a);
     EXPECT_EQ(upper, frame->urlText->GetValue());
 
     // A capital V passes the pattern but has no id: taken up, then refused by the Load.
     const wxString capital = "https://www.youtube.com/watch?V=" + wxString(kVideoId);
-    CopyToClipboard(capital);
-    frame->CheckClipboard();
+    CopyAndCheck(frame, capital);
     EXPECT_EQ(capital, frame->urlText->GetValue());
     EXPECT_EQ("Not a valid URL", frame->titleText->GetValue());
 

@@ -16,7 +16,7 @@ public:
     {
         // Tests never reach the network: the resolver runs only where a test asks for one.
         if (std::find(args.begin(), args.end(), "--resolver") == args.end())
-            args.insert(args.begin(), {"--resolver", "none"});
+            args.insert(args.end(), {"--resolver", "none"});
         service = std::make_unique<LocalService>(executable, std::move(args));
         std::string error;
         return service->Start(error);

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -111,9 +113,12 @@ protected:
         routes.Get("/final-in-halves",
                    [this](const httplib::Request&, httplib::Response& res)
                    { SendInHalves(res, kFinalBodySize, finalHalfSent, finalGoOn); });
+        routes.Get("/ranged", [this](const httplib::Request& req, httplib::Response& res)
+                   { ServeRanged(req, res); });
         ASSERT_TRUE(server.Start());
         TransferLimits limits;
         limits.lowSpeedSeconds = 2;
+        limits.resumePausesMs = {kShortPauseMs, kShortPauseMs, kShortPauseMs};
         Downloader::SetTransferLimits(limits);
     }
     void TearDown() override
@@ -171,7 +176,68 @@ protected:
     std::atomic<bool> redirectGoOn{false};
     std::atomic<bool> finalHalfSent{false};
     std::atomic<bool> finalGoOn{false};
+    // A file with a strong validator that honours ranges the way a web server does: the
+    // rest when If-Range matches, the whole file when it does not. Switches make it slow,
+    // cut the first responses short, or ignore ranges.
+    void ServeRanged(const httplib::Request& req, httplib::Response& res)
+    {
+        std::lock_guard<std::mutex> guard(served);
+        // The server library would cut the range out of this answer a second time.
+        const_cast<httplib::Request&>(req).ranges.clear();
+        const std::string range = req.get_header_value("Range");
+        const std::string ifRange = req.get_header_value("If-Range");
+        requests.push_back({range, ifRange});
+        size_t from = 0;
+        if (!ignoreRanges && range.rfind("bytes=", 0) == 0 && (ifRange.empty() || ifRange == etag))
+            from = std::stoul(range.substr(6));
+        res.set_header("ETag", etag);
+        if (from > 0)
+        {
+            res.status = 206;
+            res.set_header("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                std::to_string(ranged.size() - 1) + "/" +
+                                                std::to_string(ranged.size()));
+        }
+        const std::string content = ranged.substr(from);
+        const bool cut = cutsLeft > 0;
+        if (cut)
+            --cutsLeft;
+        res.set_content_provider(
+            content.size(), "video/mp4",
+            [this, content, cut](size_t offset, size_t, httplib::DataSink& sink)
+            {
+                // A cut response ends, connection and all, a third of the way in.
+                if (cut && offset >= content.size() / 3)
+                    return false;
+                if (paceMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
+                const size_t step = std::min(kPaceChunk, content.size() - offset);
+                return sink.write(content.data() + offset, step) && !stopping.load();
+            });
+    }
+
+    struct RangeRequest
+    {
+        std::string range;
+        std::string ifRange;
+    };
+    std::vector<RangeRequest> Requests()
+    {
+        std::lock_guard<std::mutex> guard(served);
+        return requests;
+    }
+
+    static constexpr long kShortPauseMs = 20;
+    static constexpr size_t kPaceChunk = 16 * 1024;
+
     std::string body = MakeBody(300000);
+    std::mutex served;
+    std::string ranged = MakeBody(600000);
+    std::string etag = "\"v1\"";
+    bool ignoreRanges = false;
+    int cutsLeft = 0;
+    int paceMs = 0;
+    std::vector<RangeRequest> requests;
     std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir temp;
@@ -283,8 +349,9 @@ TEST_F(WorkerTest, HttpErrorsFailTheJobAndLeaveNothing)
         EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
         EXPECT_TRUE(end.statusText.Contains("HTTP")) << end.statusText;
         EXPECT_FALSE(wxFileExists(rec.outputPath)) << path;
-        EXPECT_FALSE(wxFileExists(rec.tempPath)) << "temporary file left by " << path;
     }
+    // The failed jobs have gone, and with them the bytes they kept for a retry.
+    EXPECT_EQ(0, CountFiles(temp.Path()));
 }
 
 TEST_F(WorkerTest, ServerGoneMidBodyFailsAndKeepsTheEarlierFile)
@@ -301,6 +368,10 @@ TEST_F(WorkerTest, ServerGoneMidBodyFailsAndKeepsTheEarlierFile)
 
 TEST_F(WorkerTest, StalledTransferEndsAtTheLowSpeedLimit)
 {
+    TransferLimits limits;
+    limits.lowSpeedSeconds = 2;
+    limits.resumePausesMs.clear();
+    Downloader::SetTransferLimits(limits);
     Downloader job;
     const wxLongLong started = wxGetLocalTimeMillis();
     const StreamRecord end = RunJob(job, Record("/stall", out.File("clip.mp4")));
@@ -323,8 +394,19 @@ TEST_F(WorkerTest, StopRequestEndsARunningTransferQuickly)
     job.Join();
     EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), 2000);
     EXPECT_EQ(Failed, job.GetState());
-    EXPECT_FALSE(wxFileExists(rec.tempPath));
     EXPECT_FALSE(wxFileExists(rec.outputPath));
+}
+
+TEST_F(WorkerTest, JobRemovesItsKeptBytesWhenItGoes)
+{
+    StreamRecord rec = Record("/cut", out.File("clip.mp4"));
+    {
+        Downloader job;
+        RunJob(job, rec);
+        ASSERT_EQ(Failed, job.GetState());
+        EXPECT_TRUE(wxFileExists(rec.tempPath)) << "kept for a retry";
+    }
+    EXPECT_FALSE(wxFileExists(rec.tempPath));
 }
 
 TEST_F(WorkerTest, MissingOutputFolderIsAFailureNotDone)
@@ -342,6 +424,131 @@ TEST_F(WorkerTest, UnopenableTempFileEndsWithItsError)
     rec.tempPath = temp.File("no/such/dir/NK-x");
     const StreamRecord end = RunJob(job, rec);
     EXPECT_EQ("Error: can't create tmp file!", end.statusText);
+}
+
+TEST_F(WorkerTest, CancelInTheBodyKeepsTheBytesAndRetryContinuesFromThem)
+{
+    paceMs = 10;
+    Downloader job;
+    const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.start();
+    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 100000; }));
+    const wxLongLong asked = wxGetLocalTimeMillis();
+    job.Cancel();
+    ASSERT_TRUE(WaitUntilEnded(job, 1000)) << "a Cancel ends the transfer within a second";
+    EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), 1000);
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_TRUE(job.WasCancelled());
+    EXPECT_EQ("Cancelled", job.GetRecord().statusText);
+    EXPECT_FALSE(wxFileExists(rec.outputPath));
+    const size_t kept = ReadBytes(rec.tempPath).size();
+    EXPECT_GT(kept, 100000u);
+    EXPECT_LT(kept, ranged.size());
+
+    paceMs = 0;
+    ASSERT_TRUE(job.Retry());
+    EXPECT_EQ(Busy, job.GetState());
+    EXPECT_EQ("Downloading", job.GetRecord().statusText);
+    ASSERT_TRUE(WaitUntilEnded(job));
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_FALSE(job.WasCancelled());
+    EXPECT_TRUE(ReadBytes(rec.outputPath) == ranged) << "byte for byte the whole file";
+    const std::vector<RangeRequest> seen = Requests();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("", seen[0].range);
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", seen[1].range);
+    EXPECT_EQ(etag, seen[1].ifRange);
+    EXPECT_FALSE(job.Retry()) << "a finished job is not run again";
+}
+
+TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
+{
+    // One server that ignores ranges, one whose file changed since the first response.
+    for (const bool changed : {false, true})
+    {
+        SCOPED_TRACE(changed ? "changed file" : "ranges ignored");
+        requests.clear();
+        ranged = MakeBody(600000);
+        etag = "\"v1\"";
+        cutsLeft = 1;
+        TransferLimits limits;
+        limits.resumePausesMs.clear();
+        Downloader::SetTransferLimits(limits);
+        Downloader job;
+        const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
+        RunJob(job, rec);
+        ASSERT_EQ(Failed, job.GetState());
+        ignoreRanges = !changed;
+        if (changed)
+        {
+            ranged = "changed" + MakeBody(500000);
+            etag = "\"v2\"";
+        }
+        ASSERT_TRUE(job.Retry());
+        ASSERT_TRUE(WaitUntilEnded(job));
+        EXPECT_EQ(Done, job.GetState());
+        EXPECT_TRUE(ReadBytes(rec.outputPath) == ranged);
+        const std::vector<RangeRequest> seen = Requests();
+        ASSERT_EQ(2u, seen.size());
+        EXPECT_NE("", seen[1].range);
+        EXPECT_EQ("\"v1\"", seen[1].ifRange);
+    }
+}
+
+TEST_F(WorkerTest, ConnectionCutOnceIsResumedWithoutTheUser)
+{
+    cutsLeft = 1;
+    Downloader job;
+    const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
+    RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    const std::string got = ReadBytes(rec.outputPath);
+    EXPECT_EQ(ranged.size(), got.size());
+    EXPECT_TRUE(got == ranged);
+    const std::vector<RangeRequest> seen = Requests();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ(0u, seen[1].range.rfind("bytes=", 0)) << seen[1].range;
+    EXPECT_NE("bytes=0-", seen[1].range);
+}
+
+TEST_F(WorkerTest, ConnectionCutEveryTimeFailsAfterThreeResumes)
+{
+    cutsLeft = 100;
+    Downloader job;
+    const StreamRecord end = RunJob(job, Record("/ranged", out.File("clip.mp4")));
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
+    EXPECT_EQ(4u, Requests().size()) << "the first request and three resumes";
+}
+
+TEST_F(WorkerTest, HttpErrorIsNotResumed)
+{
+    std::atomic<int> asked{0};
+    server.Routes().Get("/gone",
+                        [&](const httplib::Request&, httplib::Response& res)
+                        {
+                            ++asked;
+                            res.status = 503;
+                        });
+    Downloader job;
+    RunJob(job, Record("/gone", out.File("clip.mp4")));
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_EQ(1, asked.load());
+}
+
+TEST_F(WorkerTest, ResumePausesFollowTheSchedule)
+{
+    TransferLimits limits;
+    limits.resumePausesMs = {100, 200, 400};
+    Downloader::SetTransferLimits(limits);
+    cutsLeft = 100;
+    Downloader job;
+    const wxLongLong started = wxGetLocalTimeMillis();
+    RunJob(job, Record("/ranged", out.File("clip.mp4")));
+    EXPECT_EQ(4u, Requests().size());
+    EXPECT_GE((wxGetLocalTimeMillis() - started).GetValue(), 700);
+    EXPECT_EQ((std::vector<long>{1000, 2000, 4000}), TransferLimits().resumePausesMs);
 }
 
 TEST(DownloadLine, ShowsProgressOnlyWhileTransferring)

@@ -117,3 +117,18 @@ TEST_F(Mp3ConverterTest, MissingSourceOrFolderFails)
     EXPECT_FALSE(wxFileName::Exists(inMissingFolder));
     EXPECT_EQ(0u, PartFiles(temp.Path()));
 }
+
+TEST_F(Mp3ConverterTest, StopRequestEndsWithoutOutputAndKeepsTheEarlierFile)
+{
+    FlvBuilder flv;
+    flv.Audio("sound").Audio("more sound");
+    ASSERT_TRUE(WriteBytes(source, flv.Bytes()));
+    ASSERT_TRUE(WriteBytes(output, "earlier"));
+    std::atomic<bool> stop{true};
+    EXPECT_FALSE(ConvertToMp3(source, output, &stop));
+    EXPECT_EQ("earlier", ReadBytes(output));
+    EXPECT_EQ(0u, PartFiles(temp.Path()));
+    stop.store(false);
+    EXPECT_TRUE(ConvertToMp3(source, output, &stop));
+    EXPECT_EQ("soundmore sound", ReadBytes(output));
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <wx/string.h>
+
+#include <string>
+
+// The names of the temporary files and partial outputs this run made and has not removed yet,
+// kept on disk in a list of the run's own (one per run, in a per-user folder) and locked for
+// as long as the run lives. A later run takes over the lists whose runs are gone (killed,
+// crashed, a power cut) and removes the files named there: only files that Norvik made, never
+// another program's.
+//
+// Until Open is called nothing is recorded, and the functions below only do their file work.
+// Thread-safe: workers and the window share it.
+class TempFileRegistry
+{
+public:
+    // $XDG_STATE_HOME/norvik/runs, else ~/.local/state/norvik/runs; $XDG_CACHE_HOME/norvik/runs
+    // (or ~/.cache/norvik/runs) when the state folder cannot be made.
+    static wxString DefaultFolder();
+
+    // Starts this run's list in folder (made if missing). False, with nothing recorded from
+    // then on, when the folder or the list cannot be made.
+    static bool Open(const wxString& folder);
+    // Ends recording: the list is removed, its files are left as they are. For tests.
+    static void Close();
+
+    // Removes the files named by the lists of earlier runs that are no longer running, and
+    // those lists. Returns how many files were removed.
+    static int RemoveLeftovers(const wxString& folder);
+
+    // A new empty file for the prefix in the temporary folder, recorded; empty on failure.
+    static wxString CreateTempFile(const wxString& prefix);
+    // Records a file this run just made.
+    static void Add(const std::string& path);
+    // The file has left its temporary name (renamed into place): stop naming it.
+    static void Forget(const std::string& path);
+    // Deletes the file and forgets it.
+    static void Remove(const std::string& path);
+    static void Remove(const wxString& path);
+    // Deletes every file this run still names: the last step of a quit, or of a lost display.
+    static int RemoveAll();
+
+    // Whether path looks like a file of ours: "NK…" in a temporary folder or a ".NK-….part"
+    // output. A list names nothing else; a damaged or foreign entry is never acted on.
+    static bool IsOurName(const std::string& path);
+};

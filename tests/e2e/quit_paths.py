@@ -1,0 +1,158 @@
+"""Norvik ends cleanly however it is ended: the real program during a slow download.
+
+Run by ctest, on a private display and session bus like the end-to-end test. For each of
+SIGTERM, SIGHUP and SIGINT it starts a slow download and sends the signal: the program must be
+gone within 2 s with status 0, with no temporary file and no partial output left; once more
+with the quit question open. Then a run
+is killed (SIGKILL) in the middle of a download and the next start must remove what it left,
+but not a decoy "NK" file of another program. A run with a service of its own ends that
+service with its signal's quit. Last, the X server of a run is ended under it:
+the program must remove its files before it goes.
+"""
+
+import os
+import signal
+import subprocess
+import sys
+import time
+
+from desktop import PrivateDisplay, StepFailed, children, gone, wait_for
+import end_to_end
+from end_to_end import SLOW_ID, SLOW_TITLE, STEP_SECONDS, EndToEnd
+
+QUIT_SECONDS = 2
+DECOY = "NKeep-another-programs-file"
+
+
+class QuitPaths(EndToEnd):
+    def run(self):
+        catalogue, self.demo = end_to_end.make_catalogue(
+            os.path.join(self.args.source_dir, "service", "demo"),
+            os.path.join(self.work, "catalogue"))
+        self.service, url = end_to_end.start_service(
+            self.args.build_dir, catalogue, os.path.join(self.args.artifacts, "service.log"))
+        for folder in (self.videos, self.music, self.tmp):
+            os.makedirs(folder)
+        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n"
+                    f"ServiceUrl={url}\n")
+        self.ui = end_to_end.Accessible()
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            self.signal_during_download(number)
+        self.signal_during_the_quit_question()
+        self.start_after_a_killed_run()
+        self.own_service_ends_with_a_signal()
+        self.display_lost_during_download()
+
+    def slow_download_running(self):
+        self.start_program()
+        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
+        self.press_download()
+        running = self.wait_for_download_line(f"[Downloading] video/mp4 '{SLOW_TITLE}'")
+        wait_for("the slow download's progress",
+                 lambda: any(r.startswith(running[:running.index(">")]) and r.endswith("MB/s)")
+                             for r in self.downloads()), STEP_SECONDS)
+        if not self.ours_in(self.tmp):
+            raise StepFailed("the download has no temporary file to leave behind")
+
+    @staticmethod
+    def ours_in(folder):
+        return sorted(n for n in os.listdir(folder) if n != DECOY)
+
+    def check_nothing_left(self, how):
+        left = self.ours_in(self.tmp) + os.listdir(self.videos) + os.listdir(self.music)
+        if left:
+            raise StepFailed(f"{how} left {left}")
+
+    def wait_gone(self, how):
+        sent = time.monotonic()
+        try:
+            self.program.wait(QUIT_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after {how}")
+        print(f"{how}: gone after {time.monotonic() - sent:.2f} s, status "
+              f"{self.program.returncode}")
+        return self.program.returncode
+
+    def signal_during_download(self, number):
+        name = signal.Signals(number).name
+        self.step = f"ending a download with {name}"
+        self.slow_download_running()
+        self.program.send_signal(number)
+        status = self.wait_gone(name)
+        if status != 0:
+            raise StepFailed(f"{name} ended the program with status {status}")
+        self.check_nothing_left(name)
+
+    def signal_during_the_quit_question(self):
+        """A modal dialog runs a loop of its own; the signal must end the program from there."""
+        self.step = "ending the program with SIGTERM while it asks whether to quit"
+        self.slow_download_running()
+        self.ui.click("the File menu", self.ui.find(self.frame, "menu", "File"), STEP_SECONDS)
+        self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
+        wait_for("the quit question", self.find_yes, STEP_SECONDS)
+        self.program.send_signal(signal.SIGTERM)
+        status = self.wait_gone("SIGTERM during the quit question")
+        if status != 0:
+            raise StepFailed(f"SIGTERM ended the program with status {status}")
+        self.check_nothing_left("SIGTERM during the quit question")
+
+    def start_after_a_killed_run(self):
+        self.step = "starting after a killed run"
+        with open(os.path.join(self.tmp, DECOY), "w", encoding="utf-8") as f:
+            f.write("not Norvik's")
+        self.slow_download_running()
+        self.program.kill()
+        self.program.wait(STEP_SECONDS)
+        if not self.ours_in(self.tmp):
+            raise StepFailed("the killed run left nothing, so the test proves nothing")
+        print(f"the killed run left {self.ours_in(self.tmp)}")
+        self.start_program()
+        wait_for("the leftovers to go", lambda: not self.ours_in(self.tmp), STEP_SECONDS)
+        if DECOY not in os.listdir(self.tmp):
+            raise StepFailed("the start removed another program's file")
+        self.program.send_signal(signal.SIGTERM)
+        self.wait_gone("SIGTERM after the clean start")
+        self.check_nothing_left("the clean start")
+
+    def own_service_ends_with_a_signal(self):
+        """With no service named, the program runs its own; a signal's quit ends it too."""
+        self.step = "ending the program's own service with SIGTERM"
+        with open(os.path.join(self.home, ".Norvik"), encoding="utf-8") as f:
+            settings = f.read()
+        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+            f.write("".join(line for line in settings.splitlines(keepends=True)
+                            if not line.startswith("ServiceUrl=")))
+        try:
+            self.start_program()
+            self.load_demo_video()
+            found = children(self.program.pid)
+            if len(found) != 1:
+                raise StepFailed(f"expected the program's own service, found {found}")
+            self.program.send_signal(signal.SIGTERM)
+            status = self.wait_gone("SIGTERM with the program's own service")
+            if status != 0:
+                raise StepFailed(f"SIGTERM ended the program with status {status}")
+            wait_for("the program's own service to end", lambda: gone(found[0][0]),
+                     QUIT_SECONDS)
+            self.check_nothing_left("SIGTERM with the program's own service")
+        finally:
+            with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+                f.write(settings)
+
+    def display_lost_during_download(self):
+        self.step = "losing the display during a download"
+        own = PrivateDisplay(os.path.join(self.args.artifacts, "xvfb-lost.log"))
+        shared = os.environ["DISPLAY"]
+        os.environ["DISPLAY"] = own.name
+        try:
+            self.slow_download_running()
+        finally:
+            os.environ["DISPLAY"] = shared
+        own.close()
+        self.wait_gone("the end of its X server")
+        self.check_nothing_left("the lost display")
+
+
+if __name__ == "__main__":
+    sys.exit(end_to_end.main(QuitPaths, "quit paths", end_to_end.INNER_RUN_SECONDS))

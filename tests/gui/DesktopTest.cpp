@@ -1,0 +1,161 @@
+// The hand-over of finished downloads to the desktop: the default application (a stand-in
+// xdg-open on PATH), the file manager and the notification server (stand-ins on a private
+// session bus, see desktop_stubs.py, through which these tests run).
+#include "support/GuiTestSupport.h"
+#include "support/TempDir.h"
+#include "support/TestHttpServer.h"
+
+#include "ui/DesktopActions.h"
+#include "ui/NorvikFrame.h"
+
+#include <gio/gio.h>
+#include <wx/ffile.h>
+#include <wx/filename.h>
+#include <wx/listbox.h>
+#include <wx/uiaction.h>
+#include <wx/utils.h>
+
+#include <string>
+
+namespace
+{
+constexpr long kAnswerLimitMs = 5000;
+
+wxString FileText(const wxString& path)
+{
+    wxString text;
+    wxFFile file;
+    if (wxFileExists(path) && file.Open(path, "r"))
+        file.ReadAll(&text);
+    return text;
+}
+
+// Asks the stand-in services' control object for one of its test actions.
+bool CallTestControl(const char* method)
+{
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!bus)
+        return false;
+    GVariant* answer = g_dbus_connection_call_sync(
+        bus, "org.norvik.TestDesktop", "/org/norvik/TestDesktop", "org.norvik.TestDesktop", method,
+        nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, int(kAnswerLimitMs), nullptr, nullptr);
+    g_object_unref(bus);
+    if (!answer)
+        return false;
+    g_variant_unref(answer);
+    return true;
+}
+
+class DesktopTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!wxGetEnv("NORVIK_DESKTOP_LOG", &desktopLog))
+            GTEST_SKIP() << "runs through desktop_stubs.py, which provides the session bus";
+        // The stand-in default application writes each argument it is given on a line.
+        const wxString script = bin.File("xdg-open");
+        ASSERT_TRUE(WriteFileText(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" "
+                                          ">> \"$NORVIK_OPEN_LOG\"; done\n"));
+        ASSERT_TRUE(wxExecute("chmod +x \"" + script + "\"", wxEXEC_SYNC) == 0);
+        wxGetEnv("PATH", &oldPath);
+        wxSetEnv("PATH", bin.Path() + ":" + oldPath);
+        wxSetEnv("NORVIK_OPEN_LOG", openLog);
+
+        server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
+                            { res.set_content(std::string(5000, 'v'), "video/mp4"); });
+        ASSERT_TRUE(server.Start());
+    }
+    void TearDown() override
+    {
+        delete frame;
+        server.Stop();
+        if (!oldPath.empty())
+            wxSetEnv("PATH", oldPath);
+    }
+
+    // A frame with one finished download of clip, whose file name has a blank.
+    void FinishOneDownload(bool hidden)
+    {
+        frame = new NorvikFrame(nullptr);
+        frame->tickTimer.Stop();
+        frame->Show(!hidden);
+        StreamRecord rec;
+        rec.title = "My clip";
+        rec.type = "video/mp4";
+        rec.url = server.Url("/small");
+        rec.outputPath = output;
+        frame->records[0] = rec;
+        frame->recordCount = 1;
+        frame->formatsList->Append("video/mp4");
+        frame->formatsList->SetSelection(0);
+        wxCommandEvent click(wxEVT_BUTTON, NorvikFrame::ID_BUTTON1);
+        frame->OnDownload(click);
+        ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000));
+        frame->RefreshDownloadsList();
+    }
+
+    bool OpenedWith(const wxString& path)
+    {
+        return WaitFor([&] { return FileText(openLog) == path + "\n"; }, kAnswerLimitMs);
+    }
+    bool BusLogHas(const wxString& text)
+    {
+        return WaitFor([&] { return FileText(desktopLog).Contains(text); }, kAnswerLimitMs);
+    }
+
+    TempDir bin;
+    TempDir out;
+    TestHttpServer server;
+    wxString desktopLog;
+    wxString oldPath;
+    const wxString openLog = bin.File("opened.log");
+    const wxString output = out.File("My clip.mp4");
+    NorvikFrame* frame = nullptr;
+};
+} // namespace
+
+TEST_F(DesktopTest, OpenAndEnterOnAFinishedLineStartTheDefaultApplication)
+{
+    FinishOneDownload(false);
+    frame->menuJob = 0;
+    wxCommandEvent open(wxEVT_MENU, NorvikFrame::ID_MENU_OPEN);
+    frame->ProcessWindowEvent(open);
+    EXPECT_TRUE(OpenedWith(output)) << FileText(openLog);
+
+    wxRemoveFile(openLog);
+    frame->downloadsList->SetSelection(0);
+    frame->downloadsList->SetFocus();
+    RunEventsFor(100);
+    wxUIActionSimulator().Char(WXK_RETURN);
+    EXPECT_TRUE(OpenedWith(output)) << FileText(openLog);
+}
+
+TEST_F(DesktopTest, ShowInFolderAsksTheFileManagerElseOpensTheFolder)
+{
+    FinishOneDownload(false);
+    frame->menuJob = 0;
+    wxCommandEvent show(wxEVT_MENU, NorvikFrame::ID_MENU_SHOWFOLDER);
+    frame->ProcessWindowEvent(show);
+    EXPECT_TRUE(BusLogHas("ShowItems")) << FileText(desktopLog);
+    EXPECT_TRUE(FileText(desktopLog).Contains("My%20clip.mp4")) << FileText(desktopLog);
+    EXPECT_FALSE(wxFileExists(openLog));
+
+    // Without a file manager on the bus the folder opens in the default application.
+    ASSERT_TRUE(CallTestControl("ReleaseFileManager"));
+    frame->ProcessWindowEvent(show);
+    EXPECT_TRUE(OpenedWith(out.Path())) << FileText(openLog);
+}
+
+TEST_F(DesktopTest, DownloadEndingOutOfSightIsNotifiedAndItsOpenActionOpens)
+{
+    FinishOneDownload(true);
+    EXPECT_TRUE(BusLogHas("\"Notify\"")) << FileText(desktopLog);
+    const wxString log = FileText(desktopLog);
+    EXPECT_TRUE(log.Contains("\"My clip\"")) << log;
+    EXPECT_TRUE(log.Contains("Done: My clip.mp4")) << log;
+    EXPECT_TRUE(log.Contains("\"Open\"")) << log;
+    EXPECT_FALSE(wxFileExists(openLog));
+    ASSERT_TRUE(CallTestControl("ClickLastAction"));
+    EXPECT_TRUE(OpenedWith(output)) << FileText(openLog);
+}
