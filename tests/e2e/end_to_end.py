@@ -154,8 +154,9 @@ class EndToEnd:
         self.save_video()
         self.save_mp3()
         self.save_resolved_stream()
-        self.save_merged_stream()
         self.cancel_and_retry_slow_download()
+        # After the line menu's step: one more line would push the slow one out of sight.
+        self.save_merged_stream()
         self.quit_during_slow_download()
 
     def start_program(self):
