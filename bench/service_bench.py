@@ -45,6 +45,30 @@ def median_range(values, fmt):
 
 
 
+def replace_section(results, section, text):
+    """Puts text in place of the section's last run in the results file, or at its end."""
+    with open(results, encoding="utf-8") as f:
+        current = f.read()
+    if section in current:
+        head, _, rest = current.partition(section)
+        following = re.search(r"^## ", rest, re.M)
+        current = head + text + (rest[following.start():] if following else "")
+    else:
+        current = current.rstrip("\n") + "\n\n" + text
+    with open(results, "w", encoding="utf-8") as f:
+        f.write(current)
+
+
+def end_all(service, page, work):
+    """Ends the service and the page (either may be None) and removes the work folder."""
+    if service:
+        service.terminate()
+        service.wait(10)
+    if page:
+        page.close()
+    shutil.rmtree(work, ignore_errors=True)
+
+
 def start_service(exe, watch_url, log, resolver="yt-dlp", env=None):
     service = subprocess.Popen([exe, "--port", "0", "--watch-url", watch_url, "--resolver",
                                 resolver, "--resolve-timeout", "60"], stdout=subprocess.PIPE,
@@ -142,12 +166,7 @@ def main():
             replayed.wait(10)
         overhead = [t - a for t, a in zip(through, alone)]
     finally:
-        if service:
-            service.terminate()
-            service.wait(10)
-        if page:
-            page.close()
-        shutil.rmtree(work, ignore_errors=True)
+        end_all(service, page, work)
 
     relay_rates = [CLIP_BYTES / MB / t for t in relay_times]
     direct_rates = [CLIP_BYTES / MB / t for t in direct_times]
@@ -184,16 +203,7 @@ def main():
         "what the service adds: its process start and reading, parsing, mapping, writing the "
         "description file and the reply.", ""])
     print(text)
-    with open(args.results, encoding="utf-8") as f:
-        current = f.read()
-    if SECTION in current:
-        head, _, rest = current.partition(SECTION)
-        following = re.search(r"^## ", rest, re.M)
-        current = head + text + (rest[following.start():] if following else "")
-    else:
-        current = current.rstrip("\n") + "\n\n" + text
-    with open(args.results, "w", encoding="utf-8") as f:
-        f.write(current)
+    replace_section(args.results, SECTION, text)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,8 @@
 #include "Resolver.h"
 
+#include "MergedFormats.h"
+#include "ServiceLog.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
@@ -34,8 +37,8 @@ std::string TemporaryRoot()
 }
 } // namespace
 
-Resolver::Entry::Entry(ResolvedVideo video, std::string infoFile)
-    : video(std::move(video)), infoFile(std::move(infoFile))
+Resolver::Entry::Entry(ResolvedVideo video, std::string infoFile, ThumbnailFetcher::Picture picture)
+    : video(std::move(video)), infoFile(std::move(infoFile)), picture(std::move(picture))
 {
 }
 
@@ -118,8 +121,23 @@ ProcessRunner::Command Resolver::LookupCommand(const std::string& id) const
 std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
                                                              const ResolvedFormat& format) const
 {
-    return {{settings.program, "--load-info-json", entry.infoFile, "--format", format.selection,
-             "--quiet", "--no-progress", "--output", "-"}};
+    ProcessRunner::Command command{settings.program, "--load-info-json", entry.infoFile, "--format",
+                                   format.selection, "--quiet",          "--no-progress"};
+    // A merge of two formats: the resolver's ffmpeg writes it in the record's container.
+    if (format.selection.find('+') != std::string::npos)
+        for (const std::string& option : MergedFormats::StreamOptions(format.type))
+            command.push_back(option);
+    command.insert(command.end(), {"--output", "-"});
+    return {command};
+}
+
+std::shared_ptr<const Resolver::Entry> Resolver::FromCache(const std::string& id)
+{
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto it = cache.find(id);
+    if (it != cache.end() && std::chrono::steady_clock::now() < it->second.expires)
+        return it->second.entry;
+    return nullptr;
 }
 
 std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, std::string& error)
@@ -134,12 +152,8 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, s
         error = "not a video id";
         return nullptr;
     }
-    {
-        const std::lock_guard<std::mutex> hold(lock);
-        const auto it = cache.find(id);
-        if (it != cache.end() && std::chrono::steady_clock::now() < it->second.expires)
-            return it->second.entry;
-    }
+    if (std::shared_ptr<const Entry> cached = FromCache(id))
+        return cached;
     std::shared_ptr<const Entry> entry = Resolve(id, error);
     if (!entry)
         return nullptr;
@@ -213,7 +227,13 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, 
     const std::string file = WriteInfoFile(id, text, error);
     if (file.empty())
         return nullptr;
-    return std::make_shared<const Entry>(std::move(video), file);
+    // Without its picture the lookup still answers; the preview then stays empty.
+    ThumbnailFetcher::Picture picture;
+    std::string pictureError;
+    if (!video.thumbnail.empty() &&
+        !ThumbnailFetcher().Fetch(video.thumbnail, picture, pictureError))
+        LogLine("picture of " + id + " not fetched from " + video.thumbnail + ": " + pictureError);
+    return std::make_shared<const Entry>(std::move(video), file, std::move(picture));
 }
 
 std::string Resolver::WriteInfoFile(const std::string& id, const std::string& text,

@@ -2,6 +2,7 @@
 
 #include "ProcessRunner.h"
 #include "ResolverJson.h"
+#include "ThumbnailFetcher.h"
 
 #include <chrono>
 #include <map>
@@ -31,13 +32,15 @@ public:
     class Entry
     {
     public:
-        Entry(ResolvedVideo video, std::string infoFile);
+        Entry(ResolvedVideo video, std::string infoFile, ThumbnailFetcher::Picture picture);
         ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
 
         const ResolvedVideo video;
         const std::string infoFile;
+        // The page's picture, fetched with the lookup; no bytes when there is none.
+        const ThumbnailFetcher::Picture picture;
         // The record whose itag this is, or null.
         const ResolvedFormat* Format(const std::string& itag) const;
     };
@@ -59,6 +62,8 @@ public:
     // The video for a valid id, from the cache or from a run of the program; null with the
     // reason when there is none.
     std::shared_ptr<const Entry> Lookup(const std::string& id, std::string& error);
+    // The video when a lookup of it is still cached, without running anything; else null.
+    std::shared_ptr<const Entry> FromCache(const std::string& id);
 
     // The programs that write one format of a looked-up video to their standard output, each
     // one's output the next one's input.

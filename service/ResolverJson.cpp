@@ -1,9 +1,13 @@
 #include "ResolverJson.h"
 
+#include "MergedFormats.h"
+#include "ThumbnailPicker.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace
 {
@@ -148,6 +152,30 @@ bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::stri
         if (ToCandidate(*it, candidate))
             candidates.push_back(candidate);
     }
+    // Above the heights a page offers with sound, video-only formats are merged with sound;
+    // they then stand among the others by height.
+    MergedFormats::Best withSound;
+    for (const Candidate& c : candidates)
+        if (c.kind == Kind::PictureAndSound &&
+            std::make_tuple(int(c.height), c.bitrate) >
+                std::make_tuple(withSound.height, withSound.bitrate))
+            withSound = {int(c.height), c.bitrate};
+    for (const MergedFormats::Merge& merge : MergedFormats::Find(*formats, withSound))
+    {
+        Candidate candidate;
+        candidate.kind = Kind::PictureAndSound;
+        candidate.format.itag = merge.Selection();
+        candidate.format.selection = merge.Selection();
+        if (!IsValidFormatId(candidate.format.selection))
+            continue;
+        candidate.format.type = merge.type;
+        candidate.format.quality = merge.Quality();
+        if (merge.size)
+            candidate.format.size = std::to_string(*merge.size);
+        candidate.height = merge.height;
+        candidate.bitrate = merge.bitrate;
+        candidates.push_back(candidate);
+    }
     if (candidates.empty())
     {
         error = "none of its " + std::to_string(formats->size()) +
@@ -164,7 +192,7 @@ bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::stri
                          return a.bitrate > b.bitrate;
                      });
     video.title = TextOf(info, "title");
-    video.thumbnail = TextOf(info, "thumbnail");
+    video.thumbnail = ThumbnailPicker::Choose(info);
     video.formats.clear();
     for (std::size_t i = 0; i < candidates.size() && i < kMostResolvedFormats; ++i)
         video.formats.push_back(candidates[i].format);

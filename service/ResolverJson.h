@@ -25,7 +25,7 @@ struct ResolvedFormat
 struct ResolvedVideo
 {
     std::string title;
-    std::string thumbnail;
+    std::string thumbnail; // the address of the picture to fetch; empty when none fits
     std::vector<ResolvedFormat> formats;
 };
 
@@ -33,6 +33,7 @@ struct ResolvedVideo
 constexpr std::size_t kMostResolvedFormats = 32;
 
 // Fills video from the description: the formats a person can use as they are (picture with
-// sound, and sound alone), best first, at most kMostResolvedFormats. False with a reason when
+// sound, and sound alone) and the merges of video-only formats with sound above the heights
+// offered with sound, best first, at most kMostResolvedFormats. False with a reason when
 // the description is not usable (not an object, no formats, none of them usable).
 bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::string& error);

@@ -197,6 +197,8 @@ ServiceRoutes::ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Set
          { ServeFile(this->catalogue.ThumbnailFile(req.matches[1]), req, res); }},
         {R"(/stream/([^/]+)/([^/]+))",
          [this](const httplib::Request& req, httplib::Response& res) { Stream(req, res); }},
+        {R"(/picture/([^/]+))",
+         [this](const httplib::Request& req, httplib::Response& res) { Picture(req, res); }},
     };
 }
 
@@ -255,7 +257,28 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
     for (const ResolvedFormat& f : entry->video.formats)
         records.push_back(
             {f.itag, base + "/stream/" + id + "/" + EncodePath(f.itag), f.type, f.quality, f.size});
-    res.set_content(VideoReply(id, entry->video.title, entry->video.thumbnail, records), kTextType);
+    // Norvik's client speaks neither HTTPS nor redirects nor WebP: it gets the picture from
+    // here, and none when it could not be fetched.
+    const std::string picture =
+        entry->picture.bytes.empty() ? std::string() : base + ThumbnailPath(id);
+    res.set_content(VideoReply(id, entry->video.title, picture, records), kTextType);
+}
+
+std::string ServiceRoutes::ThumbnailPath(const std::string& id)
+{
+    return "/picture/" + id;
+}
+
+void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)
+{
+    IgnoreRanges(req);
+    // Only a lookup still cached has a picture; asking for one never starts the resolver.
+    const auto entry =
+        IsValidVideoId(req.matches[1]) ? resolver.FromCache(req.matches[1]) : nullptr;
+    if (!entry || entry->picture.bytes.empty())
+        return NotFound(req, res);
+    // With its length, never chunked: Norvik's client speaks HTTP/1.0.
+    res.set_content(entry->picture.bytes, entry->picture.type);
 }
 
 void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)

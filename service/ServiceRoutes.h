@@ -31,6 +31,8 @@ public:
 
     // Registers every route, the request log and the handling of unreadable ranges.
     void Install(httplib::Server& server);
+    // Where the picture of a resolved video is served, below the service's address.
+    static std::string ThumbnailPath(const std::string& id);
     // The port is known only once the server has bound it.
     void SetPort(int port) { settings.port = port; }
 
@@ -49,6 +51,7 @@ private:
 
     void Lookup(const httplib::Request& req, httplib::Response& res);
     void Stream(const httplib::Request& req, httplib::Response& res);
+    void Picture(const httplib::Request& req, httplib::Response& res);
     // Answers a request whose Range the server refused to read as if it had none.
     bool AnswerWithoutRange(const httplib::Request& req, httplib::Response& res);
 

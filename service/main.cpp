@@ -12,6 +12,7 @@
 #include "ServiceRoutes.h"
 #include "ServiceServer.h"
 
+#include <curl/curl.h>
 #include <httplib.h>
 
 #include <pthread.h>
@@ -251,6 +252,8 @@ int main(int argc, char** argv)
     int port = options.port;
     const std::string bind = options.bind;
 
+    // Once, before any thread: pictures are fetched with libcurl on the request threads.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     Resolver resolver(options.resolver);
     if (resolver.Enabled() && !resolver.ProgramFound(error))
         LogLine("norvik-service: " + error + "; only the catalogue's videos are answered");

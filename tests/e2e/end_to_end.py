@@ -34,6 +34,10 @@ SLOW_STREAM_BYTES = 16 * 1024 * 1024
 RESOLVED_ID = "NkResolved1"
 RESOLVED_TITLE = "Only the resolver knows"
 RESOLVED_BYTES = 3 * 1024 * 1024 + 5
+# A DASH presentation: video-only and sound-only formats, offered merged.
+MERGED_ID = "NkMerged240"
+MERGED_SECONDS = 2.0
+MERGED_SLACK_SECONDS = 0.1
 # Fast enough for the small demo clips to arrive at once, slow enough that the big stream
 # is still running when the program is told to quit.
 MEDIA_RATE = 1024 * 1024
@@ -60,6 +64,31 @@ def make_catalogue(demo_dir, folder):
     with open(path, "w", encoding="utf-8") as f:
         json.dump({"videos": [demo, slow]}, f, ensure_ascii=False)
     return path, demo
+
+
+def make_dash(folder):
+    """Two seconds of H.264 video (240 and 120 lines) and AAC sound as DASH; None without
+    ffmpeg."""
+    if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
+        return None
+    os.makedirs(folder)
+    subprocess.run(
+        ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+         "testsrc=size=320x240:rate=25", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100",
+         "-t", str(MERGED_SECONDS), "-map", "0:v", "-map", "0:v", "-map", "1:a", "-c:v", "libx264",
+         "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-b:v:0", "300k", "-s:v:1", "160x120",
+         "-b:v:1", "100k", "-c:a", "aac", "-f", "dash", "-adaptation_sets",
+         "id=0,streams=v id=1,streams=a", os.path.join(folder, "manifest.mpd")],
+        check=True, timeout=STEP_SECONDS)
+    return folder
+
+
+def probe(path):
+    """What ffprobe finds in a file: its streams' codecs and its duration."""
+    out = subprocess.run(["ffprobe", "-v", "error", "-show_entries",
+                          "format=duration:stream=codec_name", "-of", "json", path],
+                         capture_output=True, timeout=STEP_SECONDS).stdout
+    return json.loads(out or b"{}")
 
 
 def start_service(build_dir, catalogue, log_path, watch_url=None):
@@ -105,7 +134,8 @@ class EndToEnd:
         self.resolved_clip = os.path.join(self.work, "resolved.mp4")
         with open(self.resolved_clip, "wb") as f:
             f.write(os.urandom(RESOLVED_BYTES))
-        self.page = WatchPage(self.resolved_clip, RESOLVED_TITLE)
+        self.dash_dir = make_dash(os.path.join(self.work, "dash"))
+        self.page = WatchPage(self.resolved_clip, RESOLVED_TITLE, self.dash_dir, MERGED_ID)
         self.service, url = start_service(self.args.build_dir, catalogue,
                                           os.path.join(self.args.artifacts, "service.log"),
                                           self.page.watch_url)
@@ -125,6 +155,8 @@ class EndToEnd:
         self.save_mp3()
         self.save_resolved_stream()
         self.cancel_and_retry_slow_download()
+        # After the line menu's step: one more line would push the slow one out of sight.
+        self.save_merged_stream()
         self.quit_during_slow_download()
 
     def start_program(self):
@@ -216,8 +248,9 @@ class EndToEnd:
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + RESOLVED_ID)
         # The generic extractor names no quality; the title is the page's, perhaps numbered.
-        wait_for("the resolved format", lambda: [r.strip() for r in self.ui.rows(self.tables()[0])]
-                 == ["video/mp4"], STEP_SECONDS)
+        wait_for("the resolved format",
+                 lambda: [r.strip() for r in self.format_rows() or []] == ["video/mp4"],
+                 STEP_SECONDS)
         title = wait_for("the resolved title",
                          lambda: next((self.ui.text_of(t) for t in self.ui.find_all(self.frame, "text")
                                        if self.ui.text_of(t).startswith(RESOLVED_TITLE)), None),
@@ -230,6 +263,37 @@ class EndToEnd:
             raise StepFailed(f"{self.videos} gained {sorted(added)}")
         if read_bytes(path) != read_bytes(self.resolved_clip):
             raise StepFailed(f"{path} differs from the page's clip")
+
+    def format_rows(self):
+        """The formats list's lines; None while the window does not answer (it reads the
+        service's reply on the GUI thread, and a resolver takes seconds)."""
+        try:
+            return self.ui.rows(self.tables()[0])
+        except StepFailed:
+            return None
+
+    def save_merged_stream(self):
+        self.step = "saving a video-only format merged with sound"
+        if not self.dash_dir or shutil.which("yt-dlp") is None:
+            print("end to end: yt-dlp or ffmpeg is not installed; the merge step is skipped")
+            return
+        before = set(os.listdir(self.videos))
+        self.clipboard.put(WATCH_PAGE + MERGED_ID)
+        wait_for("the merged format first",
+                 lambda: (self.format_rows() or [None])[0] == "video/mp4 240p", STEP_SECONDS)
+        earlier = set(self.downloads())
+        self.press_download()
+        line = wait_for("the merged download done",
+                        lambda: next((r for r in self.downloads() if r not in earlier
+                                      and r.startswith("[Done] video/mp4 '")), None), STEP_SECONDS)
+        added = sorted(set(os.listdir(self.videos)) - before)
+        if len(added) != 1 or not line.endswith(os.path.join(self.videos, added[0])):
+            raise StepFailed(f"{self.videos} gained {added} for {line!r}")
+        found = probe(os.path.join(self.videos, added[0]))
+        codecs = [s["codec_name"] for s in found.get("streams", [])]
+        duration = float(found.get("format", {}).get("duration", 0))
+        if codecs != ["h264", "aac"] or abs(duration - MERGED_SECONDS) > MERGED_SLACK_SECONDS:
+            raise StepFailed(f"{added[0]} holds {codecs} for {duration} s")
 
     def choose_from_line_menu(self, start, item):
         """Right click on the downloads line that begins with start, then the menu's item."""

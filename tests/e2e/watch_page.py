@@ -1,7 +1,9 @@
 """A watch page of our own on loopback, for the service's real resolver (yt-dlp).
 
 yt-dlp's generic extractor reads <video><source src=... type="video/mp4"> from the page, so
-the whole road from a lookup to a relayed stream runs offline.
+the whole road from a lookup to a relayed stream runs offline. Given a DASH presentation's
+folder, the watch page of dash_id is its manifest, which the generic extractor reads into
+video-only and sound-only formats; its segments are served beside it.
 """
 
 import http.server
@@ -10,14 +12,33 @@ import threading
 
 
 class WatchPage:
-    def __init__(self, clip_path, title):
+    def __init__(self, clip_path, title, dash_dir=None, dash_id=None):
         page = (f"<html><head><title>{title}</title></head><body><video>"
                 f"<source src=\"/clip.mp4\" type=\"video/mp4\"></video></body></html>").encode()
         size = os.path.getsize(clip_path)
 
+        def send_file(handler, path, with_body):
+            with open(path, "rb") as f:
+                body = f.read()
+            handler.send_response(200)
+            handler.send_header("Content-Length", str(len(body)))
+            handler.end_headers()
+            if with_body:
+                try:
+                    handler.wfile.write(body)
+                except (BrokenPipeError, ConnectionResetError):
+                    # ffmpeg closes a segment's connection once it has what it needs.
+                    pass
+
+        dash_files = set(os.listdir(dash_dir)) if dash_dir else set()
+
         class Handler(http.server.BaseHTTPRequestHandler):
             def answer(self, with_body):
-                if self.path.startswith("/watch?"):
+                if dash_dir and self.path == f"/watch?v={dash_id}":
+                    send_file(self, os.path.join(dash_dir, "manifest.mpd"), with_body)
+                elif self.path.lstrip("/") in dash_files:
+                    send_file(self, os.path.join(dash_dir, self.path.lstrip("/")), with_body)
+                elif self.path.startswith("/watch?"):
                     self.send_response(200)
                     self.send_header("Content-Type", "text/html; charset=utf-8")
                     self.send_header("Content-Length", str(len(page)))

@@ -105,11 +105,12 @@ class Package(unittest.TestCase):
         self.assertEqual("2.0-1", self.field("Version"))
         self.assertEqual(run(["dpkg", "--print-architecture"]).stdout.strip(),
                          self.field("Architecture"))
-        self.assertEqual("yt-dlp", self.field("Recommends"))
+        self.assertEqual("yt-dlp, ffmpeg", self.field("Recommends"))
         depends = [d.split()[0] for d in self.field("Depends").split(", ")]
         for library in ("libc6", "libstdc++6", "libwxgtk3.2-1", "libwxbase3.2-1", "libcurl4"):
             self.assertIn(library, depends)
         self.assertNotIn("yt-dlp", depends)
+        self.assertNotIn("ffmpeg", depends)
         self.assertRegex(self.field("Maintainer"), r"^[^<>]+ <[^@<>\s]+@[^@<>\s]+>$")
         description = self.field("Description").splitlines()
         self.assertEqual("save online videos to your folders", description[0])

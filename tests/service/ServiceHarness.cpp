@@ -104,15 +104,6 @@ int Reap(pid_t child, Clock::time_point deadline)
     return -1;
 }
 
-std::string TempName(const char* pattern)
-{
-    std::string name = (fs::temp_directory_path() / pattern).string();
-    const int fd = mkstemp(name.data());
-    if (fd >= 0)
-        close(fd);
-    return name;
-}
-
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -146,6 +137,15 @@ std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void*
     return size * count;
 }
 } // namespace
+
+std::string TempName(const char* pattern)
+{
+    std::string name = (fs::temp_directory_path() / pattern).string();
+    const int fd = mkstemp(name.data());
+    if (fd >= 0)
+        close(fd);
+    return name;
+}
 
 TempFolder::TempFolder()
 {

@@ -31,6 +31,8 @@ private:
 };
 
 std::string ReadFileBytes(const std::filesystem::path& file);
+// Makes an empty file from a mkstemp pattern ("name-XXXXXX") in the temporary folder.
+std::string TempName(const char* pattern);
 
 class ServiceUnderTest
 {
