@@ -47,6 +47,8 @@ const wxSize kUrlTextSize(280, 14);
 constexpr int kUrlTextMinHeight = 25;
 const wxSize kPreviewSize(150, 110);
 const wxSize kDownloadButtonSize(85, 33);
+// Room beside a button's label, as the theme's own buttons leave it.
+constexpr int kButtonLabelMargin = 20;
 // Downloads list refresh every third tick, from the first.
 constexpr std::uint32_t kRefreshEvery = 3;
 constexpr std::uint32_t kRefreshPhase = 1;
@@ -55,11 +57,9 @@ constexpr std::uint32_t kUpdateCheckEvery = 1000;
 constexpr std::uint32_t kUpdateCheckPhase = 180;
 } // namespace
 
-wxBEGIN_EVENT_TABLE(NorvikFrame, wxFrame)
-    EVT_CLOSE(NorvikFrame::OnClose)
-wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(NorvikFrame, wxFrame) EVT_CLOSE(NorvikFrame::OnClose) wxEND_EVENT_TABLE()
 
-NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
+    NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
 {
     Create(parent, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, wxDEFAULT_FRAME_STYLE,
            "wxID_ANY");
@@ -132,6 +132,16 @@ void NorvikFrame::BuildLayout()
     buttonColumn->Add(-1, -1, 1, wxALL | kCentred, kBorder);
     downloadButton = new wxButton(this, ID_BUTTON1, _("Download"), wxDefaultPosition,
                                   kDownloadButtonSize, 0, wxDefaultValidator, "ID_BUTTON1");
+    // A translation longer than the label the fixed size was made for ("Herunterladen")
+    // widens the button instead of being cut off at its edges.
+    const int labelWidth =
+        downloadButton->GetTextExtent(downloadButton->GetLabelText()).x + kButtonLabelMargin;
+    if (labelWidth > kDownloadButtonSize.x)
+    {
+        const wxSize widened(labelWidth, kDownloadButtonSize.y);
+        downloadButton->SetMinSize(widened);
+        downloadButton->SetSize(widened);
+    }
     buttonColumn->Add(downloadButton, 0, wxALL | kCentred, kBorder);
     listArea->Add(buttonColumn, 1, wxALL | wxEXPAND | kCentred, kBorder);
     previewRow->Add(listArea, 2, wxALL | wxEXPAND | kCentred, kBorder);

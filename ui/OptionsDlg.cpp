@@ -26,6 +26,8 @@ constexpr int kCentred = wxALIGN_CENTER_HORIZONTAL | wxALIGN_CENTER_VERTICAL;
 // alignment in box sizers, so they would have had no effect.
 constexpr int kExpanded = wxALL | wxEXPAND;
 constexpr int kPathMinWidth = 300;
+// The browse buttons stay small squares where the label allows; on GTK a button's padding
+// leaves no room for "..." at this size, so they grow to what the label needs.
 const wxSize kBrowseButtonSize(24, 24);
 } // namespace
 
@@ -59,18 +61,14 @@ void OptionsDlg::BuildLayout()
                                    wxTE_READONLY, wxDefaultValidator, "ID_TEXTCTRL2");
     audioPathText->SetMinSize(wxSize(kPathMinWidth, wxDefaultCoord));
     audioBox->Add(audioPathText, 1, kExpanded, kBorder);
-    audioBrowseButton = new wxButton(this, ID_BUTTON2, "...", wxDefaultPosition, kBrowseButtonSize,
-                                     0, wxDefaultValidator, "ID_BUTTON2");
-    audioBrowseButton->SetMinSize(kBrowseButtonSize);
+    audioBrowseButton = MakeBrowseButton(ID_BUTTON2, "ID_BUTTON2");
     audioBox->Add(audioBrowseButton, 0, wxALL | wxSHAPED | kCentred, kBorder);
 
     videoPathText = new wxTextCtrl(this, ID_TEXTCTRL1, wxString(), wxDefaultPosition, wxDefaultSize,
                                    wxTE_READONLY, wxDefaultValidator, "ID_TEXTCTRL1");
     videoPathText->SetMinSize(wxSize(kPathMinWidth, wxDefaultCoord));
     videoBox->Add(videoPathText, 1, wxALL | kCentred, kBorder);
-    videoBrowseButton = new wxButton(this, ID_BUTTON1, "...", wxDefaultPosition, kBrowseButtonSize,
-                                     0, wxDefaultValidator, "ID_BUTTON1");
-    videoBrowseButton->SetMinSize(kBrowseButtonSize);
+    videoBrowseButton = MakeBrowseButton(ID_BUTTON1, "ID_BUTTON1");
     videoBox->Add(videoBrowseButton, 0, wxALL | kCentred, kBorder);
 
     autorunCheck =
@@ -96,6 +94,17 @@ void OptionsDlg::BuildLayout()
     SetSizer(root);
     root->Fit(this);
     root->SetSizeHints(this);
+}
+
+wxButton* OptionsDlg::MakeBrowseButton(long id, const wxString& name)
+{
+    auto* button = new wxButton(this, id, _("..."), wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT,
+                                wxDefaultValidator, name);
+    wxSize size = button->GetBestSize();
+    size.IncTo(kBrowseButtonSize);
+    button->SetMinSize(size);
+    button->SetSize(size);
+    return button;
 }
 
 void OptionsDlg::LoadSettings()

@@ -32,6 +32,7 @@ public:
 
 private:
     void BuildLayout();
+    wxButton* MakeBrowseButton(long id, const wxString& name);
     void LoadSettings();
     // Replaces the field's text only when the user confirms a folder.
     void PickFolderInto(wxTextCtrl* field, const wxString& message);

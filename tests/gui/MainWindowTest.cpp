@@ -1,4 +1,5 @@
 #include "support/GuiTestSupport.h"
+#include "support/XServerView.h"
 
 #include "ui/BlockingWork.h"
 #include "ui/NorvikFrame.h"
@@ -14,6 +15,8 @@
 
 namespace
 {
+constexpr long kCloseSettleMs = 200;
+
 class MainWindowTest : public testing::Test
 {
 protected:
@@ -35,7 +38,7 @@ protected:
 
 TEST_F(MainWindowTest, ControlsHaveTheirNamesInTabOrder)
 {
-    const char* names[] = {"ID_TEXTCTRL1", "ID_BUTTON2",  "ID_TEXTCTRL2", "ID_HTMLWINDOW1",
+    const char* names[] = {"ID_TEXTCTRL1", "ID_BUTTON2", "ID_TEXTCTRL2", "ID_HTMLWINDOW1",
                            "ID_LISTBOX1",  "ID_BUTTON1", "ID_LISTBOX2"};
     std::vector<wxWindow*> found;
     for (const char* name : names)
@@ -101,15 +104,18 @@ TEST_F(MainWindowTest, StartsAtItsFittedMinimumSize)
     EXPECT_GE(frame->GetSize().y, minimum.y);
 }
 
-TEST_F(MainWindowTest, CloseMinimisesWhenThereIsNoNotificationArea)
+TEST_F(MainWindowTest, CloseHidesWithANotificationAreaAndMinimisesWithout)
 {
-    ASSERT_FALSE(wxTaskBarIcon::IsAvailable()) << "this test expects a display without a tray";
+    // This runs on a display without a notification area and on one with: each way the
+    // window stays where the user can bring it back from.
+    const bool notificationArea = wxTaskBarIcon::IsAvailable();
+    ASSERT_TRUE(ShowOnScreen(frame));
+    frame->Close();
+    RunEventsFor(kCloseSettleMs);
+    EXPECT_FALSE(wxTheApp->IsScheduledForDestruction(frame));
     // Xvfb runs no window manager, so the minimised state itself never comes back to us;
     // what matters is that the window is not hidden where no icon could bring it back.
-    frame->Close();
-    RunEventsFor(200);
-    EXPECT_TRUE(frame->IsShown());
-    EXPECT_FALSE(wxTheApp->IsScheduledForDestruction(frame));
+    EXPECT_EQ(!notificationArea, frame->IsShown());
     frame->Hide();
     frame->trayIcon.RestoreMainWindow();
     EXPECT_TRUE(frame->IsShown());
@@ -151,27 +157,73 @@ TEST_F(MainWindowTest, QuitQuestionHasItsTextsAndNoAsDefault)
     wxTEST_DIALOG(frame->ProcessWindowEvent(quit), Inspect());
 }
 
-TEST_F(MainWindowTest, TickScheduleRefreshesEveryThirdTickAndQueuesUpdateChecks)
+TEST_F(MainWindowTest, TickScheduleQueuesUpdateChecksAt180AndEvery1000TicksUntilOneSucceeds)
 {
     int checksQueued = 0;
     frame->Bind(
-        wxEVT_MENU, [&](wxCommandEvent&) { ++checksQueued; }, NorvikFrame::ID_MENU_UPDATES);
+        wxEVT_MENU,
+        [&](wxCommandEvent&)
+        {
+            // Stands in for the check, which ends at once here.
+            ++checksQueued;
+            frame->updateCheckUnderWay = false;
+        },
+        NorvikFrame::ID_MENU_UPDATES);
     wxTimerEvent tick(frame->tickTimer);
-    NorvikFrame::tickCount = 178;
-    frame->OnTimer(tick);
-    EXPECT_EQ(179u, NorvikFrame::tickCount);
-    wxTheApp->ProcessPendingEvents();
-    EXPECT_EQ(0, checksQueued);
-    frame->OnTimer(tick);
-    wxTheApp->ProcessPendingEvents();
-    wxTheApp->ProcessPendingEvents();
-    EXPECT_EQ(1, checksQueued);
+    const auto checksAfterTick = [&](std::uint32_t before)
+    {
+        checksQueued = 0;
+        NorvikFrame::tickCount = before;
+        frame->OnTimer(tick);
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->ProcessPendingEvents();
+        return checksQueued;
+    };
+    EXPECT_EQ(0, checksAfterTick(178)) << "tick 179";
+    EXPECT_EQ(1, checksAfterTick(179)) << "tick 180";
+    EXPECT_EQ(180u, NorvikFrame::tickCount);
+    EXPECT_EQ(0, checksAfterTick(180)) << "tick 181";
+    // None has succeeded: the next comes 1000 ticks later, and again 1000 after that.
+    EXPECT_EQ(0, checksAfterTick(1178)) << "tick 1179";
+    EXPECT_EQ(1, checksAfterTick(1179)) << "tick 1180";
+    EXPECT_EQ(0, checksAfterTick(1180)) << "tick 1181";
+    EXPECT_EQ(1, checksAfterTick(2179)) << "tick 2180";
 
-    NorvikFrame::tickCount = 1179;
     frame->updateCheckDone = true;
-    frame->OnTimer(tick);
-    wxTheApp->ProcessPendingEvents();
-    EXPECT_EQ(1, checksQueued) << "no automatic check once one has succeeded";
+    EXPECT_EQ(0, checksAfterTick(1179)) << "no automatic check once one has succeeded";
+}
+
+TEST_F(MainWindowTest, DownloadsListIsRewrittenOnTicks1And4And7Only)
+{
+    // A job that ended at once, without a thread: its line shows whatever its status says
+    // when the list is last rewritten.
+    Downloader& job = frame->downloaders[0];
+    StreamRecord rec;
+    rec.title = "clip";
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.SetError("first");
+    wxTimerEvent tick(frame->tickTimer);
+    NorvikFrame::tickCount = 0;
+    const auto lineAfterTick = [&]
+    {
+        frame->OnTimer(tick);
+        return frame->downloadsList->GetCount() > 0 ? frame->downloadsList->GetString(0)
+                                                    : wxString();
+    };
+    EXPECT_TRUE(lineAfterTick().StartsWith("[first]")) << "tick 1 rewrites the list";
+    int status = 0;
+    for (std::uint32_t expectedTick = 2; expectedTick <= 7; ++expectedTick)
+    {
+        const wxString before = frame->downloadsList->GetString(0);
+        job.SetStatus(wxString::Format("status %d", ++status));
+        const wxString line = lineAfterTick();
+        ASSERT_EQ(expectedTick, NorvikFrame::tickCount);
+        if (expectedTick % 3 == 1)
+            EXPECT_TRUE(line.StartsWith(wxString::Format("[status %d]", status)))
+                << "tick " << expectedTick << ": " << line;
+        else
+            EXPECT_EQ(before, line) << "tick " << expectedTick << " must not rewrite the list";
+    }
 }
 
 TEST_F(MainWindowTest, TickDuringBlockingWorkDoesNothingAndIsNotCounted)

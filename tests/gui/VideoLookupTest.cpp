@@ -1,3 +1,4 @@
+#include "support/ClipboardCheck.h"
 #include "support/GuiTestSupport.h"
 #include "support/ServiceProcess.h"
 #include "support/TempDir.h"
@@ -176,29 +177,6 @@ TEST_F(VideoLookupTest, PreviewPageEscapesTheThumbnailAddress)
     EXPECT_TRUE(frame->ShowVideoPreview());
     EXPECT_EQ(wxString::npos, frame->previewHtml->ToText().find("bold"));
 }
-
-namespace
-{
-// The clipboard's answer comes from its owner, this very program here, through the event
-// loop: runs the watch until the reader has asked about the change and had its answer.
-void CopyAndCheck(NorvikFrame* frame, const wxString& text)
-{
-    constexpr long kAnswerLimitMs = 3000;
-    ASSERT_TRUE(wxTheClipboard->Open());
-    wxTheClipboard->SetData(new wxTextDataObject(text));
-    wxTheClipboard->Close();
-    bool asked = false;
-    EXPECT_TRUE(WaitFor(
-        [&]
-        {
-            frame->CheckClipboard();
-            asked = asked || frame->clipboardReader->IsAsking();
-            return asked && !frame->clipboardReader->IsAsking();
-        },
-        kAnswerLimitMs))
-        << "no answer about " << text;
-}
-} // namespace
 
 TEST_F(VideoLookupTest, ClipboardTakesUpEachNewAddressOnce)
 {

@@ -12,6 +12,8 @@ class FailingDialogHook;
 #include <wx/testing.h>
 
 #include <wx/app.h>
+#include <wx/clipbrd.h>
+#include <wx/dataobj.h>
 #include <wx/msgdlg.h>
 #include <wx/utils.h>
 
@@ -98,4 +100,20 @@ inline bool WaitFor(const std::function<bool()>& condition, long timeoutMs)
 inline void RunEventsFor(long durationMs)
 {
     WaitFor([] { return false; }, durationMs);
+}
+
+// Puts text on the clipboard as a program the user copied from would.
+inline void CopyToClipboard(const wxString& text)
+{
+    ASSERT_TRUE(wxTheClipboard->Open());
+    wxTheClipboard->SetData(new wxTextDataObject(text));
+    wxTheClipboard->Close();
+}
+
+// Owning the clipboard at exit makes the toolkit wait to hand it over: give it up.
+inline void GiveUpClipboard()
+{
+    ASSERT_TRUE(wxTheClipboard->Open());
+    wxTheClipboard->Clear();
+    wxTheClipboard->Close();
 }

@@ -1,5 +1,7 @@
 #include "download/Downloader.h"
 #include "download/DownloadLine.h"
+#include "support/FlvBuilder.h"
+#include "support/GermanLocale.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -101,6 +103,17 @@ protected:
                                return false;
                            });
                    });
+        routes.Get("/flv", [this](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(flv.Bytes(), "video/x-flv"); });
+        routes.Get("/agent",
+                   [this](const httplib::Request& req, httplib::Response& res)
+                   {
+                       {
+                           std::lock_guard<std::mutex> guard(agentMutex);
+                           userAgent = req.get_header_value("User-Agent");
+                       }
+                       res.set_content(body, "video/mp4");
+                   });
         // A redirect with a body of its own, sent in two halves, to a final response also sent
         // in two; each waits between its halves until the test lets it go on.
         routes.Get("/redirect-with-body",
@@ -110,8 +123,7 @@ protected:
                        res.set_header("Location", "/final-in-halves");
                        SendInHalves(res, kRedirectBodySize, redirectHalfSent, redirectGoOn);
                    });
-        routes.Get("/final-in-halves",
-                   [this](const httplib::Request&, httplib::Response& res)
+        routes.Get("/final-in-halves", [this](const httplib::Request&, httplib::Response& res)
                    { SendInHalves(res, kFinalBodySize, finalHalfSent, finalGoOn); });
         routes.Get("/ranged", [this](const httplib::Request& req, httplib::Response& res)
                    { ServeRanged(req, res); });
@@ -231,6 +243,11 @@ protected:
     static constexpr size_t kPaceChunk = 16 * 1024;
 
     std::string body = MakeBody(300000);
+    // Two audio tags around a video tag: the MP3 is the sound of both, nothing of the video.
+    FlvBuilder flv = FlvBuilder().Audio("first sound ").Video(500).Audio("second sound");
+    const std::string flvSound = "first sound second sound";
+    std::mutex agentMutex;
+    std::string userAgent;
     std::mutex served;
     std::string ranged = MakeBody(600000);
     std::string etag = "\"v1\"";
@@ -292,6 +309,71 @@ TEST_F(WorkerTest, MovesTheDownloadToItsOutputPath)
     EXPECT_EQ(body, ReadBytes(rec.outputPath));
     EXPECT_FALSE(wxFileExists(rec.tempPath));
     EXPECT_EQ(1, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, RecordIsRefusedWhileBusyAndOnceDone)
+{
+    Downloader job;
+    StreamRecord rec = Record("/stall", out.File("clip.mp4"));
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.start();
+    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    StreamRecord other = Record("/file", out.File("other.mp4"));
+    EXPECT_FALSE(job.SetRecord(other)) << "taken while Busy";
+    EXPECT_EQ(rec.outputPath, job.GetRecord().outputPath);
+    job.RequestStop();
+    job.Join();
+
+    Downloader finished;
+    RunJob(finished, Record("/file", out.File("done.mp4")));
+    ASSERT_EQ(Done, finished.GetState());
+    EXPECT_FALSE(finished.SetRecord(other)) << "taken once Done";
+    EXPECT_EQ(out.File("done.mp4"), finished.GetRecord().outputPath);
+}
+
+TEST_F(WorkerTest, Mp3EntryIsConvertedToTheSoundOfTheFlvStream)
+{
+    Downloader job;
+    StreamRecord rec = Record("/flv", out.File("My clip.mp3"));
+    rec.type = "mp3";
+    const StreamRecord end = RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ("Done", end.statusText);
+    EXPECT_EQ(flvSound, ReadBytes(rec.outputPath));
+    EXPECT_FALSE(wxFileExists(rec.tempPath)) << "the downloaded FLV is not kept";
+    EXPECT_EQ(1, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, Mp3EntryOfAStreamThatIsNoFlvFailsWithoutAnOutput)
+{
+    Downloader job;
+    StreamRecord rec = Record("/file", out.File("My clip.mp3"));
+    rec.type = "mp3";
+    const StreamRecord end = RunJob(job, rec);
+    EXPECT_EQ(Failed, job.GetState());
+    EXPECT_EQ("Error: conversion to MP3 failed!", end.statusText);
+    EXPECT_EQ(0, CountFiles(out.Path()));
+}
+
+TEST_F(WorkerTest, TypeMp3InCapitalsIsMovedAsItCameNotConverted)
+{
+    Downloader job;
+    StreamRecord rec = Record("/flv", out.File("My clip.mp3"));
+    rec.type = "MP3";
+    RunJob(job, rec);
+    EXPECT_EQ(Done, job.GetState());
+    EXPECT_EQ(flv.Bytes(), ReadBytes(rec.outputPath));
+}
+
+TEST_F(WorkerTest, SendsTheFixedUserAgent)
+{
+    Downloader job;
+    RunJob(job, Record("/agent", out.File("clip.mp4")));
+    EXPECT_EQ(Done, job.GetState());
+    std::lock_guard<std::mutex> guard(agentMutex);
+    EXPECT_EQ("Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR 1.0.3705; .NET "
+              "CLR 1.1.4322)",
+              userAgent);
 }
 
 TEST_F(WorkerTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
@@ -576,4 +658,28 @@ TEST(DownloadLine, ShowsProgressOnlyWhileTransferring)
     rec.statusText = "Finishing";
     EXPECT_EQ("[Finishing] video/mp4 'My clip' > /home/u/Videos/My clip.mp4",
               MakeDownloadLine(rec, Busy, progress));
+}
+
+TEST(DownloadLine, ProgressSpeaksTheLanguageAndNumberConventionsOfTheLocale)
+{
+    GermanLocale german;
+    ASSERT_TRUE(german.Ready());
+    StreamRecord rec;
+    rec.statusText = "Wird heruntergeladen";
+    rec.type = "video/mp4";
+    rec.title = "Clip";
+    rec.outputPath = "/v/Clip.mp4";
+    DownloadProgress progress;
+    progress.transferring = true;
+    progress.received = 1234500000;
+    progress.total = 2469000000;
+    progress.bytesPerSecond = 2100000;
+    EXPECT_EQ(
+        wxString("[Wird heruntergeladen] video/mp4 'Clip' > /v/Clip.mp4 (50 %, 1.234,5 von 2.469,0 "
+                 "MB, 2,1 MB/s)"),
+        MakeDownloadLine(rec, Busy, progress));
+    progress.total = -1;
+    EXPECT_EQ(
+        wxString("[Wird heruntergeladen] video/mp4 'Clip' > /v/Clip.mp4 (1.234,5 MB, 2,1 MB/s)"),
+        MakeDownloadLine(rec, Busy, progress));
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/CaseName.h"
+
 #include <cstdlib>
 #include <vector>
 
@@ -112,7 +114,8 @@ TEST_P(OutputPathNamingTest, CleansTitleIntoFolder)
     EXPECT_EQ(m_folder, wxFileName(path).GetPath());
 }
 
-INSTANTIATE_TEST_SUITE_P(Titles, OutputPathNamingTest, testing::ValuesIn(kNamingCases));
+INSTANTIATE_TEST_SUITE_P(Titles, OutputPathNamingTest, testing::ValuesIn(kNamingCases),
+                         CaseNameFromPrint());
 
 TEST_F(OutputPathTest, NulInTitleIsReplaced)
 {
@@ -231,4 +234,5 @@ TEST_P(OutputPathWideTitleTest, CutsWholeCharactersToFit)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripts, OutputPathWideTitleTest, testing::ValuesIn(kWideTitleCases));
+INSTANTIATE_TEST_SUITE_P(Scripts, OutputPathWideTitleTest, testing::ValuesIn(kWideTitleCases),
+                         CaseNameFromPrint());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/CaseName.h"
+
 #include "lookup/ReplyFormat.h"
 
 namespace
@@ -93,7 +95,8 @@ TEST_P(ReplyValueTest, FindsValueOfKey)
     EXPECT_EQ(wxString(c.value), GetReplyValue(c.key, c.reply));
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, ReplyValueTest, testing::ValuesIn(kReplyCases));
+INSTANTIATE_TEST_SUITE_P(Replies, ReplyValueTest, testing::ValuesIn(kReplyCases),
+                         CaseNameFromPrint());
 
 TEST_P(ExtensionForTypeTest, MapsTypeToExtension)
 {
@@ -101,4 +104,5 @@ TEST_P(ExtensionForTypeTest, MapsTypeToExtension)
     EXPECT_EQ(wxString(c.extension), ExtensionForType(c.type));
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, ExtensionForTypeTest, testing::ValuesIn(kTypeCases));
+INSTANTIATE_TEST_SUITE_P(Types, ExtensionForTypeTest, testing::ValuesIn(kTypeCases),
+                         CaseNameFromPrint());

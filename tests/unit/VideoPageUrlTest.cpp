@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/CaseName.h"
+
 #include "fuzz/ParserInvariants.h"
 #include "lookup/VideoPageUrl.h"
 
@@ -64,7 +66,8 @@ TEST_P(VideoPageUrlTest, RecognisesPageAndTakesId)
     EXPECT_EQ(wxString(c.videoId), GetVideoId(address));
 }
 
-INSTANTIATE_TEST_SUITE_P(Addresses, VideoPageUrlTest, testing::ValuesIn(kAddressCases));
+INSTANTIATE_TEST_SUITE_P(Addresses, VideoPageUrlTest, testing::ValuesIn(kAddressCases),
+                         CaseNameFromPrint());
 
 TEST(VideoPageUrlIdTest, IdHasFixedLengthWhenPresent)
 {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "support/GuiTestSupport.h"
+
+#include "ui/ClipboardReader.h"
+#include "ui/NorvikFrame.h"
+
+// Puts text on the clipboard and runs the frame's clipboard watch until it has taken it in.
+// The clipboard's answer comes from its owner, this very program here, through the event
+// loop: runs the watch until the reader has asked about the change and had its answer.
+inline void CopyAndCheck(NorvikFrame* frame, const wxString& text)
+{
+    constexpr long kAnswerLimitMs = 3000;
+    CopyToClipboard(text);
+    bool asked = false;
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            frame->CheckClipboard();
+            asked = asked || frame->clipboardReader->IsAsking();
+            return asked && !frame->clipboardReader->IsAsking();
+        },
+        kAnswerLimitMs))
+        << "no answer about " << text;
+}
