@@ -51,7 +51,7 @@ wxString CutToBytes(const wxString& text, size_t budget)
     return text.Left(fits);
 }
 
-wxString CleanTitle(const wxString& title, const wxString& extension)
+wxString CleanTitle(const wxString& title)
 {
     wxString collapsed(title);
     for (int pass = 0; pass < kBlankCollapsePasses; ++pass)
@@ -82,7 +82,7 @@ wxString CleanTitle(const wxString& title, const wxString& extension)
 
 wxString MakeOutputPath(const wxString& folder, const wxString& title, const wxString& extension)
 {
-    const wxString cleaned = CleanTitle(title, extension);
+    const wxString cleaned = CleanTitle(title);
     const wxUniChar separator = wxFileName::GetPathSeparators()[0];
     const size_t extensionBytes = FileNameBytes(extension);
 
