@@ -1,6 +1,7 @@
 #include "download/Downloader.h"
 #include "download/DownloadLine.h"
 #include "support/FlvBuilder.h"
+#include "support/PollUntil.h"
 #include "support/GermanLocale.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
@@ -30,14 +31,7 @@ std::string MakeBody(size_t size)
 
 bool WaitFor(const std::function<bool()>& condition, long limitMs = kJobLimitMs)
 {
-    const wxLongLong deadline = wxGetLocalTimeMillis() + limitMs;
-    while (!condition())
-    {
-        if (wxGetLocalTimeMillis() > deadline)
-            return false;
-        wxMilliSleep(10);
-    }
-    return true;
+    return PollUntil(condition, limitMs);
 }
 
 bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)

@@ -3,6 +3,7 @@
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
 #include "support/FlvBuilder.h"
+#include "support/PollUntil.h"
 #include "support/SilentLookup.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
@@ -29,14 +30,7 @@ constexpr long kWaitLimitMs = 10000;
 
 bool WaitFor(const std::function<bool()>& condition, long limitMs = kWaitLimitMs)
 {
-    const wxLongLong deadline = wxGetLocalTimeMillis() + limitMs;
-    while (!condition())
-    {
-        if (wxGetLocalTimeMillis() > deadline)
-            return false;
-        wxMilliSleep(10);
-    }
-    return true;
+    return PollUntil(condition, limitMs);
 }
 
 int CountFiles(const wxString& folder)
