@@ -328,9 +328,8 @@ class EndToEnd:
         if read_bytes(path) != served:
             raise StepFailed(f"{path} differs from the {len(served)} bytes served")
 
-    def quit_during_slow_download(self):
-        self.step = "quitting during a slow download"
-        before = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}
+    def start_slow_download(self):
+        """Lists the slow stream and downloads it until its line shows bytes arriving."""
         self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
         self.press_download()
         # The progress suffix shows bytes are arriving, so the worker is inside its transfer.
@@ -338,6 +337,11 @@ class EndToEnd:
         wait_for("the slow download's progress",
                  lambda: any(r.startswith(running[:running.index(">")]) and r.endswith("MB/s)")
                              for r in self.downloads()), STEP_SECONDS)
+
+    def quit_during_slow_download(self):
+        self.step = "quitting during a slow download"
+        before = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}
+        self.start_slow_download()
         print(f"quitting while: {self.downloads()[-1]}")
         self.quit()
         after = {folder: sorted(os.listdir(folder)) for folder in (self.videos, self.music)}

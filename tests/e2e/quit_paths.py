@@ -18,7 +18,7 @@ import time
 
 from desktop import PrivateDisplay, StepFailed, children, gone, wait_for
 import end_to_end
-from end_to_end import SLOW_ID, SLOW_TITLE, STEP_SECONDS, EndToEnd
+from end_to_end import STEP_SECONDS, EndToEnd
 
 QUIT_SECONDS = 2
 DECOY = "NKeep-another-programs-file"
@@ -46,12 +46,7 @@ class QuitPaths(EndToEnd):
 
     def slow_download_running(self):
         self.start_program()
-        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
-        self.press_download()
-        running = self.wait_for_download_line(f"[Downloading] video/mp4 '{SLOW_TITLE}'")
-        wait_for("the slow download's progress",
-                 lambda: any(r.startswith(running[:running.index(">")]) and r.endswith("MB/s)")
-                             for r in self.downloads()), STEP_SECONDS)
+        self.start_slow_download()
         if not self.ours_in(self.tmp):
             raise StepFailed("the download has no temporary file to leave behind")
 
