@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <sys/stat.h>
 #include <utility>
