@@ -77,7 +77,8 @@ bool ProcessRunner::Start(const Command& command, std::string& error)
     return StartPipeline({command}, error);
 }
 
-bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::string& error)
+bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::string& error,
+                                  const std::string& workingFolder)
 {
     if (commands.empty() || !pids.empty())
     {
@@ -115,6 +116,8 @@ bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::str
             posix_spawn_file_actions_adddup2(&setup.actions, input, STDIN_FILENO);
             posix_spawn_file_actions_adddup2(&setup.actions, outPipe[1], STDOUT_FILENO);
             posix_spawn_file_actions_adddup2(&setup.actions, errPipe[1], STDERR_FILENO);
+            if (!workingFolder.empty())
+                posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder.c_str());
             // The service blocks its stop signals in every thread and ignores SIGPIPE; a
             // program must get both back, so that it ends when its reader goes away.
             sigset_t none;

@@ -33,9 +33,11 @@ public:
     ProcessRunner& operator=(const ProcessRunner&) = delete;
 
     // False with a reason when a program cannot be started (not found, not executable, the
-    // service stopping); anything already started is then ended again.
+    // service stopping); anything already started is then ended again. The programs run in
+    // workingFolder when one is given, else in the service's own.
     bool Start(const Command& command, std::string& error);
-    bool StartPipeline(const std::vector<Command>& commands, std::string& error);
+    bool StartPipeline(const std::vector<Command>& commands, std::string& error,
+                       const std::string& workingFolder = {});
 
     // Reads up to size bytes of the output, waiting at most until the deadline.
     ReadResult Read(char* buffer, std::size_t size, std::size_t& got, Clock::time_point deadline);

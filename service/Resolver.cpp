@@ -59,9 +59,8 @@ Resolver::Resolver(Settings s) : settings(std::move(s))
 {
     if (!Enabled())
         return;
-    std::string pattern = TemporaryRoot() + "/norvik-service-XXXXXX";
-    if (mkdtemp(pattern.data()))
-        folder = pattern;
+    std::string error;
+    folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", error);
 }
 
 Resolver::~Resolver()
@@ -70,11 +69,7 @@ Resolver::~Resolver()
         const std::lock_guard<std::mutex> hold(lock);
         cache.clear();
     }
-    if (!folder.empty())
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
+    folder.reset();
 }
 
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
@@ -129,6 +124,16 @@ std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
             command.push_back(option);
     command.insert(command.end(), {"--output", "-"});
     return {command};
+}
+
+std::unique_ptr<ScratchFolder> Resolver::NewRunFolder(std::string& error) const
+{
+    if (!folder)
+    {
+        error = "no folder for the resolver's runs under " + TemporaryRoot();
+        return nullptr;
+    }
+    return ScratchFolder::Make(folder->Path(), "run-", error);
 }
 
 std::shared_ptr<const Resolver::Entry> Resolver::FromCache(const std::string& id)
@@ -239,7 +244,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, 
 std::string Resolver::WriteInfoFile(const std::string& id, const std::string& text,
                                     std::string& error)
 {
-    if (folder.empty())
+    if (!folder)
     {
         error = "no folder for the resolver's descriptions under " + TemporaryRoot();
         return "";
@@ -249,7 +254,7 @@ std::string Resolver::WriteInfoFile(const std::string& id, const std::string& te
         const std::lock_guard<std::mutex> hold(lock);
         number = ++fileCount;
     }
-    const std::string file = folder + "/" + id + "-" + std::to_string(number) + ".info.json";
+    const std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ".info.json";
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(text.data(), std::streamsize(text.size()));
     out.close();

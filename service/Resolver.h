@@ -2,6 +2,7 @@
 
 #include "ProcessRunner.h"
 #include "ResolverJson.h"
+#include "ScratchFolder.h"
 #include "ThumbnailFetcher.h"
 
 #include <chrono>
@@ -70,6 +71,11 @@ public:
     std::vector<ProcessRunner::Command> StreamCommands(const Entry& entry,
                                                        const ResolvedFormat& format) const;
 
+    // A folder of its own for one run of the program, inside the resolver's private folder.
+    // yt-dlp writes a fragmented format's parts beside its output, which for "-" is its
+    // working folder: two runs in one folder would take each other's parts.
+    std::unique_ptr<ScratchFolder> NewRunFolder(std::string& error) const;
+
     // The argument vector that describes the watch page of an id (for tests and the log).
     ProcessRunner::Command LookupCommand(const std::string& id) const;
 
@@ -84,7 +90,8 @@ private:
     };
 
     const Settings settings;
-    std::string folder; // for the descriptions; removed with the resolver
+    // For the descriptions and the runs' folders; removed with the resolver.
+    std::unique_ptr<ScratchFolder> folder;
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;

@@ -302,7 +302,9 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     if (!format)
         return NotFound(req, res);
     auto relay = std::make_shared<StreamRelay>(id + "/" + itag);
-    if (!relay->Begin(resolver.StreamCommands(*entry, *format), settings.firstByteLimit, error))
+    auto workFolder = resolver.NewRunFolder(error);
+    if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, *format),
+                                     std::move(workFolder), settings.firstByteLimit, error))
     {
         LogLine("stream " + id + "/" + itag + " failed: " + error);
         res.status = kStatusBadGateway;

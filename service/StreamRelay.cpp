@@ -14,10 +14,12 @@ constexpr auto kFinishLimit = std::chrono::seconds(10);
 } // namespace
 
 bool StreamRelay::Begin(const std::vector<ProcessRunner::Command>& commands,
+                        std::unique_ptr<ScratchFolder> workFolder,
                         std::chrono::steady_clock::duration firstByteLimit, std::string& error)
 {
     block.resize(kBlockBytes);
-    if (!run.StartPipeline(commands, error))
+    folder = std::move(workFolder);
+    if (!run.StartPipeline(commands, error, folder ? folder->Path() : std::string()))
         return false;
     const auto deadline = ProcessRunner::Clock::now() + firstByteLimit;
     const auto result = run.Read(block.data(), block.size(), pending, deadline);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "ProcessRunner.h"
+#include "ScratchFolder.h"
 
 #include <httplib.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +20,12 @@ public:
     // label names the stream in the log.
     explicit StreamRelay(std::string label) : label(std::move(label)) {}
 
-    // Starts the programs and waits, at most firstByteLimit, for their first output, so that a
+    // Starts the programs in the given folder, which the relay keeps until they are gone and
+    // then removes, and waits, at most firstByteLimit, for their first output, so that a
     // pipeline that fails at once is answered with an error status instead of a body. False
     // with the reason when it failed before any byte.
     bool Begin(const std::vector<ProcessRunner::Command>& commands,
+               std::unique_ptr<ScratchFolder> workFolder,
                std::chrono::steady_clock::duration firstByteLimit, std::string& error);
 
     // One step of the content provider: passes the next block on, or ends the body. False
@@ -32,6 +36,8 @@ private:
     bool Cut(const std::string& why);
 
     const std::string label;
+    // Declared before the run, so it is removed only once the programs are ended and reaped.
+    std::unique_ptr<ScratchFolder> folder;
     ProcessRunner run;
     std::vector<char> block;
     std::size_t pending = 0; // bytes of block read but not yet sent

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -46,6 +47,7 @@ struct ResolverRun
     std::string what;
     std::string subject;
     long pid = 0;
+    fs::path folder; // where a stream ran
 };
 
 // Reads and streams the service's resolver has been asked for, bounded by size.
@@ -72,19 +74,23 @@ protected:
             std::istringstream fields(line);
             ResolverRun run;
             fields >> run.what >> run.subject >> run.pid;
+            std::string folder;
+            std::getline(fields >> std::ws, folder);
+            run.folder = folder;
             runs.push_back(run);
         }
         return runs;
     }
 
-    // The first run of this kind, waiting for it at most a few seconds.
-    ResolverRun WaitForRun(const std::string& what) const
+    // The first run of this kind (and subject, when one is named), waiting for it at most a
+    // few seconds.
+    ResolverRun WaitForRun(const std::string& what, const std::string& subject = {}) const
     {
         const auto deadline = Clock::now() + kGoneLimit;
         while (Clock::now() < deadline)
         {
             for (const ResolverRun& run : Runs())
-                if (run.what == what)
+                if (run.what == what && (subject.empty() || run.subject == subject))
                     return run;
             std::this_thread::sleep_for(kPoll);
         }
@@ -321,6 +327,58 @@ TEST_F(ServiceResolverTest, ClientGoingAwayEndsItsResolver)
     ASSERT_GT(stream.pid, 0);
     EXPECT_TRUE(ProcessEndsWithin(stream.pid, kGoneLimit));
     EXPECT_NE(std::string::npos, service.ErrorOutput().find("the client went away"));
+}
+
+size_t TakeUntilTold(char*, size_t size, size_t count, void* stop)
+{
+    return static_cast<std::atomic<bool>*>(stop)->load() ? 0 : size * count;
+}
+
+bool GoneWithin(const fs::path& path, std::chrono::steady_clock::duration limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (fs::exists(path))
+    {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return true;
+}
+
+// yt-dlp writes the parts of a fragmented format beside its output, in its working folder
+// when that output is "-": streams sharing a folder took each other's parts.
+TEST_F(ServiceResolverTest, EachStreamRunsInAFolderOfItsOwnRemovedWithIt)
+{
+    ASSERT_TRUE(StartWith("ok"));
+    std::atomic<bool> stop{false};
+    std::thread endless(
+        [&]
+        {
+            CURL* curl = curl_easy_init();
+            const std::string url = service.BaseUrl() + "/stream/" + kId + "/43";
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, TakeUntilTold);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &stop);
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+            curl_easy_perform(curl);
+            curl_easy_cleanup(curl);
+        });
+    const ResolverRun first = WaitForRun("stream", "43");
+    const HttpReply whole = HttpGet(service.BaseUrl() + "/stream/" + kId + "/18");
+    EXPECT_TRUE(whole.received && whole.body == Pattern(kWholeStreamBytes));
+    const ResolverRun second = WaitForRun("stream", "18");
+    stop = true;
+    const bool firstStillHadItsPart = fs::exists(first.folder / "--Frag1.part");
+    endless.join();
+
+    ASSERT_FALSE(first.folder.empty());
+    ASSERT_FALSE(second.folder.empty());
+    EXPECT_NE(first.folder, second.folder);
+    EXPECT_NE(fs::current_path(), first.folder);
+    EXPECT_TRUE(firstStillHadItsPart);
+    EXPECT_TRUE(GoneWithin(second.folder, kGoneLimit));
+    EXPECT_TRUE(GoneWithin(first.folder, kGoneLimit));
 }
 
 TEST_F(ServiceResolverTest, StoppingTheServiceEndsEveryResolver)
