@@ -59,8 +59,7 @@ Resolver::Resolver(Settings s) : settings(std::move(s))
 {
     if (!Enabled())
         return;
-    std::string error;
-    folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", error);
+    folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", folderError);
 }
 
 Resolver::~Resolver()
@@ -130,7 +129,7 @@ std::unique_ptr<ScratchFolder> Resolver::NewRunFolder(std::string& error) const
 {
     if (!folder)
     {
-        error = "no folder for the resolver's runs under " + TemporaryRoot();
+        error = "no folder for the resolver's runs: " + folderError;
         return nullptr;
     }
     return ScratchFolder::Make(folder->Path(), "run-", error);
@@ -246,7 +245,7 @@ std::string Resolver::WriteInfoFile(const std::string& id, const std::string& te
 {
     if (!folder)
     {
-        error = "no folder for the resolver's descriptions under " + TemporaryRoot();
+        error = "no folder for the resolver's descriptions: " + folderError;
         return "";
     }
     unsigned long number;

@@ -92,6 +92,8 @@ private:
     const Settings settings;
     // For the descriptions and the runs' folders; removed with the resolver.
     std::unique_ptr<ScratchFolder> folder;
+    // Why there is no folder, for every lookup and stream that then fails.
+    std::string folderError;
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;
