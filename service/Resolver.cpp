@@ -62,15 +62,6 @@ Resolver::Resolver(Settings s) : settings(std::move(s))
     folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", folderError);
 }
 
-Resolver::~Resolver()
-{
-    {
-        const std::lock_guard<std::mutex> hold(lock);
-        cache.clear();
-    }
-    folder.reset();
-}
-
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
 {
     const std::size_t first = text.find(kIdPlaceholder);

@@ -50,7 +50,6 @@ public:
     static constexpr const char* kNone = "none";
 
     explicit Resolver(Settings settings);
-    ~Resolver();
     Resolver(const Resolver&) = delete;
     Resolver& operator=(const Resolver&) = delete;
 
@@ -90,7 +89,8 @@ private:
     };
 
     const Settings settings;
-    // For the descriptions and the runs' folders; removed with the resolver.
+    // For the descriptions and the runs' folders; removed with the resolver. Declared before
+    // the cache, so the cached entries, which delete their files in it, go first.
     std::unique_ptr<ScratchFolder> folder;
     // Why there is no folder, for every lookup and stream that then fails.
     std::string folderError;
