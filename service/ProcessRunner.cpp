@@ -252,7 +252,9 @@ bool ProcessRunner::Finish(Clock::time_point deadline, std::string& error)
         return false;
     }
     std::vector<int> ended = statuses;
-    Kill(); // nothing is left to kill: this only forgets the group
+    // The programs started here have ended, but one may have left a child of its own in the
+    // group: the kill ends whatever is left, and the group is forgotten.
+    Kill();
     for (int status : ended)
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         {
