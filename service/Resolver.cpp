@@ -5,14 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 namespace
