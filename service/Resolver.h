@@ -75,10 +75,9 @@ public:
     // working folder: two runs in one folder would take each other's parts.
     std::unique_ptr<ScratchFolder> NewRunFolder(std::string& error) const;
 
-    // The argument vector that describes the watch page of an id (for tests and the log).
-    ProcessRunner::Command LookupCommand(const std::string& id) const;
-
 private:
+    // The run of the program that describes the watch page of an id.
+    ProcessRunner::Command LookupCommand(const std::string& id) const;
     std::shared_ptr<const Entry> Resolve(const std::string& id, std::string& error);
     std::string WriteInfoFile(const std::string& id, const std::string& text, std::string& error);
 

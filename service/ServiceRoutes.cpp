@@ -162,6 +162,12 @@ void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib
         });
 }
 
+// Where the picture of a resolved video is served, below the service's address.
+std::string ThumbnailPath(const std::string& id)
+{
+    return "/picture/" + id;
+}
+
 void LogRequest(const httplib::Request& req, const httplib::Response& res)
 {
     // A streamed body is not held in res.body; its header tells what was sent.
@@ -262,11 +268,6 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
     const std::string picture =
         entry->picture.bytes.empty() ? std::string() : base + ThumbnailPath(id);
     res.set_content(VideoReply(id, entry->video.title, picture, records), kTextType);
-}
-
-std::string ServiceRoutes::ThumbnailPath(const std::string& id)
-{
-    return "/picture/" + id;
 }
 
 void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)

@@ -31,8 +31,6 @@ public:
 
     // Registers every route, the request log and the handling of unreadable ranges.
     void Install(httplib::Server& server);
-    // Where the picture of a resolved video is served, below the service's address.
-    static std::string ThumbnailPath(const std::string& id);
     // The port is known only once the server has bound it.
     void SetPort(int port) { settings.port = port; }
 
