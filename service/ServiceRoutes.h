@@ -23,8 +23,8 @@ public:
         std::string version;
         // Bytes per second for each catalogue stream; 0 sends them as fast as possible.
         std::uintmax_t mediaRate = 0;
-        // How long a stream may take to its first byte.
-        std::chrono::seconds firstByteLimit{12};
+        // How long a stream may take to its first byte: as long as a lookup unless told.
+        std::chrono::seconds firstByteLimit = Resolver::Settings().timeout;
     };
 
     ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings);
