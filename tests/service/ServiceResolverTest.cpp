@@ -277,7 +277,9 @@ TEST_F(ServiceResolverTest, StreamIsRelayedChunkedByteForByte)
     EXPECT_EQ("video/mp4", reply.Header("content-type"));
     EXPECT_TRUE(reply.body == Pattern(kWholeStreamBytes));
     // A stream asked for without a lookup first looks the video up itself.
-    EXPECT_EQ("lookup", Runs().front().what);
+    const std::vector<ResolverRun> runs = Runs();
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ("lookup", runs.front().what);
 }
 
 TEST_F(ServiceResolverTest, ResolverFailingMidwayCutsTheTransfer)
