@@ -51,7 +51,7 @@ struct ResolverRun
 };
 
 // Reads and streams the service's resolver has been asked for, bounded by size.
-class ResolverFixture : public testing::Test
+class ServiceResolverTest : public testing::Test
 {
 protected:
     bool StartWith(const std::string& mode, std::vector<std::string> more = {})
@@ -109,8 +109,6 @@ protected:
     TempFolder folder;
     ServiceUnderTest service;
 };
-
-using ServiceResolverTest = ResolverFixture;
 
 TEST_F(ServiceResolverTest, ReplyListsFormatsWithPictureAndSoundFirstThenSoundBestFirst)
 {
