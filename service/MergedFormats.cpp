@@ -1,9 +1,9 @@
 #include "MergedFormats.h"
 
 #include "FormatFields.h"
+#include "TextMatch.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <map>
 #include <tuple>
@@ -11,6 +11,7 @@
 namespace
 {
 using namespace FormatFields;
+using namespace TextMatch;
 
 const char* const kMp4 = "video/mp4";
 const char* const kWebm = "video/webm";
@@ -39,15 +40,9 @@ struct Format
     Family family = Family::Other;
 };
 
-bool StartsWith(const std::string& text, const char* start)
+Family FamilyOf(const std::string& name)
 {
-    return text.rfind(start, 0) == 0;
-}
-
-Family FamilyOf(std::string codec)
-{
-    std::transform(codec.begin(), codec.end(), codec.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string codec = Lower(name);
     if (StartsWith(codec, "avc1") || StartsWith(codec, "avc3") || StartsWith(codec, "h264"))
         return Family::H264;
     if (StartsWith(codec, "vp9") || StartsWith(codec, "vp09") || StartsWith(codec, "av01"))
