@@ -1,18 +1,20 @@
 #include "MergedFormats.h"
 
-#include <nlohmann/json.hpp>
+#include "FormatFields.h"
+#include "TextMatch.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <map>
 #include <tuple>
 
 namespace
 {
+using namespace FormatFields;
+using namespace TextMatch;
+
 const char* const kMp4 = "video/mp4";
 const char* const kWebm = "video/webm";
-const char* const kNoCodec = "none";
 // Given before each of the merging ffmpeg's two inputs. ffmpeg reads each input in a thread
 // of its own and queues only 8 packets by default; the muxer, waiting for the other input's
 // turn, stalls the reader that is ahead almost at once. A deeper queue took a merge of a
@@ -38,27 +40,9 @@ struct Format
     Family family = Family::Other;
 };
 
-std::string Text(const nlohmann::json& format, const char* key)
+Family FamilyOf(const std::string& name)
 {
-    const auto value = format.find(key);
-    return value != format.end() && value->is_string() ? value->get<std::string>() : std::string();
-}
-
-double Number(const nlohmann::json& format, const char* key)
-{
-    const auto value = format.find(key);
-    return value != format.end() && value->is_number() ? value->get<double>() : 0;
-}
-
-bool StartsWith(const std::string& text, const char* start)
-{
-    return text.rfind(start, 0) == 0;
-}
-
-Family FamilyOf(std::string codec)
-{
-    std::transform(codec.begin(), codec.end(), codec.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string codec = Lower(name);
     if (StartsWith(codec, "avc1") || StartsWith(codec, "avc3") || StartsWith(codec, "h264"))
         return Family::H264;
     if (StartsWith(codec, "vp9") || StartsWith(codec, "vp09") || StartsWith(codec, "av01"))
@@ -75,6 +59,8 @@ Family SoundFor(Family video)
     return video == Family::H264 ? Family::Aac : Family::Opus;
 }
 
+// A size of 0 counts as unknown here, and the approximate size is asked instead: a merge
+// tells its size only when both parts have a real one.
 std::optional<std::uintmax_t> SizeOf(const nlohmann::json& format)
 {
     for (const char* key : {"filesize", "filesize_approx"})
@@ -92,6 +78,7 @@ Format Read(const nlohmann::json& format, const std::string& codec)
     read.id = Text(format, "format_id");
     read.height = int(Number(format, "height"));
     read.bitrate = Number(format, "tbr");
+    // A part is picture or sound alone, so at most one of the two is there to stand in.
     if (read.bitrate <= 0)
         read.bitrate = std::max(Number(format, "vbr"), Number(format, "abr"));
     read.size = SizeOf(format);
@@ -99,9 +86,11 @@ Format Read(const nlohmann::json& format, const std::string& codec)
     return read;
 }
 
+// By its extension or its protocol: a merge's parts go to ffmpeg as streams of picture or
+// sound, so nothing yt-dlp fetches as a storyboard may be one.
 bool IsStoryboard(const nlohmann::json& format)
 {
-    return Text(format, "ext") == "mhtml" || Text(format, "protocol") == "mhtml";
+    return Text(format, "ext") == kStoryboard || Text(format, "protocol") == kStoryboard;
 }
 } // namespace
 

@@ -239,7 +239,7 @@ bool ProcessRunner::Finish(Clock::time_point deadline, std::string& error)
     DrainErrors(true, deadline);
     while (!pids.empty() && Clock::now() < deadline)
     {
-        Reap(false);
+        Reap();
         if (std::find(statuses.begin(), statuses.end(), -1) == statuses.end())
             break;
         std::this_thread::sleep_for(kReapPoll);
@@ -252,7 +252,9 @@ bool ProcessRunner::Finish(Clock::time_point deadline, std::string& error)
         return false;
     }
     std::vector<int> ended = statuses;
-    Kill(); // nothing is left to kill: this only forgets the group
+    // The programs started here have ended, but one may have left a child of its own in the
+    // group: the kill ends whatever is left, and the group is forgotten.
+    Kill();
     for (int status : ended)
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         {
@@ -262,7 +264,7 @@ bool ProcessRunner::Finish(Clock::time_point deadline, std::string& error)
     return true;
 }
 
-void ProcessRunner::Reap(bool block)
+void ProcessRunner::Reap()
 {
     for (std::size_t i = 0; i < pids.size(); ++i)
     {
@@ -271,7 +273,7 @@ void ProcessRunner::Reap(bool block)
         int status = 0;
         pid_t result;
         do
-            result = waitpid(pids[i], &status, block ? 0 : WNOHANG);
+            result = waitpid(pids[i], &status, WNOHANG);
         while (result < 0 && errno == EINTR);
         if (result == pids[i] || (result < 0 && errno == ECHILD))
             statuses[i] = result == pids[i] ? status : 0;
@@ -284,12 +286,12 @@ void ProcessRunner::Kill()
     {
         kill(-group, SIGKILL);
         const auto limit = Clock::now() + kReapAfterKillLimit;
-        Reap(false);
+        Reap();
         while (std::find(statuses.begin(), statuses.end(), -1) != statuses.end() &&
                Clock::now() < limit)
         {
             std::this_thread::sleep_for(kReapPoll);
-            Reap(false);
+            Reap();
         }
         const std::lock_guard<std::mutex> hold(registryLock);
         runningGroups.erase(group);

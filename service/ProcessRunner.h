@@ -58,7 +58,8 @@ public:
 private:
     void DrainErrors(bool wait, Clock::time_point deadline);
     void CloseFds();
-    void Reap(bool block);
+    // Records the status of each program that has ended, without waiting for the others.
+    void Reap();
 
     std::vector<pid_t> pids;
     std::vector<int> statuses;

@@ -1,5 +1,7 @@
 #include "Replies.h"
 
+#include "TextMatch.h"
+
 #include <cctype>
 #include <sstream>
 
@@ -10,12 +12,6 @@ const char* const kStatusFail = "status:fail";
 const char* const kVersionKey = "ROVOVIVOZ_VC";
 const char* const kKeptPunctuation = "-_.,";
 constexpr unsigned char kFirstNonAscii = 0x80;
-
-bool EndsWith(const std::string& text, const std::string& ending)
-{
-    return text.size() >= ending.size() &&
-           text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
 
 // A reply value runs to the end of its line: a line break inside would start a new key.
 std::string OneLine(const std::string& value)
@@ -142,11 +138,9 @@ std::string ContentTypeOf(const std::string& file)
                   {".m4a", "audio/mp4"}, {".flv", "video/x-flv"}, {".mp3", "audio/mpeg"},
                   {".png", "image/png"}, {".jpg", "image/jpeg"},  {".jpeg", "image/jpeg"},
                   {".gif", "image/gif"}, {".webp", "image/webp"}};
-    std::string lower;
-    for (unsigned char c : file)
-        lower += char(std::tolower(c));
+    const std::string lower = TextMatch::Lower(file);
     for (const auto& t : kTypes)
-        if (EndsWith(lower, t.ending))
+        if (TextMatch::EndsWith(lower, t.ending))
             return t.type;
     return "application/octet-stream";
 }

@@ -5,14 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 namespace
@@ -59,17 +56,7 @@ Resolver::Resolver(Settings s) : settings(std::move(s))
 {
     if (!Enabled())
         return;
-    std::string error;
-    folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", error);
-}
-
-Resolver::~Resolver()
-{
-    {
-        const std::lock_guard<std::mutex> hold(lock);
-        cache.clear();
-    }
-    folder.reset();
+    folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", folderError);
 }
 
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
@@ -130,7 +117,7 @@ std::unique_ptr<ScratchFolder> Resolver::NewRunFolder(std::string& error) const
 {
     if (!folder)
     {
-        error = "no folder for the resolver's runs under " + TemporaryRoot();
+        error = "no folder for the resolver's runs: " + folderError;
         return nullptr;
     }
     return ScratchFolder::Make(folder->Path(), "run-", error);
@@ -246,7 +233,7 @@ std::string Resolver::WriteInfoFile(const std::string& id, const std::string& te
 {
     if (!folder)
     {
-        error = "no folder for the resolver's descriptions under " + TemporaryRoot();
+        error = "no folder for the resolver's descriptions: " + folderError;
         return "";
     }
     unsigned long number;

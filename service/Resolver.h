@@ -50,7 +50,6 @@ public:
     static constexpr const char* kNone = "none";
 
     explicit Resolver(Settings settings);
-    ~Resolver();
     Resolver(const Resolver&) = delete;
     Resolver& operator=(const Resolver&) = delete;
 
@@ -76,10 +75,9 @@ public:
     // working folder: two runs in one folder would take each other's parts.
     std::unique_ptr<ScratchFolder> NewRunFolder(std::string& error) const;
 
-    // The argument vector that describes the watch page of an id (for tests and the log).
-    ProcessRunner::Command LookupCommand(const std::string& id) const;
-
 private:
+    // The run of the program that describes the watch page of an id.
+    ProcessRunner::Command LookupCommand(const std::string& id) const;
     std::shared_ptr<const Entry> Resolve(const std::string& id, std::string& error);
     std::string WriteInfoFile(const std::string& id, const std::string& text, std::string& error);
 
@@ -90,8 +88,11 @@ private:
     };
 
     const Settings settings;
-    // For the descriptions and the runs' folders; removed with the resolver.
+    // For the descriptions and the runs' folders; removed with the resolver. Declared before
+    // the cache, so the cached entries, which delete their files in it, go first.
     std::unique_ptr<ScratchFolder> folder;
+    // Why there is no folder, for every lookup and stream that then fails.
+    std::string folderError;
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;

@@ -1,5 +1,6 @@
 #include "ResolverJson.h"
 
+#include "FormatFields.h"
 #include "MergedFormats.h"
 #include "ThumbnailPicker.h"
 
@@ -11,11 +12,11 @@
 
 namespace
 {
+using namespace FormatFields;
+
 constexpr std::size_t kVideoIdLength = 11;
 // Format ids are short; this only keeps a hostile description from making huge addresses.
 constexpr std::size_t kMostFormatIdLength = 64;
-const char* const kAbsentCodec = "none";
-const char* const kStoryboardExtension = "mhtml";
 
 bool IsIdCharacter(char c)
 {
@@ -35,19 +36,7 @@ enum class Kind
 bool HasCodec(const nlohmann::json& format, const char* key)
 {
     const auto it = format.find(key);
-    return it == format.end() || !it->is_string() || it->get<std::string>() != kAbsentCodec;
-}
-
-double NumberOr(const nlohmann::json& format, const char* key, double fallback)
-{
-    const auto it = format.find(key);
-    return it != format.end() && it->is_number() ? it->get<double>() : fallback;
-}
-
-std::string TextOf(const nlohmann::json& object, const char* key)
-{
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+    return it == format.end() || !it->is_string() || it->get<std::string>() != kNoCodec;
 }
 
 // The MIME type a format is offered with, from its container; empty for a container the
@@ -87,9 +76,11 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
 {
     if (!format.is_object())
         return false;
-    const std::string id = TextOf(format, "format_id");
-    const std::string extension = TextOf(format, "ext");
-    if (!IsValidFormatId(id) || extension == kStoryboardExtension)
+    const std::string id = Text(format, "format_id");
+    const std::string extension = Text(format, "ext");
+    // A storyboard by its extension alone: a format offered as it is needs the extension of
+    // a known container anyway (see TypeOf), so its protocol is not looked at.
+    if (!IsValidFormatId(id) || extension == kStoryboard)
         return false;
     const bool picture = HasCodec(format, "vcodec");
     const bool sound = HasCodec(format, "acodec");
@@ -103,16 +94,19 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
         return false;
     candidate.format.itag = id;
     candidate.format.selection = id;
-    candidate.height = NumberOr(format, "height", 0);
-    const double total = NumberOr(format, "tbr", 0);
-    candidate.bitrate = candidate.kind == Kind::SoundOnly ? NumberOr(format, "abr", total) : total;
+    candidate.height = Number(format, "height");
+    const double total = Number(format, "tbr");
+    // Sound alone is ranked by its own rate, the one its quality names.
+    candidate.bitrate = candidate.kind == Kind::SoundOnly ? Number(format, "abr", total) : total;
     if (candidate.kind == Kind::PictureAndSound && candidate.height > 0)
         candidate.format.quality = WholeNumber(candidate.height) + "p";
     else if (candidate.kind == Kind::SoundOnly && candidate.bitrate > 0)
         candidate.format.quality = WholeNumber(candidate.bitrate) + "k";
     else
-        candidate.format.quality = TextOf(format, "format_note");
-    const double size = NumberOr(format, "filesize", NumberOr(format, "filesize_approx", -1));
+        candidate.format.quality = Text(format, "format_note");
+    // What yt-dlp says is passed on, an exact size of 0 included; the merge finder, which adds
+    // two sizes, takes 0 for unknown.
+    const double size = Number(format, "filesize", Number(format, "filesize_approx", -1));
     if (size >= 0)
         candidate.format.size = WholeNumber(size);
     return true;
@@ -191,7 +185,7 @@ bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::stri
                              return a.height > b.height;
                          return a.bitrate > b.bitrate;
                      });
-    video.title = TextOf(info, "title");
+    video.title = Text(info, "title");
     video.thumbnail = ThumbnailPicker::Choose(info);
     video.formats.clear();
     for (std::size_t i = 0; i < candidates.size() && i < kMostResolvedFormats; ++i)

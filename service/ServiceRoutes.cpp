@@ -91,6 +91,14 @@ void NotFound(const httplib::Request& req, httplib::Response& res)
     res.set_content("not found\n", kTextType);
 }
 
+// A stream the resolver could not start: the client is told so, the log says why.
+void StreamFailed(const std::string& stream, const std::string& error, httplib::Response& res)
+{
+    LogLine("stream " + stream + " failed: " + error);
+    res.status = kStatusBadGateway;
+    res.set_content("the resolver failed\n", kTextType);
+}
+
 // Holds a body back to a steady number of bytes a second, measured from its first block.
 class Throttle
 {
@@ -160,6 +168,12 @@ void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib
             throttle->Before(std::size_t(got));
             return sink.write(block.data(), std::size_t(got));
         });
+}
+
+// Where the picture of a resolved video is served, below the service's address.
+std::string ThumbnailPath(const std::string& id)
+{
+    return "/picture/" + id;
 }
 
 void LogRequest(const httplib::Request& req, const httplib::Response& res)
@@ -264,11 +278,6 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
     res.set_content(VideoReply(id, entry->video.title, picture, records), kTextType);
 }
 
-std::string ServiceRoutes::ThumbnailPath(const std::string& id)
-{
-    return "/picture/" + id;
-}
-
 void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)
 {
     IgnoreRanges(req);
@@ -293,11 +302,7 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     std::string error;
     const auto entry = resolver.Lookup(id, error);
     if (!entry)
-    {
-        LogLine("stream " + id + "/" + itag + " failed: " + error);
-        res.status = kStatusBadGateway;
-        return res.set_content("the resolver failed\n", kTextType);
-    }
+        return StreamFailed(id + "/" + itag, error, res);
     const ResolvedFormat* format = entry->Format(itag);
     if (!format)
         return NotFound(req, res);
@@ -305,11 +310,7 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     auto workFolder = resolver.NewRunFolder(error);
     if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, *format),
                                      std::move(workFolder), settings.firstByteLimit, error))
-    {
-        LogLine("stream " + id + "/" + itag + " failed: " + error);
-        res.status = kStatusBadGateway;
-        return res.set_content("the resolver failed\n", kTextType);
-    }
+        return StreamFailed(id + "/" + itag, error, res);
     // The provider keeps the relay, and with it the lookup's description file, until the
     // response is gone; the relay's end ends its programs.
     res.set_chunked_content_provider(format->type,

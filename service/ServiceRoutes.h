@@ -23,16 +23,14 @@ public:
         std::string version;
         // Bytes per second for each catalogue stream; 0 sends them as fast as possible.
         std::uintmax_t mediaRate = 0;
-        // How long a stream may take to its first byte.
-        std::chrono::seconds firstByteLimit{12};
+        // How long a stream may take to its first byte: as long as a lookup unless told.
+        std::chrono::seconds firstByteLimit = Resolver::Settings().timeout;
     };
 
     ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings);
 
     // Registers every route, the request log and the handling of unreadable ranges.
     void Install(httplib::Server& server);
-    // Where the picture of a resolved video is served, below the service's address.
-    static std::string ThumbnailPath(const std::string& id);
     // The port is known only once the server has bound it.
     void SetPort(int port) { settings.port = port; }
 

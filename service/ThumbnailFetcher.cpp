@@ -1,5 +1,7 @@
 #include "ThumbnailFetcher.h"
 
+#include "TextMatch.h"
+
 #include <curl/curl.h>
 
 #include <memory>
@@ -29,11 +31,6 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
     sink->bytes->append(data, length);
     return length;
 }
-
-bool StartsWith(const std::string& text, const std::string& start)
-{
-    return text.compare(0, start.size(), start) == 0;
-}
 } // namespace
 
 ThumbnailFetcher::ThumbnailFetcher(std::size_t mostBytes, std::chrono::milliseconds timeLimit)
@@ -43,9 +40,9 @@ ThumbnailFetcher::ThumbnailFetcher(std::size_t mostBytes, std::chrono::milliseco
 
 std::string ThumbnailFetcher::SniffType(const std::string& bytes)
 {
-    if (StartsWith(bytes, "\xFF\xD8\xFF"))
+    if (TextMatch::StartsWith(bytes, "\xFF\xD8\xFF"))
         return "image/jpeg";
-    if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"))
+    if (TextMatch::StartsWith(bytes, "\x89PNG\r\n\x1A\n"))
         return "image/png";
     return {};
 }

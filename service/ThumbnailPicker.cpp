@@ -1,30 +1,14 @@
 #include "ThumbnailPicker.h"
 
+#include "TextMatch.h"
+
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <cctype>
 #include <optional>
 
 namespace
 {
-bool StartsWith(const std::string& text, const std::string& start)
-{
-    return text.compare(0, start.size(), start) == 0;
-}
-
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
+using namespace TextMatch;
 
 std::optional<int> WidthOf(const nlohmann::json& thumbnail)
 {

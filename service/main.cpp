@@ -24,7 +24,6 @@
 #include <iostream>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace
 {
@@ -91,13 +90,13 @@ void Usage(std::ostream& out)
            "line per request to the standard error: method, target, status, bytes.\n";
 }
 
-bool ParseCount(const std::string& text, std::uintmax_t& rate)
+bool ParseCount(const std::string& text, std::uintmax_t& value)
 {
     constexpr std::size_t kMostDigits = 12;
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
         text.size() > kMostDigits)
         return false;
-    rate = std::stoull(text);
+    value = std::stoull(text);
     return true;
 }
 

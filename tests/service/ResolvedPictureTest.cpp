@@ -1,7 +1,8 @@
 // A resolved video's records with merges among them, and its picture served by the service
 // itself, with a resolver of the test's own that prints a recorded description.
-#include "TestHttpServer.h"
 #include "ServiceHarness.h"
+#include "TestHttpServer.h"
+#include "TestPictures.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -11,10 +12,9 @@
 namespace
 {
 using nlohmann::json;
+using namespace TestPictures;
 
 const std::string kId = "PictureTest";
-const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "JFIF picture";
-const std::string kWebp = "RIFF\x10\0\0\0WEBPVP8 picture";
 constexpr std::size_t kTooLarge = 2 * 1024 * 1024 + 1;
 
 json Format(const std::string& id, const char* ext, const char* vcodec, const char* acodec,
@@ -33,12 +33,9 @@ protected:
     void SetUp() override
     {
         auto& routes = pictures.Routes();
-        routes.Get("/hq.jpg", [](const httplib::Request&, httplib::Response& res)
-                   { res.set_content(kJpeg, "image/jpeg"); });
+        ServeJpeg(routes);
         routes.Get("/sd.webp", [](const httplib::Request&, httplib::Response& res)
                    { res.set_content(kWebp, "image/webp"); });
-        routes.Get("/moved.jpg", [](const httplib::Request&, httplib::Response& res)
-                   { res.set_redirect("/hq.jpg"); });
         routes.Get("/huge.jpg", [](const httplib::Request&, httplib::Response& res)
                    { res.set_content(kJpeg + std::string(kTooLarge, 'x'), "image/jpeg"); });
         ASSERT_TRUE(pictures.Start());

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -18,21 +16,6 @@ namespace
 const fs::path kDemo = NORVIK_DEMO_DIR;
 constexpr int kIdleConnections = 32;
 constexpr auto kLookupLimit = std::chrono::milliseconds(500);
-
-int ConnectOnly(int port)
-{
-    const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (sock >= 0 && connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    {
-        close(sock);
-        return -1;
-    }
-    return sock;
-}
 
 class ServiceConnectionsTest : public testing::Test
 {
@@ -53,7 +36,7 @@ void ExpectLookupBesideHeldConnections(const ServiceUnderTest& service, int coun
     std::vector<int> held;
     for (int i = 0; i < count; ++i)
     {
-        const int sock = ConnectOnly(service.Port());
+        const int sock = ConnectLoopback(service.Port());
         ASSERT_GE(sock, 0);
         held.push_back(sock);
         if (!request.empty())

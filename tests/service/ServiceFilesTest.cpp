@@ -101,6 +101,19 @@ TEST_F(ServiceFilesTest, OnlyFilesTheCatalogueNamesAreServed)
         EXPECT_EQ(std::string::npos, reply.body.find("root:"));
     }
 }
+
+TEST_F(ServiceFilesTest, UnreadableRangeIsIgnoredAndTheWholeFileSent)
+{
+    for (const std::string range : {"abc", "10-5", "-", "x-3,4-"})
+    {
+        SCOPED_TRACE(range);
+        const HttpReply reply = GetRange(range);
+        ASSERT_TRUE(reply.received);
+        EXPECT_EQ(200, reply.status);
+        EXPECT_EQ("", reply.Header("content-range"));
+        EXPECT_TRUE(reply.body == bytes);
+    }
+}
 } // namespace
 
 TEST(ServiceRateTest, MediaRateSpreadsAStreamOverTimeAndKeepsItsBytes)
@@ -123,19 +136,3 @@ TEST(ServiceRateTest, MediaRateSpreadsAStreamOverTimeAndKeepsItsBytes)
     EXPECT_EQ(200, HttpGet(service.BaseUrl() + "/thumbs/thumb1.png", {}).status);
     EXPECT_LT(std::chrono::steady_clock::now() - thumbBegun, std::chrono::milliseconds(500));
 }
-
-namespace
-{
-TEST_F(ServiceFilesTest, UnreadableRangeIsIgnoredAndTheWholeFileSent)
-{
-    for (const std::string range : {"abc", "10-5", "-", "x-3,4-"})
-    {
-        SCOPED_TRACE(range);
-        const HttpReply reply = GetRange(range);
-        ASSERT_TRUE(reply.received);
-        EXPECT_EQ(200, reply.status);
-        EXPECT_EQ("", reply.Header("content-range"));
-        EXPECT_TRUE(reply.body == bytes);
-    }
-}
-} // namespace

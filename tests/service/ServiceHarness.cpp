@@ -292,20 +292,30 @@ HttpReply HttpGet(const std::string& url, const std::vector<std::string>& reques
     return reply;
 }
 
-HttpReply RawExchange(int port, const std::string& request)
+int ConnectLoopback(int port)
 {
-    HttpReply reply;
     const int sock = socket(AF_INET, SOCK_STREAM, 0);
-    if (sock < 0)
-        return reply;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (sock >= 0 && connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    {
+        close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+HttpReply RawExchange(int port, const std::string& request)
+{
+    HttpReply reply;
+    const int sock = ConnectLoopback(port);
+    if (sock < 0)
+        return reply;
     std::string raw;
     bool closedByServer = false;
-    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        send(sock, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()))
+    if (send(sock, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()))
     {
         const auto deadline = Clock::now() + kRequestLimit;
         while (ReadSome(sock, raw, deadline))

@@ -84,6 +84,9 @@ struct HttpReply
 HttpReply HttpGet(const std::string& url, const std::vector<std::string>& requestHeaders = {},
                   std::chrono::milliseconds limit = kRequestLimit);
 
+// A socket connected to this port on the loopback address, or -1 when none could be.
+int ConnectLoopback(int port);
+
 // Sends the request exactly as written and reads until the server closes the connection;
 // received is false when it did not within the limit.
 HttpReply RawExchange(int port, const std::string& request);

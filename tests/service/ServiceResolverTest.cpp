@@ -51,7 +51,7 @@ struct ResolverRun
 };
 
 // Reads and streams the service's resolver has been asked for, bounded by size.
-class ResolverFixture : public testing::Test
+class ServiceResolverTest : public testing::Test
 {
 protected:
     bool StartWith(const std::string& mode, std::vector<std::string> more = {})
@@ -109,8 +109,6 @@ protected:
     TempFolder folder;
     ServiceUnderTest service;
 };
-
-using ServiceResolverTest = ResolverFixture;
 
 TEST_F(ServiceResolverTest, ReplyListsFormatsWithPictureAndSoundFirstThenSoundBestFirst)
 {
@@ -277,7 +275,9 @@ TEST_F(ServiceResolverTest, StreamIsRelayedChunkedByteForByte)
     EXPECT_EQ("video/mp4", reply.Header("content-type"));
     EXPECT_TRUE(reply.body == Pattern(kWholeStreamBytes));
     // A stream asked for without a lookup first looks the video up itself.
-    EXPECT_EQ("lookup", Runs().front().what);
+    const std::vector<ResolverRun> runs = Runs();
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ("lookup", runs.front().what);
 }
 
 TEST_F(ServiceResolverTest, ResolverFailingMidwayCutsTheTransfer)

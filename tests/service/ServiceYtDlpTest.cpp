@@ -1,13 +1,10 @@
 // The real yt-dlp of the system behind the service, offline: the watch page is the test's
 // own on loopback, read by yt-dlp's generic extractor.
+#include "ProgramRun.h"
 #include "ServiceHarness.h"
 #include "TestHttpServer.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstdlib>
 
 namespace
 {
@@ -18,23 +15,6 @@ constexpr std::size_t kClipBytes = 3 * 1024 * 1024 + 17;
 // seconds to start. The service's bound stays below the client's.
 const char* const kResolveSeconds = "40";
 constexpr auto kClientLimit = std::chrono::seconds(50);
-
-bool OnPath(const std::string& program)
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    std::size_t start = 0;
-    while (start < dirs.size())
-    {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 std::string Clip(std::size_t size, unsigned seed)
 {

@@ -2,6 +2,7 @@
 #include "ProgramRun.h"
 #include "ServiceHarness.h"
 #include "TestHttpServer.h"
+#include "TestPictures.h"
 #include "ThumbnailFetcher.h"
 #include "ThumbnailPicker.h"
 
@@ -16,9 +17,7 @@ namespace
 {
 using nlohmann::json;
 
-const std::string kJpeg = std::string("\xFF\xD8\xFF\xE0", 4) + "JFIF picture";
-const std::string kPng = std::string("\x89PNG\r\n\x1A\n", 8) + "picture";
-const std::string kWebp = "RIFF\x10\0\0\0WEBPVP8 picture";
+using namespace TestPictures;
 
 TEST(ThumbnailPicker, ChoosesTheWidestJpegOrPngThatFitsThePreview)
 {
@@ -79,12 +78,9 @@ protected:
     void SetUp() override
     {
         auto& routes = server.Routes();
-        routes.Get("/hq.jpg", [](const httplib::Request&, httplib::Response& res)
-                   { res.set_content(kJpeg, "image/jpeg"); });
+        ServeJpeg(routes);
         routes.Get("/mq.png", [](const httplib::Request&, httplib::Response& res)
                    { res.set_content(kPng, "image/png"); });
-        routes.Get("/moved.jpg", [](const httplib::Request&, httplib::Response& res)
-                   { res.set_redirect("/hq.jpg"); });
         routes.Get("/loop.jpg", [](const httplib::Request&, httplib::Response& res)
                    { res.set_redirect("/loop.jpg"); });
         routes.Get("/webp.jpg", [](const httplib::Request&, httplib::Response& res)
