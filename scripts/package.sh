@@ -4,6 +4,9 @@
 # Prints the package's path as its last line: apt-get install ./that-path installs it.
 set -eu
 cd "$(dirname "$0")/.."
+# Standard output carries the path alone, so a caller can take it as $(scripts/package.sh)
+# and still see the build fail; everything else goes to standard error.
+exec 3>&1 1>&2
 # dpkg-dev: dpkg-shlibdeps for the dependencies and dpkg-buildflags for the compiler flags.
 scripts/install-deps.sh dpkg-dev file
 build=build-package
@@ -17,4 +20,4 @@ cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/norvik_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 package=$(ls "$build"/norvik_*.deb)
-echo "$(pwd)/$package"
+echo "$(pwd)/$package" >&3
