@@ -144,7 +144,8 @@ class QuitPaths(EndToEnd):
             self.slow_download_running()
         finally:
             os.environ["DISPLAY"] = shared
-        own.close()
+            # Ending the server is what this step tries; a failed start must not leave it running.
+            own.close()
         self.wait_gone("the end of its X server")
         self.check_nothing_left("the lost display")
 
