@@ -66,9 +66,17 @@ def make_catalogue(demo_dir, folder):
     return path, demo
 
 
+def require(*tools):
+    """A step that needs a program fails when it is missing, rather than passing unchecked."""
+    missing = [tool for tool in tools if shutil.which(tool) is None]
+    if missing:
+        raise StepFailed(f"{' and '.join(missing)} not installed: scripts/install-deps.sh "
+                         "installs what this test needs")
+
+
 def make_dash(folder):
     """Two seconds of H.264 video (240 and 120 lines) and AAC sound as DASH; None without
-    ffmpeg."""
+    ffmpeg, which fails the step that needs it."""
     if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
         return None
     os.makedirs(folder)
@@ -242,9 +250,7 @@ class EndToEnd:
 
     def save_resolved_stream(self):
         self.step = "saving a stream of an id only the resolver knows"
-        if shutil.which("yt-dlp") is None:
-            print("end to end: yt-dlp is not installed; the resolver's step is skipped")
-            return
+        require("yt-dlp")
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + RESOLVED_ID)
         # The generic extractor names no quality; the title is the page's, perhaps numbered.
@@ -274,9 +280,7 @@ class EndToEnd:
 
     def save_merged_stream(self):
         self.step = "saving a video-only format merged with sound"
-        if not self.dash_dir or shutil.which("yt-dlp") is None:
-            print("end to end: yt-dlp or ffmpeg is not installed; the merge step is skipped")
-            return
+        require("yt-dlp", "ffmpeg", "ffprobe")
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + MERGED_ID)
         wait_for("the merged format first",
