@@ -48,11 +48,16 @@ INNER_RUN_SECONDS = 150
 SERVICE_START_SECONDS = 10
 
 
+def demo_video(demo_dir):
+    """The record of the demo video the tests copy, from the catalogue in demo_dir."""
+    with open(os.path.join(demo_dir, "catalogue.json"), encoding="utf-8") as f:
+        return next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+
+
 def make_catalogue(demo_dir, folder):
     """The demo video with an FLV stream, plus a big stream served slowly enough to quit in."""
     os.makedirs(folder)
-    with open(os.path.join(demo_dir, "catalogue.json"), encoding="utf-8") as f:
-        demo = next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+    demo = demo_video(demo_dir)
     for name in [demo["thumbnail"]] + [s["file"] for s in demo["streams"]]:
         shutil.copy(os.path.join(demo_dir, name), folder)
     with open(os.path.join(folder, "slow.mp4"), "wb") as f:
@@ -147,11 +152,7 @@ class EndToEnd:
         self.service, url = start_service(self.args.build_dir, catalogue,
                                           os.path.join(self.args.artifacts, "service.log"),
                                           self.page.watch_url)
-        for folder in (self.videos, self.music, self.tmp):
-            os.makedirs(folder)
-        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
-            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n"
-                    f"ServiceUrl={url}\n")
+        self.write_settings(url)
         self.ui = Accessible()
         self.start_program()
         self.load_demo_video()
@@ -166,6 +167,15 @@ class EndToEnd:
         # After the line menu's step: one more line would push the slow one out of sight.
         self.save_merged_stream()
         self.quit_during_slow_download()
+
+    def write_settings(self, url=None):
+        """The program's folders and settings; without url it runs a service of its own."""
+        for folder in (self.videos, self.music, self.tmp):
+            os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n")
+            if url:
+                f.write(f"ServiceUrl={url}\n")
 
     def start_program(self):
         self.step = "starting the program"
@@ -314,13 +324,9 @@ class EndToEnd:
 
     def cancel_and_retry_slow_download(self):
         self.step = "cancelling a slow download from its line's menu and retrying it"
-        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
-        self.press_download()
+        self.start_slow_download()
         path = os.path.join(self.videos, SLOW_TITLE + ".mp4")
         line = f"video/mp4 '{SLOW_TITLE}' > {path}"
-        wait_for("the slow download's progress",
-                 lambda: any(r.startswith(f"[Downloading] {line} (") for r in self.downloads()),
-                 STEP_SECONDS)
         self.choose_from_line_menu(f"[Downloading] {line}", "Cancel")
         self.wait_for_download_line(f"[Cancelled] {line}")
         if os.path.exists(path):
@@ -359,16 +365,21 @@ class EndToEnd:
         self.ui.click("the File menu", self.ui.find(self.frame, "menu", "File"), STEP_SECONDS)
         self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
         yes = wait_for("the quit question", self.find_yes, STEP_SECONDS)
-        answered = time.monotonic()
         self.ui.click("Yes", yes, STEP_SECONDS)
+        self.wait_gone("Yes")
+
+    def wait_gone(self, how, check_status=True):
+        """The program must be gone within QUIT_SECONDS of how, with status 0 when
+        check_status."""
+        sent = time.monotonic()
         try:
             self.program.wait(QUIT_SECONDS)
         except subprocess.TimeoutExpired:
-            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after Yes")
-        print(f"gone {time.monotonic() - answered:.2f} s after Yes, exit code "
-              f"{self.program.returncode}")
-        if self.program.returncode != 0:
-            raise StepFailed(f"the program ended with {self.program.returncode}")
+            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after {how}")
+        status = self.program.returncode
+        print(f"{how}: gone after {time.monotonic() - sent:.2f} s, status {status}")
+        if check_status and status != 0:
+            raise StepFailed(f"{how} ended the program with status {status}")
 
     def find_yes(self):
         for role in ("alert", "dialog"):
