@@ -7,8 +7,7 @@ cd "$(dirname "$0")/.."
 # Standard output carries the path alone, so a caller can take it as $(scripts/package.sh)
 # and still see the build fail; everything else goes to standard error.
 exec 3>&1 1>&2
-# dpkg-dev: dpkg-shlibdeps for the dependencies and dpkg-buildflags for the compiler flags.
-scripts/install-deps.sh dpkg-dev file
+scripts/install-deps.sh
 build=build-package
 # A compiler cache, where there is one, makes a second package build quick.
 launcher=""
