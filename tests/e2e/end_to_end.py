@@ -136,6 +136,7 @@ class EndToEnd:
         self.clipboard = Clipboard()
         self.service = None
         self.program = None
+        self.program_log = None
         self.page = None
         self.program_path = os.path.join(args.build_dir, "norvik")
         self.step = "setting up"
@@ -185,6 +186,8 @@ class EndToEnd:
                    XDG_RUNTIME_DIR=self.home)
         env.pop("LANGUAGE", None)
         env.pop("NO_AT_BRIDGE", None)
+        if self.program_log:
+            self.program_log.close()
         self.program_log = open(os.path.join(self.args.artifacts, "norvik.log"), "wb")
         self.program = subprocess.Popen([self.program_path], env=env,
                                         stdout=self.program_log, stderr=subprocess.STDOUT)
@@ -392,6 +395,8 @@ class EndToEnd:
     def close(self):
         self.clipboard.close()
         end_process(self.program)
+        if self.program_log:
+            self.program_log.close()
         end_process(self.service)
         if self.page:
             self.page.close()
