@@ -133,8 +133,9 @@ def outer(args):
                 left.append(folder)
         if left:
             raise StepFailed(f"left behind by apt-get remove: {left}")
-        if installed_state().endswith(" installed") or "config-files" in installed_state():
-            raise StepFailed(f"after remove dpkg says: {installed_state()}")
+        state = installed_state()
+        if state.endswith(" installed") or "config-files" in state:
+            raise StepFailed(f"after remove dpkg says: {state}")
         print(f"install test: passed ({len(files)} files installed and removed)")
         return 0
     except (StepFailed, subprocess.TimeoutExpired) as failure:
