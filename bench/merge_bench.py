@@ -9,7 +9,7 @@ record's /stream/ID/VIDEO+AUDIO from the service into a file (the service's reso
 fragmented MP4 to a pipe). Theirs: yt-dlp --load-info-json with the same description and
 --format VIDEO+AUDIO into an .mp4 file (it fetches both formats, then merges them with ffmpeg).
 Both move the same media; throughput is the source's bytes over each side's wall time.
-Target: ours >= 0.9 x theirs. RUNS of each, interleaved; about two minutes on two cores.
+Target: ours >= 0.9 x theirs. RUNS of each, interleaved; about 20 s on two quiet cores.
 Needs build/norvik-service, yt-dlp, ffmpeg and curl.
 """
 

@@ -18,6 +18,7 @@ import argparse
 import datetime
 import os
 import re
+import select
 import shutil
 import statistics
 import subprocess
@@ -32,6 +33,7 @@ RUNS = 7
 CLIP_BYTES = 200 * 1000 * 1000
 RELAY_TARGET = 0.9
 LIMIT_S = 300
+SERVICE_START_S = 10
 SECTION = "## The service's resolver"
 MB = 1000 * 1000
 
@@ -73,9 +75,12 @@ def start_service(exe, watch_url, log, resolver="yt-dlp", env=None):
     service = subprocess.Popen([exe, "--port", "0", "--watch-url", watch_url, "--resolver",
                                 resolver, "--resolve-timeout", "60"], stdout=subprocess.PIPE,
                                stderr=log, env=env)
-    line = service.stdout.readline().decode().strip()
+    ready, _, _ = select.select([service.stdout], [], [], SERVICE_START_S)
+    line = service.stdout.readline().decode().strip() if ready else ""
     if not line.startswith("listening on "):
-        raise SystemExit(f"the service did not start: {line!r}")
+        service.kill()
+        service.wait()
+        raise SystemExit(f"the service did not start within {SERVICE_START_S} s: {line!r}")
     return service, line.split()[-1]
 
 

@@ -4,8 +4,10 @@
 # Prints the package's path as its last line: apt-get install ./that-path installs it.
 set -eu
 cd "$(dirname "$0")/.."
-# dpkg-dev: dpkg-shlibdeps for the dependencies and dpkg-buildflags for the compiler flags.
-scripts/install-deps.sh dpkg-dev file
+# Standard output carries the path alone, so a caller can take it as $(scripts/package.sh)
+# and still see the build fail; everything else goes to standard error.
+exec 3>&1 1>&2
+scripts/install-deps.sh
 build=build-package
 # A compiler cache, where there is one, makes a second package build quick.
 launcher=""
@@ -17,4 +19,4 @@ cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/norvik_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 package=$(ls "$build"/norvik_*.deb)
-echo "$(pwd)/$package"
+echo "$(pwd)/$package" >&3

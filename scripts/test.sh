@@ -12,6 +12,6 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 0
 fi
 scripts/install-deps.sh lintian
-package=$(scripts/package.sh | tail -n 1)
+package=$(scripts/package.sh)
 /usr/bin/python3 tests/package/install_test.py --package "$package" \
     --artifacts build/tests/package-install

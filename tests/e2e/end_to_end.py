@@ -48,11 +48,16 @@ INNER_RUN_SECONDS = 150
 SERVICE_START_SECONDS = 10
 
 
+def demo_video(demo_dir):
+    """The record of the demo video the tests copy, from the catalogue in demo_dir."""
+    with open(os.path.join(demo_dir, "catalogue.json"), encoding="utf-8") as f:
+        return next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+
+
 def make_catalogue(demo_dir, folder):
     """The demo video with an FLV stream, plus a big stream served slowly enough to quit in."""
     os.makedirs(folder)
-    with open(os.path.join(demo_dir, "catalogue.json"), encoding="utf-8") as f:
-        demo = next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+    demo = demo_video(demo_dir)
     for name in [demo["thumbnail"]] + [s["file"] for s in demo["streams"]]:
         shutil.copy(os.path.join(demo_dir, name), folder)
     with open(os.path.join(folder, "slow.mp4"), "wb") as f:
@@ -66,9 +71,17 @@ def make_catalogue(demo_dir, folder):
     return path, demo
 
 
+def require(*tools):
+    """A step that needs a program fails when it is missing, rather than passing unchecked."""
+    missing = [tool for tool in tools if shutil.which(tool) is None]
+    if missing:
+        raise StepFailed(f"{' and '.join(missing)} not installed: scripts/install-deps.sh "
+                         "installs what this test needs")
+
+
 def make_dash(folder):
     """Two seconds of H.264 video (240 and 120 lines) and AAC sound as DASH; None without
-    ffmpeg."""
+    ffmpeg, which fails the step that needs it."""
     if shutil.which("ffmpeg") is None or shutil.which("ffprobe") is None:
         return None
     os.makedirs(folder)
@@ -123,6 +136,7 @@ class EndToEnd:
         self.clipboard = Clipboard()
         self.service = None
         self.program = None
+        self.program_log = None
         self.page = None
         self.program_path = os.path.join(args.build_dir, "norvik")
         self.step = "setting up"
@@ -139,11 +153,7 @@ class EndToEnd:
         self.service, url = start_service(self.args.build_dir, catalogue,
                                           os.path.join(self.args.artifacts, "service.log"),
                                           self.page.watch_url)
-        for folder in (self.videos, self.music, self.tmp):
-            os.makedirs(folder)
-        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
-            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n"
-                    f"ServiceUrl={url}\n")
+        self.write_settings(url)
         self.ui = Accessible()
         self.start_program()
         self.load_demo_video()
@@ -159,6 +169,15 @@ class EndToEnd:
         self.save_merged_stream()
         self.quit_during_slow_download()
 
+    def write_settings(self, url=None):
+        """The program's folders and settings; without url it runs a service of its own."""
+        for folder in (self.videos, self.music, self.tmp):
+            os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
+            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n")
+            if url:
+                f.write(f"ServiceUrl={url}\n")
+
     def start_program(self):
         self.step = "starting the program"
         env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, LC_ALL="C.UTF-8",
@@ -167,6 +186,8 @@ class EndToEnd:
                    XDG_RUNTIME_DIR=self.home)
         env.pop("LANGUAGE", None)
         env.pop("NO_AT_BRIDGE", None)
+        if self.program_log:
+            self.program_log.close()
         self.program_log = open(os.path.join(self.args.artifacts, "norvik.log"), "wb")
         self.program = subprocess.Popen([self.program_path], env=env,
                                         stdout=self.program_log, stderr=subprocess.STDOUT)
@@ -242,9 +263,7 @@ class EndToEnd:
 
     def save_resolved_stream(self):
         self.step = "saving a stream of an id only the resolver knows"
-        if shutil.which("yt-dlp") is None:
-            print("end to end: yt-dlp is not installed; the resolver's step is skipped")
-            return
+        require("yt-dlp")
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + RESOLVED_ID)
         # The generic extractor names no quality; the title is the page's, perhaps numbered.
@@ -274,9 +293,7 @@ class EndToEnd:
 
     def save_merged_stream(self):
         self.step = "saving a video-only format merged with sound"
-        if not self.dash_dir or shutil.which("yt-dlp") is None:
-            print("end to end: yt-dlp or ffmpeg is not installed; the merge step is skipped")
-            return
+        require("yt-dlp", "ffmpeg", "ffprobe")
         before = set(os.listdir(self.videos))
         self.clipboard.put(WATCH_PAGE + MERGED_ID)
         wait_for("the merged format first",
@@ -310,13 +327,9 @@ class EndToEnd:
 
     def cancel_and_retry_slow_download(self):
         self.step = "cancelling a slow download from its line's menu and retrying it"
-        self.show(SLOW_ID, SLOW_TITLE, ["video/mp4 medium"])
-        self.press_download()
+        self.start_slow_download()
         path = os.path.join(self.videos, SLOW_TITLE + ".mp4")
         line = f"video/mp4 '{SLOW_TITLE}' > {path}"
-        wait_for("the slow download's progress",
-                 lambda: any(r.startswith(f"[Downloading] {line} (") for r in self.downloads()),
-                 STEP_SECONDS)
         self.choose_from_line_menu(f"[Downloading] {line}", "Cancel")
         self.wait_for_download_line(f"[Cancelled] {line}")
         if os.path.exists(path):
@@ -355,16 +368,21 @@ class EndToEnd:
         self.ui.click("the File menu", self.ui.find(self.frame, "menu", "File"), STEP_SECONDS)
         self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
         yes = wait_for("the quit question", self.find_yes, STEP_SECONDS)
-        answered = time.monotonic()
         self.ui.click("Yes", yes, STEP_SECONDS)
+        self.wait_gone("Yes")
+
+    def wait_gone(self, how, check_status=True):
+        """The program must be gone within QUIT_SECONDS of how, with status 0 when
+        check_status."""
+        sent = time.monotonic()
         try:
             self.program.wait(QUIT_SECONDS)
         except subprocess.TimeoutExpired:
-            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after Yes")
-        print(f"gone {time.monotonic() - answered:.2f} s after Yes, exit code "
-              f"{self.program.returncode}")
-        if self.program.returncode != 0:
-            raise StepFailed(f"the program ended with {self.program.returncode}")
+            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after {how}")
+        status = self.program.returncode
+        print(f"{how}: gone after {time.monotonic() - sent:.2f} s, status {status}")
+        if check_status and status != 0:
+            raise StepFailed(f"{how} ended the program with status {status}")
 
     def find_yes(self):
         for role in ("alert", "dialog"):
@@ -377,6 +395,8 @@ class EndToEnd:
     def close(self):
         self.clipboard.close()
         end_process(self.program)
+        if self.program_log:
+            self.program_log.close()
         end_process(self.service)
         if self.page:
             self.page.close()

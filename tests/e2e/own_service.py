@@ -3,17 +3,15 @@ service installed beside it when it first needs one, shows what that service ans
 ends it when it quits, and the service ends too when the program is killed.
 """
 
-import json
 import os
 import sys
 
 from desktop import Accessible, StepFailed, children, gone, wait_for
-from end_to_end import DEMO_ID, STEP_SECONDS, EndToEnd, main
+from end_to_end import INNER_RUN_SECONDS, STEP_SECONDS, EndToEnd, demo_video, main
 
 SERVICE_NAME = "norvik-service"
 # The kernel's parent-death signal is at once; reaping by whoever inherits it may lag.
 ORPHAN_SECONDS = 10
-RUN_SECONDS = 150
 
 
 class OwnService(EndToEnd):
@@ -21,15 +19,8 @@ class OwnService(EndToEnd):
         super().__init__(args, work)
         self.demo_dir = os.path.join(args.source_dir, "service", "demo")
 
-    def write_settings(self):
-        for folder in (self.videos, self.music, self.tmp):
-            os.makedirs(folder, exist_ok=True)
-        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
-            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n")
-
     def run(self):
-        with open(os.path.join(self.demo_dir, "catalogue.json"), encoding="utf-8") as f:
-            self.demo = next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+        self.demo = demo_video(self.demo_dir)
         self.write_settings()
         self.ui = Accessible()
 
@@ -63,4 +54,4 @@ class OwnService(EndToEnd):
 
 
 if __name__ == "__main__":
-    sys.exit(main(OwnService, "own service", RUN_SECONDS))
+    sys.exit(main(OwnService, "own service", INNER_RUN_SECONDS))

@@ -12,15 +12,12 @@ the program must remove its files before it goes.
 
 import os
 import signal
-import subprocess
 import sys
-import time
 
 from desktop import PrivateDisplay, StepFailed, children, gone, wait_for
 import end_to_end
-from end_to_end import STEP_SECONDS, EndToEnd
+from end_to_end import QUIT_SECONDS, STEP_SECONDS, EndToEnd
 
-QUIT_SECONDS = 2
 DECOY = "NKeep-another-programs-file"
 
 
@@ -31,11 +28,7 @@ class QuitPaths(EndToEnd):
             os.path.join(self.work, "catalogue"))
         self.service, url = end_to_end.start_service(
             self.args.build_dir, catalogue, os.path.join(self.args.artifacts, "service.log"))
-        for folder in (self.videos, self.music, self.tmp):
-            os.makedirs(folder)
-        with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
-            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n"
-                    f"ServiceUrl={url}\n")
+        self.write_settings(url)
         self.ui = end_to_end.Accessible()
         for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
             self.signal_during_download(number)
@@ -59,24 +52,12 @@ class QuitPaths(EndToEnd):
         if left:
             raise StepFailed(f"{how} left {left}")
 
-    def wait_gone(self, how):
-        sent = time.monotonic()
-        try:
-            self.program.wait(QUIT_SECONDS)
-        except subprocess.TimeoutExpired:
-            raise StepFailed(f"the program still runs {QUIT_SECONDS} s after {how}")
-        print(f"{how}: gone after {time.monotonic() - sent:.2f} s, status "
-              f"{self.program.returncode}")
-        return self.program.returncode
-
     def signal_during_download(self, number):
         name = signal.Signals(number).name
         self.step = f"ending a download with {name}"
         self.slow_download_running()
         self.program.send_signal(number)
-        status = self.wait_gone(name)
-        if status != 0:
-            raise StepFailed(f"{name} ended the program with status {status}")
+        self.wait_gone(name)
         self.check_nothing_left(name)
 
     def signal_during_the_quit_question(self):
@@ -87,9 +68,7 @@ class QuitPaths(EndToEnd):
         self.ui.click("File > Quit", self.ui.find(self.frame, "menu item", "Quit"), STEP_SECONDS)
         wait_for("the quit question", self.find_yes, STEP_SECONDS)
         self.program.send_signal(signal.SIGTERM)
-        status = self.wait_gone("SIGTERM during the quit question")
-        if status != 0:
-            raise StepFailed(f"SIGTERM ended the program with status {status}")
+        self.wait_gone("SIGTERM during the quit question")
         self.check_nothing_left("SIGTERM during the quit question")
 
     def start_after_a_killed_run(self):
@@ -107,7 +86,7 @@ class QuitPaths(EndToEnd):
         if DECOY not in os.listdir(self.tmp):
             raise StepFailed("the start removed another program's file")
         self.program.send_signal(signal.SIGTERM)
-        self.wait_gone("SIGTERM after the clean start")
+        self.wait_gone("SIGTERM after the clean start", check_status=False)
         self.check_nothing_left("the clean start")
 
     def own_service_ends_with_a_signal(self):
@@ -125,9 +104,7 @@ class QuitPaths(EndToEnd):
             if len(found) != 1:
                 raise StepFailed(f"expected the program's own service, found {found}")
             self.program.send_signal(signal.SIGTERM)
-            status = self.wait_gone("SIGTERM with the program's own service")
-            if status != 0:
-                raise StepFailed(f"SIGTERM ended the program with status {status}")
+            self.wait_gone("SIGTERM with the program's own service")
             wait_for("the program's own service to end", lambda: gone(found[0][0]),
                      QUIT_SECONDS)
             self.check_nothing_left("SIGTERM with the program's own service")
@@ -144,8 +121,9 @@ class QuitPaths(EndToEnd):
             self.slow_download_running()
         finally:
             os.environ["DISPLAY"] = shared
-        own.close()
-        self.wait_gone("the end of its X server")
+            # Ending the server is what this step tries; a failed start must not leave it running.
+            own.close()
+        self.wait_gone("the end of its X server", check_status=False)
         self.check_nothing_left("the lost display")
 
 

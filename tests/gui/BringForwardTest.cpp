@@ -6,6 +6,7 @@
 #include "support/TestHttpServer.h"
 #include "support/XServerView.h"
 
+#include "gui/WatchedWindow.h"
 #include "ui/NorvikFrame.h"
 
 #include <wx/textctrl.h>
@@ -19,30 +20,7 @@ namespace
 const char* const kListedId = "ListedVid01";
 const char* const kEmptyId = "EmptyVid001";
 
-// The main window, noting the calls that move it on the screen, in their order.
-class WatchedFrame : public NorvikFrame
-{
-public:
-    WatchedFrame() : NorvikFrame(nullptr) {}
-
-    void Iconize(bool iconize) override
-    {
-        calls.push_back(iconize ? "Iconize(true)" : "Iconize(false)");
-        NorvikFrame::Iconize(iconize);
-    }
-    bool Show(bool show) override
-    {
-        calls.push_back(show ? "Show(true)" : "Show(false)");
-        return NorvikFrame::Show(show);
-    }
-    void Raise() override
-    {
-        calls.push_back("Raise");
-        NorvikFrame::Raise();
-    }
-
-    std::vector<std::string> calls;
-};
+using WatchedFrame = WatchedWindow<NorvikFrame>;
 
 wxString WatchPage(const char* id)
 {
@@ -68,7 +46,7 @@ protected:
         ASSERT_TRUE(WriteFileText(wxGetHomeDir() + "/.Norvik",
                                   "ServiceUrl=" + wxString(server.Url("")) + "\nVideoPath=" +
                                       videos.Path() + "\nAudioPath=" + videos.Path() + "\n"));
-        frame = new WatchedFrame;
+        frame = new WatchedFrame(nullptr);
         frame->tickTimer.Stop();
         ASSERT_TRUE(ShowOnScreen(frame));
     }

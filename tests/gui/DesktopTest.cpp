@@ -5,29 +5,25 @@
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
-#include "ui/DesktopActions.h"
 #include "ui/NorvikFrame.h"
 
 #include <gio/gio.h>
-#include <wx/ffile.h>
-#include <wx/filename.h>
 #include <wx/listbox.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 
+#include <optional>
 #include <string>
 
 namespace
 {
 constexpr long kAnswerLimitMs = 5000;
 
+// The logs appear only once their writer has something to say; opening one before that
+// would log an error where the wait only means "not yet".
 wxString FileText(const wxString& path)
 {
-    wxString text;
-    wxFFile file;
-    if (wxFileExists(path) && file.Open(path, "r"))
-        file.ReadAll(&text);
-    return text;
+    return wxFileExists(path) ? ReadFileText(path) : wxString();
 }
 
 // Asks the stand-in services' control object for one of its test actions.
@@ -58,9 +54,11 @@ protected:
         ASSERT_TRUE(WriteFileText(script, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" "
                                           ">> \"$NORVIK_OPEN_LOG\"; done\n"));
         ASSERT_TRUE(wxExecute("chmod +x \"" + script + "\"", wxEXEC_SYNC) == 0);
-        wxGetEnv("PATH", &oldPath);
-        wxSetEnv("PATH", bin.Path() + ":" + oldPath);
-        wxSetEnv("NORVIK_OPEN_LOG", openLog);
+        wxString path;
+        wxGetEnv("PATH", &path);
+        path = bin.Path() + ":" + path;
+        pathEnv.emplace("PATH", &path);
+        openLogEnv.emplace("NORVIK_OPEN_LOG", &openLog);
 
         server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
                             { res.set_content(std::string(5000, 'v'), "video/mp4"); });
@@ -70,8 +68,6 @@ protected:
     {
         delete frame;
         server.Stop();
-        if (!oldPath.empty())
-            wxSetEnv("PATH", oldPath);
     }
 
     // A frame with one finished download of clip, whose file name has a blank.
@@ -108,8 +104,9 @@ protected:
     TempDir out;
     TestHttpServer server;
     wxString desktopLog;
-    wxString oldPath;
     const wxString openLog = bin.File("opened.log");
+    std::optional<ScopedEnv> pathEnv;
+    std::optional<ScopedEnv> openLogEnv;
     const wxString output = out.File("My clip.mp4");
     NorvikFrame* frame = nullptr;
 };

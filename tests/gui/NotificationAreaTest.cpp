@@ -2,6 +2,7 @@
 // back. Run on the common display, which has no notification area, and again on one that has.
 #include "support/GuiTestSupport.h"
 
+#include "gui/WatchedWindow.h"
 #include "ui/MyTrayIcon.h"
 #include "ui/NorvikFrame.h"
 
@@ -12,36 +13,6 @@
 
 namespace
 {
-// A window that notes the calls that bring it back, in their order.
-class WatchedWindow : public wxFrame
-{
-public:
-    WatchedWindow() : wxFrame(nullptr, wxID_ANY, "watched") {}
-
-    void Iconize(bool iconize) override
-    {
-        calls.push_back(iconize ? "Iconize(true)" : "Iconize(false)");
-        wxFrame::Iconize(iconize);
-    }
-    void SetFocus() override
-    {
-        calls.push_back("SetFocus");
-        wxFrame::SetFocus();
-    }
-    void Raise() override
-    {
-        calls.push_back("Raise");
-        wxFrame::Raise();
-    }
-    bool Show(bool show) override
-    {
-        calls.push_back(show ? "Show(true)" : "Show(false)");
-        return wxFrame::Show(show);
-    }
-
-    std::vector<std::string> calls;
-};
-
 // The icon with its menu in reach of the test.
 class OpenTrayIcon : public MyTrayIcon
 {
@@ -69,7 +40,7 @@ TEST(NotificationAreaTest, MenuHasTheOneItemThatShowsTheMainWindow)
 
 TEST(NotificationAreaTest, MenuItemDoubleClickAndClickEachBringTheWindowBackInOrder)
 {
-    auto* window = new WatchedWindow;
+    auto* window = new WatchedWindow<wxFrame>(nullptr, wxID_ANY, "watched");
     OpenTrayIcon icon;
     icon.SetMainFrame(window);
 

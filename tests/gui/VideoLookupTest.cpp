@@ -3,7 +3,6 @@
 #include "support/ServiceProcess.h"
 #include "support/TempDir.h"
 
-#include "ui/ClipboardReader.h"
 #include "ui/NorvikFrame.h"
 
 #include <wx/button.h>

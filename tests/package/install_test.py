@@ -9,7 +9,6 @@ serialised with a lock file, since package installation is machine-wide.
 
 import argparse
 import fcntl
-import json
 import os
 import subprocess
 import sys
@@ -19,7 +18,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 
 from desktop import (Accessible, StepFailed, children, gone,  # noqa: E402
                      run_in_private_session, wait_for)
-from end_to_end import DEMO_ID, STEP_SECONDS, EndToEnd, run_inner  # noqa: E402
+from end_to_end import (INNER_RUN_SECONDS, STEP_SECONDS, EndToEnd, demo_video,  # noqa: E402
+                        run_inner)
 
 PACKAGE = "norvik"
 INSTALLED = "/usr/bin/norvik"
@@ -28,7 +28,6 @@ LOCK_FILE = "/var/lock/norvik-install-test.lock"
 LOCK_SECONDS = 600
 APT_SECONDS = 600
 LINTIAN_SECONDS = 300
-RUN_SECONDS = 150
 APT = ["env", "DEBIAN_FRONTEND=noninteractive", "apt-get", "-y", "-q",
        "-o", "DPkg::Lock::Timeout=300"]
 
@@ -41,8 +40,7 @@ class InstalledProgram(EndToEnd):
         self.program_path = INSTALLED
 
     def run(self):
-        with open(os.path.join(DEMO_DIR, "catalogue.json"), encoding="utf-8") as f:
-            self.demo = next(v for v in json.load(f)["videos"] if v["id"] == DEMO_ID)
+        self.demo = demo_video(DEMO_DIR)
         os.makedirs(self.tmp)
         os.makedirs(self.home)
         self.ui = Accessible()
@@ -126,7 +124,7 @@ def outer(args):
         check("apt-get install", APT + ["install", "--no-install-recommends", deb], APT_SECONDS)
         files = [line for line in check("dpkg -L", ["dpkg", "-L", PACKAGE], STEP_SECONDS)
                  .splitlines() if os.path.isfile(line)]
-        if run_in_private_session(args.artifacts, RUN_SECONDS, "installed program") != 0:
+        if run_in_private_session(args.artifacts, INNER_RUN_SECONDS, "installed program") != 0:
             raise StepFailed("the installed program did not do its work")
         check("apt-get remove", APT + ["remove", PACKAGE], APT_SECONDS)
         left = [path for path in files if os.path.lexists(path)]
@@ -135,8 +133,9 @@ def outer(args):
                 left.append(folder)
         if left:
             raise StepFailed(f"left behind by apt-get remove: {left}")
-        if installed_state().endswith(" installed") or "config-files" in installed_state():
-            raise StepFailed(f"after remove dpkg says: {installed_state()}")
+        state = installed_state()
+        if state.endswith(" installed") or "config-files" in state:
+            raise StepFailed(f"after remove dpkg says: {state}")
         print(f"install test: passed ({len(files)} files installed and removed)")
         return 0
     except (StepFailed, subprocess.TimeoutExpired) as failure:
