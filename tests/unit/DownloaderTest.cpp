@@ -1,8 +1,8 @@
 #include "download/Downloader.h"
 #include "download/DownloadLine.h"
 #include "support/FlvBuilder.h"
-#include "support/PollUntil.h"
 #include "support/GermanLocale.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -215,8 +215,9 @@ protected:
                 // A cut response ends, connection and all, a third of the way in.
                 if (cut && offset >= content.size() / 3)
                     return false;
-                if (paceMs > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
+                const int pause = paceMs.load();
+                if (pause > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
                 const size_t step = std::min(kPaceChunk, content.size() - offset);
                 return sink.write(content.data() + offset, step) && !stopping.load();
             });
@@ -232,6 +233,18 @@ protected:
         std::lock_guard<std::mutex> guard(served);
         return requests;
     }
+    void ForgetRequests()
+    {
+        std::lock_guard<std::mutex> guard(served);
+        requests.clear();
+    }
+    // A new file for the ranged route; a response still being sent goes on with its own copy.
+    void ServeRangedFile(const std::string& content, const std::string& validator)
+    {
+        std::lock_guard<std::mutex> guard(served);
+        ranged = content;
+        etag = validator;
+    }
 
     static constexpr long kShortPauseMs = 20;
     static constexpr size_t kPaceChunk = 16 * 1024;
@@ -242,13 +255,17 @@ protected:
     const std::string flvSound = "first sound second sound";
     std::mutex agentMutex;
     std::string userAgent;
+    // Guards the ranged route's file and the requests it was sent: server threads read and
+    // record under it, and the test changes them under it. Only the test thread writes the
+    // file, so its own reads need no lock.
     std::mutex served;
     std::string ranged = MakeBody(600000);
     std::string etag = "\"v1\"";
-    bool ignoreRanges = false;
-    int cutsLeft = 0;
-    int paceMs = 0;
     std::vector<RangeRequest> requests;
+    // Switches the test sets while server threads read them.
+    std::atomic<bool> ignoreRanges{false};
+    std::atomic<int> cutsLeft{0};
+    std::atomic<int> paceMs{0};
     std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir temp;
@@ -544,9 +561,8 @@ TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
     for (const bool changed : {false, true})
     {
         SCOPED_TRACE(changed ? "changed file" : "ranges ignored");
-        requests.clear();
-        ranged = MakeBody(600000);
-        etag = "\"v1\"";
+        ForgetRequests();
+        ServeRangedFile(MakeBody(600000), "\"v1\"");
         cutsLeft = 1;
         TransferLimits limits;
         limits.resumePausesMs.clear();
@@ -557,10 +573,7 @@ TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
         ASSERT_EQ(Failed, job.GetState());
         ignoreRanges = !changed;
         if (changed)
-        {
-            ranged = "changed" + MakeBody(500000);
-            etag = "\"v2\"";
-        }
+            ServeRangedFile("changed" + MakeBody(500000), "\"v2\"");
         ASSERT_TRUE(job.Retry());
         ASSERT_TRUE(WaitUntilEnded(job));
         EXPECT_EQ(Done, job.GetState());
