@@ -12,7 +12,6 @@
 #include <wx/time.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,21 +28,9 @@ std::string MakeBody(size_t size)
     return body;
 }
 
-bool WaitFor(const std::function<bool()>& condition, long limitMs = kJobLimitMs)
-{
-    return PollUntil(condition, limitMs);
-}
-
 bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)
 {
-    return WaitFor([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
-}
-
-// Files left in a folder by a job: its temporary files and partial outputs.
-int CountFiles(const wxString& folder)
-{
-    wxArrayString names;
-    return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    return PollUntil([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
 }
 
 class WorkerTest : public testing::Test
@@ -328,7 +315,7 @@ TEST_F(WorkerTest, RecordIsRefusedWhileBusyAndOnceDone)
     StreamRecord rec = Record("/stall", out.File("clip.mp4"));
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 0; }, kJobLimitMs));
     StreamRecord other = Record("/file", out.File("other.mp4"));
     EXPECT_FALSE(job.SetRecord(other)) << "taken while Busy";
     EXPECT_EQ(rec.outputPath, job.GetRecord().outputPath);
@@ -409,7 +396,7 @@ TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
 
-    ASSERT_TRUE(WaitFor([&] { return redirectHalfSent.load(); }));
+    ASSERT_TRUE(PollUntil([&] { return redirectHalfSent.load(); }, kJobLimitMs));
     wxMilliSleep(kPastOneSampleMs);
     DownloadProgress progress = job.GetProgress();
     EXPECT_TRUE(progress.transferring);
@@ -417,7 +404,7 @@ TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
     EXPECT_EQ(-1, progress.total);
 
     redirectGoOn.store(true);
-    ASSERT_TRUE(WaitFor([&] { return finalHalfSent.load(); }));
+    ASSERT_TRUE(PollUntil([&] { return finalHalfSent.load(); }, kJobLimitMs));
     wxMilliSleep(kPastOneSampleMs);
     progress = job.GetProgress();
     EXPECT_LE(progress.received, std::int64_t(kFinalBodySize));
@@ -481,7 +468,7 @@ TEST_F(WorkerTest, StopRequestEndsARunningTransferQuickly)
     Downloader::SetTransferLimits(patient);
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 0; }, kJobLimitMs));
     const wxLongLong asked = wxGetLocalTimeMillis();
     job.RequestStop();
     job.Join();
@@ -526,7 +513,7 @@ TEST_F(WorkerTest, CancelInTheBodyKeepsTheBytesAndRetryContinuesFromThem)
     const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 100000; }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 100000; }, kJobLimitMs));
     const wxLongLong asked = wxGetLocalTimeMillis();
     job.Cancel();
     ASSERT_TRUE(WaitUntilEnded(job, 1000)) << "a Cancel ends the transfer within a second";
