@@ -69,21 +69,7 @@ protected:
                                return true;
                            });
                    });
-        // Sends a little, then nothing until the test ends.
-        routes.Get("/stall",
-                   [this](const httplib::Request&, httplib::Response& res)
-                   {
-                       res.set_content_provider(
-                           body.size(), "video/mp4",
-                           [this](size_t offset, size_t, httplib::DataSink& sink)
-                           {
-                               if (offset == 0)
-                                   return sink.write(body.data(), 10);
-                               while (!stopping.load())
-                                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                               return false;
-                           });
-                   });
+        server.AddStalledStream("/stall", "video/mp4", body.substr(0, 10));
         routes.Get("/flv", [this](const httplib::Request&, httplib::Response& res)
                    { res.set_content(flv.Bytes(), "video/x-flv"); });
         routes.Get("/agent",
@@ -116,7 +102,6 @@ protected:
     }
     void TearDown() override
     {
-        stopping.store(true);
         server.Stop();
         Downloader::SetTransferLimits(TransferLimits());
     }
@@ -156,7 +141,7 @@ protected:
                     halfSent.store(true);
                     return written;
                 }
-                while (!goOn.load() && !stopping.load())
+                while (!goOn.load() && !server.Stopping())
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 const std::string rest(size - offset, 'f');
                 return sink.write(rest.data(), rest.size());
@@ -206,7 +191,7 @@ protected:
                 if (pause > 0)
                     std::this_thread::sleep_for(std::chrono::milliseconds(pause));
                 const size_t step = std::min(kPaceChunk, content.size() - offset);
-                return sink.write(content.data() + offset, step) && !stopping.load();
+                return sink.write(content.data() + offset, step) && !server.Stopping();
             });
     }
 
@@ -253,7 +238,6 @@ protected:
     std::atomic<bool> ignoreRanges{false};
     std::atomic<int> cutsLeft{0};
     std::atomic<int> paceMs{0};
-    std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir temp;
     TempDir out;
