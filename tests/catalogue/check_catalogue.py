@@ -59,7 +59,7 @@ def read_entries(text):
             current[field] += unquote(stripped)
         else:
             keyword, _, value = stripped.partition(" ")
-            if keyword in ("msgctxt", "msgid") and "msgstr" in "".join(current):
+            if keyword in ("msgctxt", "msgid") and any(k.startswith("msgstr") for k in current):
                 finish()
             field = keyword
             current[field] = unquote(value)

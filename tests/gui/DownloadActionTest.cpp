@@ -10,7 +10,6 @@
 #include <wx/msgdlg.h>
 #include <wx/uiaction.h>
 
-#include <atomic>
 #include <fstream>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -24,22 +23,8 @@ class DownloadActionTest : public testing::Test
 protected:
     void SetUp() override
     {
-        // A stream that sends a little and then waits: its download stays Busy.
-        server.Routes().Get("/slow",
-                            [this](const httplib::Request&, httplib::Response& res)
-                            {
-                                res.set_content_provider(
-                                    1000000, "video/x-flv",
-                                    [this](size_t offset, size_t, httplib::DataSink& sink)
-                                    {
-                                        if (offset == 0)
-                                            return sink.write("FLV", 3);
-                                        while (!stopping.load())
-                                            std::this_thread::sleep_for(
-                                                std::chrono::milliseconds(20));
-                                        return false;
-                                    });
-                            });
+        // A download of it stays Busy.
+        server.AddStalledStream("/slow", "video/x-flv", "FLV");
         server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
                             { res.set_content(std::string(5000, 'v'), "video/mp4"); });
         ASSERT_TRUE(server.Start());
@@ -49,7 +34,6 @@ protected:
     }
     void TearDown() override
     {
-        stopping.store(true);
         delete frame;
         server.Stop();
     }
@@ -140,7 +124,6 @@ protected:
         frame->RefreshDownloadsList();
     }
 
-    std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir temp;
     TempDir out;

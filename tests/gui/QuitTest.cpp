@@ -8,8 +8,6 @@
 
 #include <wx/weakref.h>
 
-#include <atomic>
-
 namespace
 {
 // Gone from the screen before QuitNow returns; the whole window within this.
@@ -21,21 +19,7 @@ class QuitTest : public testing::Test
 protected:
     void SetUp() override
     {
-        server.Routes().Get("/slow",
-                            [this](const httplib::Request&, httplib::Response& res)
-                            {
-                                res.set_content_provider(
-                                    1000000, "video/mp4",
-                                    [this](size_t offset, size_t, httplib::DataSink& sink)
-                                    {
-                                        if (offset == 0)
-                                            return sink.write("first bytes", 11);
-                                        while (!stopping.load())
-                                            std::this_thread::sleep_for(
-                                                std::chrono::milliseconds(20));
-                                        return false;
-                                    });
-                            });
+        server.AddStalledStream("/slow", "video/mp4", "first bytes");
         ASSERT_TRUE(server.Start());
         ASSERT_TRUE(TempFileRegistry::Open(runs.Path()));
         SilentLookup::Arm();
@@ -45,7 +29,6 @@ protected:
     }
     void TearDown() override
     {
-        stopping.store(true);
         SilentLookup::Release();
         delete frame.get();
         server.Stop();
@@ -75,7 +58,6 @@ protected:
         return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
     }
 
-    std::atomic<bool> stopping{false};
     TestHttpServer server;
     TempDir runs;
     TempDir temp;

@@ -18,9 +18,12 @@ public:
         if (std::find(args.begin(), args.end(), "--resolver") == args.end())
             args.insert(args.end(), {"--resolver", "none"});
         service = std::make_unique<LocalService>(executable, std::move(args));
-        std::string error;
+        error.clear();
         return service->Start(error);
     }
+
+    // Why the last start failed, for the test's failure message.
+    const std::string& Error() const { return error; }
 
     void Stop() { service.reset(); }
 
@@ -29,4 +32,5 @@ public:
 
 private:
     std::unique_ptr<LocalService> service;
+    std::string error;
 };

@@ -36,6 +36,13 @@ private:
     wxString path;
 };
 
+// Files in a folder, hidden ones too but none from the folders below it.
+inline int CountFiles(const wxString& folder)
+{
+    wxArrayString names;
+    return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+}
+
 // The whole content of a file, or the empty text when it cannot be read.
 inline wxString ReadFileText(const wxString& path)
 {

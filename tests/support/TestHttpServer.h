@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -17,6 +18,31 @@ public:
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     httplib::Server& Routes() { return server; }
+
+    // What a stalled stream announces: the whole it will never send.
+    static constexpr size_t kStalledStreamSize = 1000000;
+    static constexpr auto kStalledPoll = std::chrono::milliseconds(20);
+
+    // A route that sends firstBytes and then nothing more until Stop, so a download of it
+    // stays in its transfer for as long as the test needs.
+    void AddStalledStream(const std::string& path, const std::string& type,
+                          const std::string& firstBytes)
+    {
+        server.Get(path,
+                   [this, type, firstBytes](const httplib::Request&, httplib::Response& res)
+                   {
+                       res.set_content_provider(
+                           kStalledStreamSize, type,
+                           [this, firstBytes](size_t offset, size_t, httplib::DataSink& sink)
+                           {
+                               if (offset == 0)
+                                   return sink.write(firstBytes.data(), firstBytes.size());
+                               while (!Stopping())
+                                   std::this_thread::sleep_for(kStalledPoll);
+                               return false;
+                           });
+                   });
+    }
 
     // Starts listening; false when no port could be bound or it did not come up in time.
     bool Start()
@@ -36,8 +62,10 @@ public:
         return true;
     }
 
+    // The server waits for the responses being sent, so routes that wait are let go first.
     void Stop()
     {
+        stopping.store(true);
         if (thread.joinable())
         {
             server.stop();
@@ -51,8 +79,13 @@ public:
     }
     int Port() const { return port; }
 
+    // True once Stop has begun: a route that waits for the test gives up then.
+    bool Stopping() const { return stopping.load(); }
+
 private:
     httplib::Server server;
     std::thread thread;
     int port = 0;
+    // Set by the test's thread in Stop, read by the server's threads in routes that wait.
+    std::atomic<bool> stopping{false};
 };

@@ -1,8 +1,8 @@
 #include "download/Downloader.h"
 #include "download/DownloadLine.h"
 #include "support/FlvBuilder.h"
-#include "support/PollUntil.h"
 #include "support/GermanLocale.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
@@ -12,7 +12,6 @@
 #include <wx/time.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,21 +28,9 @@ std::string MakeBody(size_t size)
     return body;
 }
 
-bool WaitFor(const std::function<bool()>& condition, long limitMs = kJobLimitMs)
-{
-    return PollUntil(condition, limitMs);
-}
-
 bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)
 {
-    return WaitFor([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
-}
-
-// Files left in a folder by a job: its temporary files and partial outputs.
-int CountFiles(const wxString& folder)
-{
-    wxArrayString names;
-    return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    return PollUntil([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
 }
 
 class WorkerTest : public testing::Test
@@ -82,21 +69,7 @@ protected:
                                return true;
                            });
                    });
-        // Sends a little, then nothing until the test ends.
-        routes.Get("/stall",
-                   [this](const httplib::Request&, httplib::Response& res)
-                   {
-                       res.set_content_provider(
-                           body.size(), "video/mp4",
-                           [this](size_t offset, size_t, httplib::DataSink& sink)
-                           {
-                               if (offset == 0)
-                                   return sink.write(body.data(), 10);
-                               while (!stopping.load())
-                                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                               return false;
-                           });
-                   });
+        server.AddStalledStream("/stall", "video/mp4", body.substr(0, 10));
         routes.Get("/flv", [this](const httplib::Request&, httplib::Response& res)
                    { res.set_content(flv.Bytes(), "video/x-flv"); });
         routes.Get("/agent",
@@ -129,7 +102,6 @@ protected:
     }
     void TearDown() override
     {
-        stopping.store(true);
         server.Stop();
         Downloader::SetTransferLimits(TransferLimits());
     }
@@ -169,7 +141,7 @@ protected:
                     halfSent.store(true);
                     return written;
                 }
-                while (!goOn.load() && !stopping.load())
+                while (!goOn.load() && !server.Stopping())
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 const std::string rest(size - offset, 'f');
                 return sink.write(rest.data(), rest.size());
@@ -215,10 +187,11 @@ protected:
                 // A cut response ends, connection and all, a third of the way in.
                 if (cut && offset >= content.size() / 3)
                     return false;
-                if (paceMs > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
+                const int pause = paceMs.load();
+                if (pause > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
                 const size_t step = std::min(kPaceChunk, content.size() - offset);
-                return sink.write(content.data() + offset, step) && !stopping.load();
+                return sink.write(content.data() + offset, step) && !server.Stopping();
             });
     }
 
@@ -232,6 +205,18 @@ protected:
         std::lock_guard<std::mutex> guard(served);
         return requests;
     }
+    void ForgetRequests()
+    {
+        std::lock_guard<std::mutex> guard(served);
+        requests.clear();
+    }
+    // A new file for the ranged route; a response still being sent goes on with its own copy.
+    void ServeRangedFile(const std::string& content, const std::string& validator)
+    {
+        std::lock_guard<std::mutex> guard(served);
+        ranged = content;
+        etag = validator;
+    }
 
     static constexpr long kShortPauseMs = 20;
     static constexpr size_t kPaceChunk = 16 * 1024;
@@ -242,14 +227,17 @@ protected:
     const std::string flvSound = "first sound second sound";
     std::mutex agentMutex;
     std::string userAgent;
+    // Guards the ranged route's file and the requests it was sent: server threads read and
+    // record under it, and the test changes them under it. Only the test thread writes the
+    // file, so its own reads need no lock.
     std::mutex served;
     std::string ranged = MakeBody(600000);
     std::string etag = "\"v1\"";
-    bool ignoreRanges = false;
-    int cutsLeft = 0;
-    int paceMs = 0;
     std::vector<RangeRequest> requests;
-    std::atomic<bool> stopping{false};
+    // Switches the test sets while server threads read them.
+    std::atomic<bool> ignoreRanges{false};
+    std::atomic<int> cutsLeft{0};
+    std::atomic<int> paceMs{0};
     TestHttpServer server;
     TempDir temp;
     TempDir out;
@@ -311,7 +299,7 @@ TEST_F(WorkerTest, RecordIsRefusedWhileBusyAndOnceDone)
     StreamRecord rec = Record("/stall", out.File("clip.mp4"));
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 0; }, kJobLimitMs));
     StreamRecord other = Record("/file", out.File("other.mp4"));
     EXPECT_FALSE(job.SetRecord(other)) << "taken while Busy";
     EXPECT_EQ(rec.outputPath, job.GetRecord().outputPath);
@@ -392,7 +380,7 @@ TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
 
-    ASSERT_TRUE(WaitFor([&] { return redirectHalfSent.load(); }));
+    ASSERT_TRUE(PollUntil([&] { return redirectHalfSent.load(); }, kJobLimitMs));
     wxMilliSleep(kPastOneSampleMs);
     DownloadProgress progress = job.GetProgress();
     EXPECT_TRUE(progress.transferring);
@@ -400,7 +388,7 @@ TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
     EXPECT_EQ(-1, progress.total);
 
     redirectGoOn.store(true);
-    ASSERT_TRUE(WaitFor([&] { return finalHalfSent.load(); }));
+    ASSERT_TRUE(PollUntil([&] { return finalHalfSent.load(); }, kJobLimitMs));
     wxMilliSleep(kPastOneSampleMs);
     progress = job.GetProgress();
     EXPECT_LE(progress.received, std::int64_t(kFinalBodySize));
@@ -464,7 +452,7 @@ TEST_F(WorkerTest, StopRequestEndsARunningTransferQuickly)
     Downloader::SetTransferLimits(patient);
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 0; }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 0; }, kJobLimitMs));
     const wxLongLong asked = wxGetLocalTimeMillis();
     job.RequestStop();
     job.Join();
@@ -509,7 +497,7 @@ TEST_F(WorkerTest, CancelInTheBodyKeepsTheBytesAndRetryContinuesFromThem)
     const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received > 100000; }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 100000; }, kJobLimitMs));
     const wxLongLong asked = wxGetLocalTimeMillis();
     job.Cancel();
     ASSERT_TRUE(WaitUntilEnded(job, 1000)) << "a Cancel ends the transfer within a second";
@@ -544,9 +532,8 @@ TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
     for (const bool changed : {false, true})
     {
         SCOPED_TRACE(changed ? "changed file" : "ranges ignored");
-        requests.clear();
-        ranged = MakeBody(600000);
-        etag = "\"v1\"";
+        ForgetRequests();
+        ServeRangedFile(MakeBody(600000), "\"v1\"");
         cutsLeft = 1;
         TransferLimits limits;
         limits.resumePausesMs.clear();
@@ -557,10 +544,7 @@ TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
         ASSERT_EQ(Failed, job.GetState());
         ignoreRanges = !changed;
         if (changed)
-        {
-            ranged = "changed" + MakeBody(500000);
-            etag = "\"v2\"";
-        }
+            ServeRangedFile("changed" + MakeBody(500000), "\"v2\"");
         ASSERT_TRUE(job.Retry());
         ASSERT_TRUE(WaitUntilEnded(job));
         EXPECT_EQ(Done, job.GetState());

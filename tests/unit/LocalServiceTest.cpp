@@ -1,5 +1,7 @@
 #include "lookup/LocalService.h"
 #include "lookup/UrlFetcher.h"
+#include "support/PollUntil.h"
+#include "support/ProcessEnd.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -11,33 +13,10 @@
 
 #include <chrono>
 #include <fstream>
-#include <thread>
 
 namespace
 {
-constexpr auto kGoneLimit = std::chrono::seconds(10);
-
-// A process that is gone or only waits to be reaped by someone else.
-bool Gone(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string pidField, name, state;
-    if (!(stat >> pidField >> name >> state))
-        return true;
-    return state == "Z" || state == "X";
-}
-
-bool GoneWithin(pid_t pid, std::chrono::seconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!Gone(pid))
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+constexpr long kGoneLimitMs = 10000;
 
 std::string Script(const TempDir& dir, const std::string& name, const std::string& body)
 {
@@ -69,7 +48,7 @@ TEST(LocalService, TwoCopiesListenOnPortsOfTheirOwnAndEndOnStop)
     const pid_t pid = first.GetPid();
     first.Stop();
     EXPECT_FALSE(first.IsRunning());
-    EXPECT_TRUE(Gone(pid));
+    EXPECT_TRUE(ProcessEnded(pid));
     EXPECT_EQ(200, VersionStatus(second.GetUrl()));
 }
 
@@ -79,10 +58,8 @@ TEST(LocalService, AnEndedServiceIsNoticedAndStartsAgain)
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;
     kill(service.GetPid(), SIGKILL);
-    const auto deadline = std::chrono::steady_clock::now() + kGoneLimit;
-    while (service.IsRunning() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(service.IsRunning());
+    EXPECT_TRUE(PollUntil([&] { return !service.IsRunning(); }, kGoneLimitMs))
+        << "a killed service still counts as running";
     EXPECT_EQ("signal 9", service.LastEnd());
     ASSERT_TRUE(service.Start(error)) << error;
     EXPECT_EQ(200, VersionStatus(service.GetUrl()));
@@ -112,7 +89,7 @@ TEST(LocalService, FailuresToStartSayWhyAndLeaveNothingRunning)
     }
     pid_t silent = 0;
     ASSERT_TRUE(std::ifstream(pidFile) >> silent);
-    EXPECT_TRUE(Gone(silent));
+    EXPECT_TRUE(ProcessEnded(silent));
 }
 
 TEST(LocalService, EndsWhenItsParentIsKilled)
@@ -141,8 +118,8 @@ TEST(LocalService, EndsWhenItsParentIsKilled)
     waitpid(parent, nullptr, 0);
     ASSERT_EQ(ssize_t(sizeof service), got);
     ASSERT_GT(service, 0);
-    EXPECT_TRUE(GoneWithin(service, kGoneLimit));
-    if (!Gone(service))
+    EXPECT_TRUE(ProcessEndsWithin(service, std::chrono::milliseconds(kGoneLimitMs)));
+    if (!ProcessEnded(service))
         kill(service, SIGKILL);
 }
 

@@ -1,33 +1,13 @@
 #include "app/StartupEnvironment.h"
+#include "support/CountingLog.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <wx/log.h>
 #include <wx/snglinst.h>
 
 namespace
 {
 const wxString kLockName = "norvik-lock-test";
-
-// Counts what reaches the log meanwhile: in the program each message would be a dialog.
-class CountingLog : public wxLog
-{
-public:
-    CountingLog() : previous(wxLog::SetActiveTarget(this)) {}
-    ~CountingLog() override { wxLog::SetActiveTarget(previous); }
-    int Count()
-    {
-        wxLog::FlushActive();
-        return count;
-    }
-
-protected:
-    void DoLogRecord(wxLogLevel, const wxString&, const wxLogRecordInfo&) override { ++count; }
-
-private:
-    wxLog* previous;
-    int count = 0;
-};
 } // namespace
 
 TEST(DisplayBackendTest, X11IsForcedOnlyWhereThereIsOneAndOnlyUntilTheToolkitRuns)

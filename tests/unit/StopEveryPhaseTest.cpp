@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <wx/dir.h>
 #include <wx/filename.h>
 #include <wx/time.h>
 
@@ -27,17 +26,6 @@ constexpr long kStopLimitMs = 1500;
 // How long a phase is given to begin before the stop is asked for.
 constexpr long kPhaseSettleMs = 300;
 constexpr long kWaitLimitMs = 10000;
-
-bool WaitFor(const std::function<bool()>& condition, long limitMs = kWaitLimitMs)
-{
-    return PollUntil(condition, limitMs);
-}
-
-int CountFiles(const wxString& folder)
-{
-    wxArrayString names;
-    return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
-}
 
 // A loopback port whose connections never complete: the one place in its accept queue is
 // taken, so the kernel drops every further handshake.
@@ -95,7 +83,7 @@ protected:
         Downloader job;
         ASSERT_TRUE(job.SetRecord(rec));
         job.start();
-        ASSERT_TRUE(WaitFor(inPhase));
+        ASSERT_TRUE(PollUntil(inPhase, kWaitLimitMs));
         wxMilliSleep(kPhaseSettleMs);
         ASSERT_EQ(Busy, job.GetState()) << "the phase ended before the stop: " << rec.url;
         const wxLongLong asked = wxGetLocalTimeMillis();
@@ -169,7 +157,8 @@ TEST_F(StopEveryPhaseTest, KeepReceivedLeavesTheBytesInTheTemporaryFile)
     Downloader job;
     ASSERT_TRUE(job.SetRecord(rec));
     job.start();
-    ASSERT_TRUE(WaitFor([&] { return job.GetProgress().received >= std::int64_t(start.size()); }));
+    ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received >= std::int64_t(start.size()); },
+                          kWaitLimitMs));
     job.RequestStop(StopMode::KeepReceived);
     job.Join();
     ending.store(true);

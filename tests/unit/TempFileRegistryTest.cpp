@@ -9,12 +9,6 @@
 
 namespace
 {
-int FilesIn(const wxString& folder)
-{
-    wxArrayString names;
-    return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
-}
-
 std::string Narrow(const wxString& path)
 {
     return std::string(path.fn_str());
@@ -74,16 +68,16 @@ TEST_F(TempFileRegistryTest, StartRemovesWhatAKilledRunMadeAndNothingElse)
         });
     // Another program put a link where the run's file was.
     ASSERT_EQ(0, symlink(Narrow(linkTarget).c_str(), Narrow(temp.File("NK-swapped")).c_str()));
-    ASSERT_EQ(4, FilesIn(temp.Path()));
-    ASSERT_EQ(3, FilesIn(out.Path()));
+    ASSERT_EQ(4, CountFiles(temp.Path()));
+    ASSERT_EQ(3, CountFiles(out.Path()));
 
     EXPECT_EQ(3, TempFileRegistry::RemoveLeftovers(runs.Path()));
     EXPECT_TRUE(wxFileExists(decoy));
     EXPECT_TRUE(wxFileExists(unlisted));
     EXPECT_EQ("keep", ReadFileText(linkTarget));
-    EXPECT_EQ(2, FilesIn(temp.Path())) << "the decoy and the link stay";
-    EXPECT_EQ(2, FilesIn(out.Path()));
-    EXPECT_EQ(0, FilesIn(runs.Path())) << "the dead run's list goes with its files";
+    EXPECT_EQ(2, CountFiles(temp.Path())) << "the decoy and the link stay";
+    EXPECT_EQ(2, CountFiles(out.Path()));
+    EXPECT_EQ(0, CountFiles(runs.Path())) << "the dead run's list goes with its files";
 }
 
 TEST_F(TempFileRegistryTest, LiveRunsAreLeftAloneAndQuitRemovesTheirFiles)
@@ -97,13 +91,13 @@ TEST_F(TempFileRegistryTest, LiveRunsAreLeftAloneAndQuitRemovesTheirFiles)
     }
     EXPECT_EQ(0, TempFileRegistry::RemoveLeftovers(runs.Path()));
     EXPECT_TRUE(wxFileExists(mine)) << "a running program's file was taken";
-    EXPECT_EQ(1, FilesIn(runs.Path()));
+    EXPECT_EQ(1, CountFiles(runs.Path()));
 
     EXPECT_EQ(1, TempFileRegistry::RemoveAll());
     EXPECT_FALSE(wxFileExists(mine));
     EXPECT_TRUE(wxFileExists(out.File("done.mp4"))) << "a finished output is no longer ours";
     TempFileRegistry::Close();
-    EXPECT_EQ(0, FilesIn(runs.Path()));
+    EXPECT_EQ(0, CountFiles(runs.Path()));
 }
 
 TEST_F(TempFileRegistryTest, NamesWithLineBreaksSurviveTheList)
@@ -111,7 +105,7 @@ TEST_F(TempFileRegistryTest, NamesWithLineBreaksSurviveTheList)
     const wxString odd = temp.File("odd\nfolder\\");
     ASSERT_TRUE(wxMkdir(odd));
     InAKilledRun([&] { TempFileRegistry::CreateTempFile(odd + "/NK-"); });
-    ASSERT_EQ(1, FilesIn(odd));
+    ASSERT_EQ(1, CountFiles(odd));
     EXPECT_EQ(1, TempFileRegistry::RemoveLeftovers(runs.Path()));
-    EXPECT_EQ(0, FilesIn(odd));
+    EXPECT_EQ(0, CountFiles(odd));
 }

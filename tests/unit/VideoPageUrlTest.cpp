@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "support/CaseName.h"
+#include "support/CountingLog.h"
 
 #include "fuzz/ParserInvariants.h"
 #include "lookup/VideoPageUrl.h"
-
-#include <wx/log.h>
 
 #include <chrono>
 #include <random>
@@ -87,26 +86,14 @@ TEST(VideoPageUrlLongTextTest, LongTextsAreReadQuicklyAndWithoutErrors)
     const wxString longPage = manyWords + "v=AbCdEfGhIjK";
     const wxString longText = wxString('x', 20000);
 
-    class CountingLog : public wxLog
-    {
-    public:
-        int count = 0;
-
-    protected:
-        void DoLogRecord(wxLogLevel, const wxString&, const wxLogRecordInfo&) override { ++count; }
-    };
-    auto* log = new CountingLog;
-    wxLog* previous = wxLog::SetActiveTarget(log);
+    CountingLog log;
     const auto begun = std::chrono::steady_clock::now();
     EXPECT_FALSE(IsVideoPageUrl(manyWords));
     EXPECT_TRUE(IsVideoPageUrl(longPage));
     EXPECT_EQ(wxString("AbCdEfGhIjK"), GetVideoId(longPage));
     EXPECT_FALSE(IsVideoPageUrl(longText));
     const auto took = std::chrono::steady_clock::now() - begun;
-    wxLog::FlushActive();
-    EXPECT_EQ(0, log->count);
-    wxLog::SetActiveTarget(previous);
-    delete log;
+    EXPECT_EQ(0, log.Count());
     EXPECT_LT(took, std::chrono::milliseconds(50));
 }
 
