@@ -52,12 +52,6 @@ protected:
         frame->downloaders[job].start();
     }
 
-    int FilesIn(const wxString& folder)
-    {
-        wxArrayString names;
-        return int(wxDir::GetAllFiles(folder, &names, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
-    }
-
     TestHttpServer server;
     TempDir runs;
     TempDir temp;
@@ -84,7 +78,7 @@ TEST_F(QuitTest, WindowGoesAtOnceAndJobsInAnyPhaseLeaveNothing)
     frame->downloaders[2].RequestStop(StopMode::KeepReceived);
     frame->downloaders[2].Join();
     ASSERT_TRUE(wxFileExists(kept.tempPath)) << "a cancel keeps what was received";
-    ASSERT_EQ(4, FilesIn(temp.Path()));
+    ASSERT_EQ(4, CountFiles(temp.Path()));
 
     const wxLongLong asked = wxGetLocalTimeMillis();
     frame->QuitNow();
@@ -92,6 +86,6 @@ TEST_F(QuitTest, WindowGoesAtOnceAndJobsInAnyPhaseLeaveNothing)
     EXPECT_FALSE(frame->trayIcon.IsIconInstalled());
     EXPECT_TRUE(WaitFor([&] { return !frame; }, kWaitLimitMs));
     EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), kQuitLimitMs);
-    EXPECT_EQ(0, FilesIn(temp.Path())) << "temporary files left behind";
-    EXPECT_EQ(0, FilesIn(out.Path())) << "partial outputs left behind";
+    EXPECT_EQ(0, CountFiles(temp.Path())) << "temporary files left behind";
+    EXPECT_EQ(0, CountFiles(out.Path())) << "partial outputs left behind";
 }

@@ -51,7 +51,8 @@ protected:
         WriteCatalogue(data);
         ASSERT_TRUE(
             service.Start(NORVIK_BUILD_DIR "/norvik-service",
-                          {"--catalogue", std::string(data.File("catalogue.json").utf8_str())}));
+                          {"--catalogue", std::string(data.File("catalogue.json").utf8_str())}))
+            << service.Error();
         WriteSettings(service.BaseUrl());
         frame = new NorvikFrame(nullptr);
         frame->Show(true);

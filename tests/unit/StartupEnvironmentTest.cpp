@@ -42,7 +42,9 @@ TEST(DisplayBackendTest, X11IsForcedOnlyWhereThereIsOneAndOnlyUntilTheToolkitRun
         const bool backendSet = wxGetEnv("GDK_BACKEND", &backend);
         EXPECT_EQ(c.forced || c.backend, backendSet);
         if (c.forced)
+        {
             EXPECT_EQ("x11", backend);
+        }
 
         ReleaseForcedBackend(forced);
         EXPECT_EQ(c.backend != nullptr, wxGetEnv("GDK_BACKEND", &backend))
