@@ -198,8 +198,10 @@ bool Downloader::RunThread()
     const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
     if (!created || worker->Run() != wxTHREAD_NO_ERROR)
     {
-        // A created thread that never ran cannot be destroyed on this platform without
-        // hanging; Delete frees it instead. One that was never created is simply freed.
+        // A created thread that never ran cannot simply be destroyed: its system thread still
+        // waits inside the object for the start. Delete() wakes it to end without running, and
+        // on this platform it frees the object itself on the way out, joinable or not. One
+        // that was never created is simply freed.
         if (created)
             worker.release()->Delete();
         return false;
