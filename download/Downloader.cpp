@@ -34,6 +34,9 @@ constexpr std::int64_t kSpeedSampleMs = 1000;
 // Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
 constexpr long kFirstRedirectStatus = 300;
 constexpr long kFirstStatusAfterRedirects = 400;
+// The detail of a reply that ended well without the file, such as a redirect to nowhere.
+// Untranslated, like the texts of libcurl that the same status shows for other failures.
+const char* const kReplyWithoutFile = "HTTP %d reply without the file";
 
 // What the progress callback is handed: the job, and the transfer whose response it asks about.
 struct TransferContext
@@ -487,13 +490,17 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     code = result;
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
-    // An empty body calls no write, yet a whole empty file replaces what was kept.
-    bool written = true;
+    // An empty body calls no write, yet a whole empty file replaces what was kept. An empty
+    // reply that is not the whole file (a final redirect, a part with nothing in it) fits what
+    // is kept no better than a part that starts elsewhere, and is treated the same.
+    int fileError = 0;
     if (result == CURLE_OK && !bodyStarted)
     {
         bodyStarted = true;
-        written =
-            resume.StartBody() == TransferResume::BodyStart::FromZero && KeepFirstBytes(file, 0);
+        if (resume.StartBody() != TransferResume::BodyStart::FromZero)
+            bodyUnusable = true;
+        else if (!KeepFirstBytes(file, 0))
+            fileError = errno;
     }
     {
         wxCriticalSectionLocker guard(lock);
@@ -501,6 +508,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     }
     // Buffered data reaches the disk at the close, so a full disk may show up only here.
     const bool closed = std::fclose(file) == 0;
+    if (!closed && fileError == 0)
+        fileError = errno;
     transferFile = nullptr;
     // What reached the file is what a resume continues from; a response cut before its body
     // changed nothing.
@@ -508,8 +517,11 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
         resume.SetKeptBytes(closed ? FileSize(tempPath) : 0);
     if (result != CURLE_OK)
         return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(result), wxConvLibc));
-    if (!closed || !written)
-        return wxString::Format(_("Error: %s"), wxString(std::strerror(errno), wxConvLibc));
+    if (bodyUnusable)
+        return wxString::Format(_("Error: %s"),
+                                wxString::Format(kReplyWithoutFile, resume.ResponseStatus()));
+    if (fileError != 0)
+        return wxString::Format(_("Error: %s"), wxString(std::strerror(fileError), wxConvLibc));
     return wxString();
 }
 
