@@ -38,13 +38,6 @@ constexpr long kFirstStatusAfterRedirects = 400;
 // Untranslated, like the texts of libcurl that the same status shows for other failures.
 const char* const kReplyWithoutFile = "HTTP %d reply without the file";
 
-// What the progress callback is handed: the job, and the transfer whose response it asks about.
-struct TransferContext
-{
-    Downloader* job;
-    CURL* curl;
-};
-
 std::mutex limitsMutex;
 TransferLimits transferLimits;
 // Written by tests, read by start() on the GUI thread.
@@ -258,14 +251,12 @@ void Downloader::SetThreadStackSize(unsigned bytes)
     threadStackSize.store(bytes);
 }
 
-int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64_t now,
-                                   std::int64_t, std::int64_t)
+int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
+                                   std::int64_t)
 {
-    const auto* transfer = static_cast<TransferContext*>(context);
-    Downloader* self = transfer->job;
+    auto* self = static_cast<Downloader*>(job);
     const std::int64_t nowMs = wxGetUTCTimeMillis().GetValue();
-    long status = 0;
-    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    const int status = self->resume.ResponseStatus();
     // A redirect's body is not the stream: counted, it showed a share of the wrong size, and
     // the count went back to zero when the next response began. Only the final one counts.
     const bool redirect = status >= kFirstRedirectStatus && status < kFirstStatusAfterRedirects;
@@ -453,6 +444,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     bodyStarted = false;
     bodyUnusable = false;
     progressBase = resume.KeptBytes();
+    // The status the last request ended with is no redirect of this one.
+    resume.ForgetResponse();
     curl_slist* headers = nullptr;
     for (const std::string& line : resume.RequestHeaders())
         headers = curl_slist_append(headers, line.c_str());
@@ -478,8 +471,7 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
-    TransferContext context{this, curl};
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
 #if LIBCURL_VERSION_NUM >= 0x075700
     // A stop during a name lookup that never answers: without this the cleanup below waits
     // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
