@@ -6,12 +6,12 @@
 #include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
-#include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/time.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
