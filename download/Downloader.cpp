@@ -93,8 +93,6 @@ void RemoveTempFile(const wxString& path)
 }
 } // namespace
 
-// The operating-system thread is made by start(): a created thread that never runs cannot be
-// destroyed on this platform without hanging.
 Downloader::Downloader() = default;
 
 Downloader::~Downloader()
