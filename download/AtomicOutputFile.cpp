@@ -14,9 +14,9 @@ namespace
 {
 // Short, so that a final name of the longest length a file system allows still leaves room
 // for the temporary name next to it; hidden, so file managers do not show it while it grows.
-const char kPartTemplate[] = "/.NK-XXXXXX.part";
-const char kPartSuffix[] = ".part";
-constexpr int kPartSuffixLength = sizeof(kPartSuffix) - 1;
+const std::string kPartTemplate = std::string("/") + TempFileRegistry::kPartNamePrefix + "XXXXXX" +
+                                  TempFileRegistry::kPartNameSuffix;
+constexpr int kPartSuffixLength = sizeof(TempFileRegistry::kPartNameSuffix) - 1;
 // Large writes keep the number of system calls low on files of hundreds of megabytes.
 constexpr size_t kStdioBufferSize = 1 << 20;
 std::string Narrow(const wxString& path)

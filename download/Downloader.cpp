@@ -25,7 +25,6 @@ namespace
 const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
                                "1.0.3705; .NET CLR 1.1.4322)";
 const wxString kMp3Type = "mp3";
-const wxString kTempPrefix = "NK";
 // Larger reads and writes than the defaults of libcurl and stdio: fewer calls per megabyte.
 constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
@@ -344,7 +343,7 @@ void Downloader::Entry()
     StreamRecord rec = GetRecord();
     if (rec.tempPath.empty())
     {
-        rec.tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
+        rec.tempPath = TempFileRegistry::CreateTempFile(TempFileRegistry::kTempNamePrefix);
         // Kept in the job, so a retry continues in the same file and the job's end removes it.
         wxCriticalSectionLocker guard(lock);
         record.tempPath = rec.tempPath;

@@ -21,9 +21,6 @@ const char kAppFolder[] = "/norvik/runs";
 const char kNewListPrefix[] = "new-";
 const char kListPrefix[] = "run-";
 const char kUniqueTemplate[] = "XXXXXX";
-const char kTempNamePrefix[] = "NK";
-const char kPartNamePrefix[] = ".NK-";
-const char kPartNameSuffix[] = ".part";
 // Lines of the list: a name made, or a name gone.
 constexpr char kAdded = '+';
 constexpr char kGone = '-';

@@ -15,6 +15,13 @@
 class TempFileRegistry
 {
 public:
+    // The names of the files this program makes, which IsOurName goes by: a temporary file's
+    // name begins with kTempNamePrefix; a partial output's is kPartNamePrefix, a unique part,
+    // then kPartNameSuffix.
+    static constexpr char kTempNamePrefix[] = "NK";
+    static constexpr char kPartNamePrefix[] = ".NK-";
+    static constexpr char kPartNameSuffix[] = ".part";
+
     // $XDG_STATE_HOME/norvik/runs, else ~/.local/state/norvik/runs; $XDG_CACHE_HOME/norvik/runs
     // (or ~/.cache/norvik/runs) when the state folder cannot be made.
     static wxString DefaultFolder();
