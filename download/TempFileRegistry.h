@@ -48,7 +48,8 @@ public:
     // Deletes every file this run still names: the last step of a quit, or of a lost display.
     static int RemoveAll();
 
-    // Whether path looks like a file of ours: "NK…" in a temporary folder or a ".NK-….part"
-    // output. A list names nothing else; a damaged or foreign entry is never acted on.
+    // Whether path is absolute and its file name one of ours (see the name parts above); the
+    // folder it is in is not looked at. A list names nothing else; a damaged or foreign entry
+    // is never acted on.
     static bool IsOurName(const std::string& path);
 };
