@@ -1,5 +1,6 @@
 #include "download/AtomicOutputFile.h"
 
+#include "download/NarrowPath.h"
 #include "download/NewFileMode.h"
 #include "download/TempFileRegistry.h"
 
@@ -19,11 +20,6 @@ const std::string kPartTemplate = std::string("/") + TempFileRegistry::kPartName
 constexpr int kPartSuffixLength = sizeof(TempFileRegistry::kPartNameSuffix) - 1;
 // Large writes keep the number of system calls low on files of hundreds of megabytes.
 constexpr size_t kStdioBufferSize = 1 << 20;
-std::string Narrow(const wxString& path)
-{
-    const wxCharBuffer converted = path.fn_str();
-    return std::string(converted.data(), converted.length());
-}
 } // namespace
 
 AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalPath)
@@ -31,8 +27,8 @@ AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalP
     wxString folder = wxFileName(finalPath).GetPath();
     if (folder.empty())
         folder = ".";
-    const std::string narrowFolder = Narrow(folder);
-    narrowFinal = Narrow(finalPath);
+    const std::string narrowFolder = NarrowPath(folder);
+    narrowFinal = NarrowPath(finalPath);
     if (narrowFolder.empty() || narrowFinal.empty())
     {
         Fail(EINVAL);

@@ -42,6 +42,7 @@ public:
     static void Add(const std::string& path);
     // The file has left its temporary name (renamed into place): stop naming it.
     static void Forget(const std::string& path);
+    static void Forget(const wxString& path);
     // Deletes the file and forgets it.
     static void Remove(const std::string& path);
     static void Remove(const wxString& path);
