@@ -509,7 +509,7 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     if (bodyUnusable)
         return wxString::Format(_("Error: %s"),
                                 wxString::Format(kReplyWithoutFile, resume.ResponseStatus()));
-    if (fileError != 0)
+    if (!closed || fileError != 0)
         return wxString::Format(_("Error: %s"), wxString(std::strerror(fileError), wxConvLibc));
     return wxString();
 }
