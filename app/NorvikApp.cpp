@@ -106,7 +106,8 @@ bool NorvikApp::OnInit()
         {
             if (window)
                 window->EndJobsAndRemoveFiles();
-            TempFileRegistry::RemoveAll();
+            else
+                TempFileRegistry::RemoveAll();
         });
     return true;
 }

@@ -25,11 +25,15 @@ public:
 
     // Base address of the metadata service and the version endpoint, without a trailing
     // slash. Read only: the program never writes it. When the settings name none, the
-    // address comes from the source set below, or is the bundled service's usual one.
+    // address comes from the source set below, or is the bundled service's usual one. That
+    // source may have to start the service first: the call can then block for as long as
+    // the service takes to come up (up to about ten seconds), so it belongs where a wait is
+    // expected, such as before a request.
     wxString GetServiceUrl() const;
 
     // Where requests go when the settings name no service; the application points this at
-    // the service it runs itself. An empty function restores the usual address.
+    // the service it runs itself, started on first use and again after it ended. An empty
+    // function restores the usual address.
     static void SetDefaultServiceUrlSource(std::function<wxString()> source);
 
     wxString GetExecutablePath() const;

@@ -1,5 +1,6 @@
 #include "download/AtomicOutputFile.h"
 
+#include "download/NarrowPath.h"
 #include "download/NewFileMode.h"
 #include "download/TempFileRegistry.h"
 
@@ -14,16 +15,11 @@ namespace
 {
 // Short, so that a final name of the longest length a file system allows still leaves room
 // for the temporary name next to it; hidden, so file managers do not show it while it grows.
-const char kPartTemplate[] = "/.NK-XXXXXX.part";
-const char kPartSuffix[] = ".part";
-constexpr int kPartSuffixLength = sizeof(kPartSuffix) - 1;
+const std::string kPartTemplate = std::string("/") + TempFileRegistry::kPartNamePrefix + "XXXXXX" +
+                                  TempFileRegistry::kPartNameSuffix;
+constexpr int kPartSuffixLength = sizeof(TempFileRegistry::kPartNameSuffix) - 1;
 // Large writes keep the number of system calls low on files of hundreds of megabytes.
 constexpr size_t kStdioBufferSize = 1 << 20;
-std::string Narrow(const wxString& path)
-{
-    const wxCharBuffer converted = path.fn_str();
-    return std::string(converted.data(), converted.length());
-}
 } // namespace
 
 AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalPath)
@@ -31,8 +27,8 @@ AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalP
     wxString folder = wxFileName(finalPath).GetPath();
     if (folder.empty())
         folder = ".";
-    const std::string narrowFolder = Narrow(folder);
-    narrowFinal = Narrow(finalPath);
+    const std::string narrowFolder = NarrowPath(folder);
+    narrowFinal = NarrowPath(finalPath);
     if (narrowFolder.empty() || narrowFinal.empty())
     {
         Fail(EINVAL);

@@ -6,12 +6,12 @@
 #include "download/TempFileRegistry.h"
 
 #include <curl/curl.h>
-#include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
 #include <wx/time.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +25,6 @@ namespace
 const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
                                "1.0.3705; .NET CLR 1.1.4322)";
 const wxString kMp3Type = "mp3";
-const wxString kTempPrefix = "NK";
 // Larger reads and writes than the defaults of libcurl and stdio: fewer calls per megabyte.
 constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
@@ -34,13 +33,9 @@ constexpr std::int64_t kSpeedSampleMs = 1000;
 // Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
 constexpr long kFirstRedirectStatus = 300;
 constexpr long kFirstStatusAfterRedirects = 400;
-
-// What the progress callback is handed: the job, and the transfer whose response it asks about.
-struct TransferContext
-{
-    Downloader* job;
-    CURL* curl;
-};
+// The detail of a reply that ended well without the file, such as a redirect to nowhere.
+// Untranslated, like the texts of libcurl that the same status shows for other failures.
+const char* const kReplyWithoutFile = "HTTP %d reply without the file";
 
 std::mutex limitsMutex;
 TransferLimits transferLimits;
@@ -97,8 +92,6 @@ void RemoveTempFile(const wxString& path)
 }
 } // namespace
 
-// The operating-system thread is made by start(): a created thread that never runs cannot be
-// destroyed on this platform without hanging.
 Downloader::Downloader() = default;
 
 Downloader::~Downloader()
@@ -198,8 +191,10 @@ bool Downloader::RunThread()
     const bool created = worker->Create(threadStackSize.load()) == wxTHREAD_NO_ERROR;
     if (!created || worker->Run() != wxTHREAD_NO_ERROR)
     {
-        // A created thread that never ran cannot be destroyed on this platform without
-        // hanging; Delete frees it instead. One that was never created is simply freed.
+        // A created thread that never ran cannot simply be destroyed: its system thread still
+        // waits inside the object for the start. Delete() wakes it to end without running, and
+        // on this platform it frees the object itself on the way out, joinable or not. One
+        // that was never created is simply freed.
         if (created)
             worker.release()->Delete();
         return false;
@@ -253,14 +248,12 @@ void Downloader::SetThreadStackSize(unsigned bytes)
     threadStackSize.store(bytes);
 }
 
-int Downloader::OnTransferProgress(void* context, std::int64_t total, std::int64_t now,
-                                   std::int64_t, std::int64_t)
+int Downloader::OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
+                                   std::int64_t)
 {
-    const auto* transfer = static_cast<TransferContext*>(context);
-    Downloader* self = transfer->job;
+    auto* self = static_cast<Downloader*>(job);
     const std::int64_t nowMs = wxGetUTCTimeMillis().GetValue();
-    long status = 0;
-    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
+    const int status = self->resume.ResponseStatus();
     // A redirect's body is not the stream: counted, it showed a share of the wrong size, and
     // the count went back to zero when the next response began. Only the final one counts.
     const bool redirect = status >= kFirstRedirectStatus && status < kFirstStatusAfterRedirects;
@@ -350,7 +343,7 @@ void Downloader::Entry()
     StreamRecord rec = GetRecord();
     if (rec.tempPath.empty())
     {
-        rec.tempPath = TempFileRegistry::CreateTempFile(kTempPrefix);
+        rec.tempPath = TempFileRegistry::CreateTempFile(TempFileRegistry::kTempNamePrefix);
         // Kept in the job, so a retry continues in the same file and the job's end removes it.
         wxCriticalSectionLocker guard(lock);
         record.tempPath = rec.tempPath;
@@ -448,6 +441,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     bodyStarted = false;
     bodyUnusable = false;
     progressBase = resume.KeptBytes();
+    // The status the last request ended with is no redirect of this one.
+    resume.ForgetResponse();
     curl_slist* headers = nullptr;
     for (const std::string& line : resume.RequestHeaders())
         headers = curl_slist_append(headers, line.c_str());
@@ -473,8 +468,7 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Downloader::OnTransferProgress);
-    TransferContext context{this, curl};
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &context);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
 #if LIBCURL_VERSION_NUM >= 0x075700
     // A stop during a name lookup that never answers: without this the cleanup below waits
     // for the resolver's thread, seconds or for ever; with it that thread is left to itself.
@@ -485,13 +479,17 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     code = result;
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
-    // An empty body calls no write, yet a whole empty file replaces what was kept.
-    bool written = true;
+    // An empty body calls no write, yet a whole empty file replaces what was kept. An empty
+    // reply that is not the whole file (a final redirect, a part with nothing in it) fits what
+    // is kept no better than a part that starts elsewhere, and is treated the same.
+    int fileError = 0;
     if (result == CURLE_OK && !bodyStarted)
     {
         bodyStarted = true;
-        written =
-            resume.StartBody() == TransferResume::BodyStart::FromZero && KeepFirstBytes(file, 0);
+        if (resume.StartBody() != TransferResume::BodyStart::FromZero)
+            bodyUnusable = true;
+        else if (!KeepFirstBytes(file, 0))
+            fileError = errno;
     }
     {
         wxCriticalSectionLocker guard(lock);
@@ -499,6 +497,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     }
     // Buffered data reaches the disk at the close, so a full disk may show up only here.
     const bool closed = std::fclose(file) == 0;
+    if (!closed && fileError == 0)
+        fileError = errno;
     transferFile = nullptr;
     // What reached the file is what a resume continues from; a response cut before its body
     // changed nothing.
@@ -506,8 +506,11 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
         resume.SetKeptBytes(closed ? FileSize(tempPath) : 0);
     if (result != CURLE_OK)
         return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(result), wxConvLibc));
-    if (!closed || !written)
-        return wxString::Format(_("Error: %s"), wxString(std::strerror(errno), wxConvLibc));
+    if (bodyUnusable)
+        return wxString::Format(_("Error: %s"),
+                                wxString::Format(kReplyWithoutFile, resume.ResponseStatus()));
+    if (!closed || fileError != 0)
+        return wxString::Format(_("Error: %s"), wxString(std::strerror(fileError), wxConvLibc));
     return wxString();
 }
 

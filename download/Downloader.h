@@ -76,7 +76,6 @@ public:
     // copy); it stops within about a second. No partial output is left; the temporary file
     // goes too unless mode keeps it (its path is then in the record's tempPath).
     void RequestStop(StopMode mode = StopMode::DiscardAll);
-    bool StopWasRequested() const { return stopRequested.load(); }
     // The user's stop: the job ends Failed with the status "Cancelled" and keeps the bytes
     // received so far for a retry.
     void Cancel();

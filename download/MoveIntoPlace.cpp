@@ -82,7 +82,7 @@ bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error,
     if (modeSet && std::rename(from.fn_str(), to.fn_str()) == 0)
     {
         // Its temporary name is gone: a later clean-up must not look for it.
-        TempFileRegistry::Forget(std::string(from.fn_str()));
+        TempFileRegistry::Forget(from);
         return true;
     }
     if (modeSet && errno != EXDEV)

@@ -7,8 +7,9 @@
 // Moves the file from to the path to, replacing a file there. One rename when both are on
 // the same file system; otherwise a copy through AtomicOutputFile, then the source removed.
 // The destination holds the old file or the whole new one at every moment. On failure,
-// false with the system's text in error, and from left as it was. A copy ends early, as a
-// failure with nothing written, when stop (if given) becomes true.
+// false with the system's text in error, and from left in its place, though maybe with the
+// mode of a finished file. A copy ends early, as a failure with nothing written, when stop
+// (if given) becomes true.
 bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error,
                    const std::atomic<bool>* stop = nullptr);
 

@@ -1,5 +1,7 @@
 #include "download/TempFileRegistry.h"
 
+#include "download/NarrowPath.h"
+
 #include <wx/filename.h>
 #include <wx/utils.h>
 
@@ -21,9 +23,6 @@ const char kAppFolder[] = "/norvik/runs";
 const char kNewListPrefix[] = "new-";
 const char kListPrefix[] = "run-";
 const char kUniqueTemplate[] = "XXXXXX";
-const char kTempNamePrefix[] = "NK";
-const char kPartNamePrefix[] = ".NK-";
-const char kPartNameSuffix[] = ".part";
 // Lines of the list: a name made, or a name gone.
 constexpr char kAdded = '+';
 constexpr char kGone = '-';
@@ -143,12 +142,6 @@ bool MakeFolders(const std::string& path)
     }
 }
 
-std::string Narrow(const wxString& path)
-{
-    const wxCharBuffer converted = path.fn_str();
-    return std::string(converted.data(), converted.length());
-}
-
 wxString BaseFolder(const char* variable, const char* fallbackUnderHome)
 {
     wxString value;
@@ -161,7 +154,7 @@ wxString BaseFolder(const char* variable, const char* fallbackUnderHome)
 wxString TempFileRegistry::DefaultFolder()
 {
     const wxString state = BaseFolder("XDG_STATE_HOME", "/.local/state") + kAppFolder;
-    if (MakeFolders(Narrow(state)))
+    if (MakeFolders(NarrowPath(state)))
         return state;
     return BaseFolder("XDG_CACHE_HOME", "/.cache") + kAppFolder;
 }
@@ -171,7 +164,7 @@ bool TempFileRegistry::Open(const wxString& folder)
     std::lock_guard<std::mutex> guard(registryMutex);
     if (listFd >= 0)
         return true;
-    const std::string narrowFolder = Narrow(folder);
+    const std::string narrowFolder = NarrowPath(folder);
     if (narrowFolder.empty() || !MakeFolders(narrowFolder))
         return false;
     std::string name = narrowFolder + "/" + kNewListPrefix + kUniqueTemplate;
@@ -207,7 +200,7 @@ void TempFileRegistry::Close()
 
 int TempFileRegistry::RemoveLeftovers(const wxString& folder)
 {
-    const std::string narrowFolder = Narrow(folder);
+    const std::string narrowFolder = NarrowPath(folder);
     DIR* dir = opendir(narrowFolder.c_str());
     if (!dir)
         return 0;
@@ -239,7 +232,7 @@ wxString TempFileRegistry::CreateTempFile(const wxString& prefix)
 {
     const wxString path = wxFileName::CreateTempFileName(prefix);
     if (!path.empty())
-        Add(Narrow(path));
+        Add(NarrowPath(path));
     return path;
 }
 
@@ -265,6 +258,11 @@ void TempFileRegistry::Forget(const std::string& path)
     AppendLocked(kGone, path);
 }
 
+void TempFileRegistry::Forget(const wxString& path)
+{
+    Forget(NarrowPath(path));
+}
+
 void TempFileRegistry::Remove(const std::string& path)
 {
     if (path.empty())
@@ -275,7 +273,7 @@ void TempFileRegistry::Remove(const std::string& path)
 
 void TempFileRegistry::Remove(const wxString& path)
 {
-    Remove(Narrow(path));
+    Remove(NarrowPath(path));
 }
 
 int TempFileRegistry::RemoveAll()

@@ -15,6 +15,13 @@
 class TempFileRegistry
 {
 public:
+    // The names of the files this program makes, which IsOurName goes by: a temporary file's
+    // name begins with kTempNamePrefix; a partial output's is kPartNamePrefix, a unique part,
+    // then kPartNameSuffix.
+    static constexpr char kTempNamePrefix[] = "NK";
+    static constexpr char kPartNamePrefix[] = ".NK-";
+    static constexpr char kPartNameSuffix[] = ".part";
+
     // $XDG_STATE_HOME/norvik/runs, else ~/.local/state/norvik/runs; $XDG_CACHE_HOME/norvik/runs
     // (or ~/.cache/norvik/runs) when the state folder cannot be made.
     static wxString DefaultFolder();
@@ -35,13 +42,15 @@ public:
     static void Add(const std::string& path);
     // The file has left its temporary name (renamed into place): stop naming it.
     static void Forget(const std::string& path);
+    static void Forget(const wxString& path);
     // Deletes the file and forgets it.
     static void Remove(const std::string& path);
     static void Remove(const wxString& path);
     // Deletes every file this run still names: the last step of a quit, or of a lost display.
     static int RemoveAll();
 
-    // Whether path looks like a file of ours: "NK…" in a temporary folder or a ".NK-….part"
-    // output. A list names nothing else; a damaged or foreign entry is never acted on.
+    // Whether path is absolute and its file name one of ours (see the name parts above); the
+    // folder it is in is not looked at. A list names nothing else; a damaged or foreign entry
+    // is never acted on.
     static bool IsOurName(const std::string& path);
 };

@@ -63,15 +63,21 @@ std::vector<std::string> TransferResume::RequestHeaders() const
     return headers;
 }
 
+void TransferResume::ForgetResponse()
+{
+    status = 0;
+    etag.clear();
+    lastModified.clear();
+    rangeStart = -1;
+}
+
 void TransferResume::OnHeaderLine(const std::string& line)
 {
     if (line.compare(0, 5, "HTTP/") == 0)
     {
+        ForgetResponse();
         const size_t space = line.find(' ');
         status = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
-        etag.clear();
-        lastModified.clear();
-        rangeStart = -1;
         return;
     }
     const size_t colon = line.find(':');

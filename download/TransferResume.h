@@ -30,9 +30,13 @@ public:
     // validator when there is one; none when nothing is kept.
     std::vector<std::string> RequestHeaders() const;
 
+    // Nothing is known yet of the response being received: a request is about to go out, or
+    // a status line begins the next response.
+    void ForgetResponse();
     // Fed every header line of every response in order, redirects included; a status line
     // begins a new response.
     void OnHeaderLine(const std::string& line);
+    // The status of the response being received; 0 before the first status line.
     int ResponseStatus() const { return status; }
     // Called when the body of the final response begins (or, for an empty body, when it
     // ended): how to write it. A whole file also becomes the new basis: its validator is

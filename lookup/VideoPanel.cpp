@@ -28,7 +28,7 @@
 namespace
 {
 const wxString kApiPath = "/api/?videoid=";
-const wxString kRecordTempPrefix = "NK-";
+const wxString kRecordTempPrefix = wxString(TempFileRegistry::kTempNamePrefix) + "-";
 const wxString kMp3Line = "audio/mp3 audio/music";
 const wxString kMp3Type = "mp3";
 const wxString kMp3Extension = ".mp3";

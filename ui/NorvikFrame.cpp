@@ -57,9 +57,7 @@ constexpr std::uint32_t kUpdateCheckEvery = 1000;
 constexpr std::uint32_t kUpdateCheckPhase = 180;
 } // namespace
 
-wxBEGIN_EVENT_TABLE(NorvikFrame, wxFrame) EVT_CLOSE(NorvikFrame::OnClose) wxEND_EVENT_TABLE()
-
-    NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
+NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
 {
     Create(parent, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize, wxDEFAULT_FRAME_STYLE,
            "wxID_ANY");
@@ -78,6 +76,7 @@ wxBEGIN_EVENT_TABLE(NorvikFrame, wxFrame) EVT_CLOSE(NorvikFrame::OnClose) wxEND_
     Bind(wxEVT_MENU, &NorvikFrame::OnCheckForUpdates, this, ID_MENU_UPDATES);
     Bind(wxEVT_MENU, &NorvikFrame::OnAbout, this, ID_MENU_ABOUT);
     Bind(wxEVT_TIMER, &NorvikFrame::OnTimer, this, ID_TIMER1);
+    Bind(wxEVT_CLOSE_WINDOW, &NorvikFrame::OnClose, this);
     BindDownloadsList();
 
     SetTitle("Norvik " + kVersion);

@@ -151,6 +151,4 @@ private:
     void UpdateLineTooltip(int line);
     // The rules of the clipboard watch for one text read from the clipboard.
     void TakeUpClipboardText(const wxString& text);
-
-    wxDECLARE_EVENT_TABLE();
 };
