@@ -1,7 +1,7 @@
 #include "download/AtomicOutputFile.h"
 
+#include "download/FreeNamePlacement.h"
 #include "download/NarrowPath.h"
-#include "download/NewFileMode.h"
 #include "download/TempFileRegistry.h"
 
 #include <wx/filename.h>
@@ -22,14 +22,14 @@ constexpr int kPartSuffixLength = sizeof(TempFileRegistry::kPartNameSuffix) - 1;
 constexpr size_t kStdioBufferSize = 1 << 20;
 } // namespace
 
-AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalPath)
+AtomicOutputFile::AtomicOutputFile(const OutputNames& names) : names(names)
 {
-    wxString folder = wxFileName(finalPath).GetPath();
+    const wxString proposed = names.Candidate(0);
+    wxString folder = wxFileName(proposed).GetPath();
     if (folder.empty())
         folder = ".";
     const std::string narrowFolder = NarrowPath(folder);
-    narrowFinal = NarrowPath(finalPath);
-    if (narrowFolder.empty() || narrowFinal.empty())
+    if (narrowFolder.empty() || NarrowPath(proposed).empty())
     {
         Fail(EINVAL);
         return;
@@ -45,13 +45,8 @@ AtomicOutputFile::AtomicOutputFile(const wxString& finalPath) : finalPath(finalP
     // Named before anything else can fail, so a killed run's partial output is found later.
     TempFileRegistry::Add(narrowPart);
     partPath = wxString(name.c_str(), *wxConvFileName);
-    if (fchmod(fd, NewFileMode()) != 0)
-    {
-        Fail(errno);
-        close(fd);
-        Discard();
-        return;
-    }
+    // mkstemps made it readable by its owner only, and so it stays while it grows: a copy of
+    // someone's download in a shared folder is not for others to read before it is theirs.
     file = fdopen(fd, "wb");
     if (!file)
     {
@@ -96,12 +91,15 @@ bool AtomicOutputFile::Commit()
         Discard();
         return false;
     }
-    if (std::rename(narrowPart.c_str(), narrowFinal.c_str()) != 0)
+    wxString placed;
+    const int placeError = PlaceUnderFreeName(partPath, names, placed);
+    if (placeError != 0)
     {
-        Fail(errno);
+        Fail(placeError);
         Discard();
         return false;
     }
+    finalPath = placed;
     TempFileRegistry::Forget(narrowPart);
     narrowPart.clear();
     buffer.reset();

@@ -18,18 +18,28 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
     if (selected < 0 || selected >= recordCount)
         return;
     StreamRecord& chosen = records[selected];
-    if (IsAlreadyDownloading(chosen.outputPath))
+    if (IsAlreadyDownloading(chosen))
         return;
-    for (Downloader& job : downloaders)
+    for (int i = 0; i < kJobCount; ++i)
     {
+        Downloader& job = downloaders[i];
         if (job.GetState() != Idle)
             continue;
         job.SetRecord(chosen);
         job.start();
+        if (job.GetState() == Idle)
+            return;
         // The job owns the temporary file now; a later download of the same line makes
         // a fresh one, so two jobs never write the same file.
-        if (job.GetState() != Idle)
-            chosen.tempPath.clear();
+        chosen.tempPath.clear();
+        // The list may show only a few lines: the new one is brought into sight at once
+        // rather than at the next refresh, below the others.
+        RefreshDownloadsList();
+        if (unsigned(i) < downloadsList->GetCount())
+        {
+            downloadsList->SetSelection(i);
+            downloadsList->EnsureVisible(i);
+        }
         return;
     }
     // Jobs are never used twice in one run, so the only way on is a fresh start.
@@ -38,11 +48,16 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
                                   kJobCount));
 }
 
-bool NorvikFrame::IsAlreadyDownloading(const wxString& outputPath)
+bool NorvikFrame::IsAlreadyDownloading(const StreamRecord& rec, int exceptJob)
 {
-    for (Downloader& job : downloaders)
+    for (int i = 0; i < kJobCount; ++i)
     {
-        if (job.GetState() == Busy && job.GetRecord().outputPath == outputPath)
+        // A finished file is never replaced, so downloading it again would only make a
+        // second copy; a failed job is no obstacle: it has no file, and a new try is welcome.
+        const DownloadState state = downloaders[i].GetState();
+        if (i == exceptJob || state == Idle || state == Failed)
+            continue;
+        if (downloaders[i].IsOfRecord(rec))
         {
             wxMessageBox(_("You are already downloading this file."));
             return true;
@@ -183,7 +198,8 @@ void NorvikFrame::OnCancelDownload(wxCommandEvent&)
 
 void NorvikFrame::OnRetryDownload(wxCommandEvent&)
 {
-    if (menuJob < 0 || IsAlreadyDownloading(downloaders[menuJob].GetRecord().outputPath))
+    // The job's own record is compared with the others: it must not count against itself.
+    if (menuJob < 0 || IsAlreadyDownloading(downloaders[menuJob].GetRecord(), menuJob))
         return;
     downloaders[menuJob].Retry();
     RefreshDownloadsList();

@@ -1,5 +1,6 @@
 #include "download/Downloader.h"
 
+#include "download/HttpStatusText.h"
 #include "download/JobThread.h"
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
@@ -17,14 +18,17 @@
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
 const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; .NET CLR "
                                "1.0.3705; .NET CLR 1.1.4322)";
 const wxString kMp3Type = "mp3";
+// A record's address may name any scheme libcurl knows; gopher or telnet would let a reply
+// make the program write to any port it can reach. Redirects are held to the same.
+const char* const kAllowedProtocols = "http,https";
 // Larger reads and writes than the defaults of libcurl and stdio: fewer calls per megabyte.
 constexpr long kTransferBufferBytes = 512 * 1024;
 constexpr size_t kFileBufferBytes = 1024 * 1024;
@@ -108,7 +112,15 @@ bool Downloader::SetRecord(const StreamRecord& rec)
     if (state != Idle)
         return false;
     record = rec;
+    proposedPath = rec.outputPath;
     return true;
+}
+
+bool Downloader::IsOfRecord(const StreamRecord& rec)
+{
+    wxCriticalSectionLocker guard(lock);
+    return proposedPath == rec.outputPath && record.url == rec.url && record.type == rec.type &&
+           record.itag == rec.itag;
 }
 
 StreamRecord Downloader::GetRecord()
@@ -448,6 +460,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
         headers = curl_slist_append(headers, line.c_str());
 
     curl_easy_setopt(curl, CURLOPT_URL, narrowUrl.length() > 0 ? narrowUrl.data() : "");
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
     // Certificates and host names are verified (libcurl's defaults, left on): an unverified
     // connection would let anyone on the path replace the file.
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -477,6 +491,10 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
 
     const CURLcode result = curl_easy_perform(curl);
     code = result;
+    // libcurl's own text for it, "HTTP response code said error", tells the user nothing.
+    long errorStatus = 0;
+    if (result == CURLE_HTTP_RETURNED_ERROR)
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &errorStatus);
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
     // An empty body calls no write, yet a whole empty file replaces what was kept. An empty
@@ -504,6 +522,8 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
     // changed nothing.
     if (bodyStarted && !bodyUnusable)
         resume.SetKeptBytes(closed ? FileSize(tempPath) : 0);
+    if (errorStatus > 0)
+        return wxString::Format(_("Error: %s"), HttpStatusText(errorStatus));
     if (result != CURLE_OK)
         return wxString::Format(_("Error: %s"), wxString(curl_easy_strerror(result), wxConvLibc));
     if (bodyUnusable)
@@ -516,10 +536,15 @@ wxString Downloader::Transfer(const StreamRecord& rec, const wxString& tempPath,
 
 bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
 {
+    // The extension the lookup named the file with; a record without one keeps its path's.
+    const OutputNames names = rec.extension.empty()
+                                  ? OutputNames(rec.outputPath)
+                                  : OutputNames(rec.outputPath, rec.title, rec.extension);
+    wxString placed;
     if (rec.type == kMp3Type)
     {
         SetStatus(_("Converting to MP3"));
-        const bool converted = ConvertToMp3(tempPath, rec.outputPath, &stopRequested);
+        const bool converted = ConvertToMp3(tempPath, names, &stopRequested, &placed);
         if (!converted && stopRequested.load())
         {
             // The download itself is whole: a retry converts it again.
@@ -539,7 +564,7 @@ bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
     {
         SetStatus(_("Finishing"));
         wxString reason;
-        if (!MoveIntoPlace(tempPath, rec.outputPath, reason, &stopRequested))
+        if (!MoveIntoPlace(tempPath, names, reason, &stopRequested, &placed))
         {
             if (stopRequested.load())
             {
@@ -550,5 +575,9 @@ bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
             return false;
         }
     }
+    // The name was free only when the file went there, so it may differ from the proposed one;
+    // the line, Open and Show in folder go by this one.
+    wxCriticalSectionLocker guard(lock);
+    record.outputPath = placed;
     return true;
 }

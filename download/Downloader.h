@@ -62,6 +62,9 @@ public:
 
     // Copies the record in while the job is Idle; false otherwise.
     bool SetRecord(const StreamRecord& rec);
+    // Whether the job was given this record: the same stream and format, proposed for the
+    // same path. The record's path itself is the name the file took, which may be another.
+    bool IsOfRecord(const StreamRecord& rec);
     StreamRecord GetRecord();
     DownloadState GetState();
     DownloadProgress GetProgress();
@@ -115,6 +118,8 @@ private:
     // Guards record, state and progress: the worker writes them, the GUI thread reads them.
     wxCriticalSection lock;
     StreamRecord record;
+    // The output path the record came with, before the finished file took a free name.
+    wxString proposedPath;
     DownloadState state = Idle;
     DownloadProgress progress;
     // Start of the current speed sample, the worker's own (read only in its callback).

@@ -1,7 +1,7 @@
 #include "download/MoveIntoPlace.h"
 
 #include "download/AtomicOutputFile.h"
-#include "download/NewFileMode.h"
+#include "download/FreeNamePlacement.h"
 #include "download/TempFileRegistry.h"
 
 #include <wx/log.h>
@@ -19,8 +19,8 @@ namespace
 constexpr size_t kCopyBlockSize = 1 << 20;
 } // namespace
 
-bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error,
-                   const std::atomic<bool>* stop)
+bool CopyIntoPlace(const wxString& from, const OutputNames& names, wxString& error,
+                   const std::atomic<bool>* stop, wxString* placed)
 {
     FILE* source = std::fopen(from.fn_str(), "rb");
     if (!source)
@@ -28,7 +28,7 @@ bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error,
         error = wxSysErrorMsgStr(errno);
         return false;
     }
-    AtomicOutputFile target(to);
+    AtomicOutputFile target(names);
     if (!target.IsOk())
     {
         error = target.GetError();
@@ -70,30 +70,33 @@ bool CopyIntoPlace(const wxString& from, const wxString& to, wxString& error,
         error = target.GetError();
         return false;
     }
+    if (placed)
+        *placed = target.GetFinalPath();
     return true;
 }
 
-bool MoveIntoPlace(const wxString& from, const wxString& to, wxString& error,
-                   const std::atomic<bool>* stop)
+bool MoveIntoPlace(const wxString& from, const OutputNames& names, wxString& error,
+                   const std::atomic<bool>* stop, wxString* placed)
 {
-    // The source is a temporary file that only its owner may read; in place, it is a file
-    // like any other. Should its mode not change, the copy below makes a new file instead.
-    const bool modeSet = chmod(from.fn_str(), NewFileMode()) == 0;
-    if (modeSet && std::rename(from.fn_str(), to.fn_str()) == 0)
+    wxString used;
+    const int moveError = PlaceUnderFreeName(from, names, used);
+    if (moveError == 0)
     {
         // Its temporary name is gone: a later clean-up must not look for it.
         TempFileRegistry::Forget(from);
+        if (placed)
+            *placed = used;
         return true;
     }
-    if (modeSet && errno != EXDEV)
+    if (moveError != EXDEV)
     {
-        error = wxSysErrorMsgStr(errno);
+        error = wxSysErrorMsgStr(moveError);
         return false;
     }
-    if (!CopyIntoPlace(from, to, error, stop))
+    if (!CopyIntoPlace(from, names, error, stop, placed))
         return false;
     // The new file is in place by now, so a source that cannot be removed is litter, not a
-    // failed move: reporting failure would tell the caller the old destination survived.
+    // failed move: reporting failure would tell the caller the file was not saved.
     TempFileRegistry::Remove(from);
     return true;
 }

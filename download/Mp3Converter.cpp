@@ -60,8 +60,8 @@ bool Extract(wxFile& source, FILE* file, const std::atomic<bool>* stop)
 }
 } // namespace
 
-bool ConvertToMp3(const wxString& sourcePath, const wxString& outputPath,
-                  const std::atomic<bool>* stop)
+bool ConvertToMp3(const wxString& sourcePath, const OutputNames& names,
+                  const std::atomic<bool>* stop, wxString* placed)
 {
     // The caller reports failure in its own words; the toolkit's log would pop up messages
     // from the worker thread this runs on. wxLogNull acts on the current thread only.
@@ -69,10 +69,14 @@ bool ConvertToMp3(const wxString& sourcePath, const wxString& outputPath,
     wxFile source;
     if (!source.Open(sourcePath, wxFile::read))
         return false;
-    AtomicOutputFile output(outputPath);
+    AtomicOutputFile output(names);
     if (!output.IsOk())
         return false;
     if (!Extract(source, output.GetFile(), stop))
         return false;
-    return output.Commit();
+    if (!output.Commit())
+        return false;
+    if (placed)
+        *placed = output.GetFinalPath();
+    return true;
 }

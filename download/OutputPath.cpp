@@ -2,6 +2,9 @@
 
 #include <wx/filename.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace
 {
 const wxString kDoubleBlank = "  ";
@@ -17,6 +20,27 @@ const wxUniChar kPortableSeparator = '/';
 const wxUniChar kNul = wxUniChar(0);
 
 const wxUniChar kDot = '.';
+
+// Controls would put tabs, line ends and terminal escapes into a file name, and the
+// bidirectional marks and overrides let a name read otherwise than it is ("clip\u202egpj.exe"
+// shows as "clipexe.jpg"). They are dropped, not replaced: they show nothing of their own.
+constexpr wxUniChar::value_type kLastC0Control = 0x1F;
+constexpr wxUniChar::value_type kFirstC1Control = 0x7F; // DEL, then the C1 controls
+constexpr wxUniChar::value_type kLastC1Control = 0x9F;
+constexpr wxUniChar::value_type kBidiMarks[] = {
+    0x061C,                                 // Arabic letter mark
+    0x200E, 0x200F,                         // left-to-right and right-to-left marks
+    0x202A, 0x202B, 0x202C, 0x202D, 0x202E, // embeddings and overrides
+    0x2066, 0x2067, 0x2068, 0x2069,         // isolates
+};
+
+bool IsHiddenControl(wxUniChar ch)
+{
+    const wxUniChar::value_type code = ch.GetValue();
+    if (code <= kLastC0Control || (code >= kFirstC1Control && code <= kLastC1Control))
+        return true;
+    return std::find(std::begin(kBidiMarks), std::end(kBidiMarks), code) != std::end(kBidiMarks);
+}
 
 size_t FileNameBytes(const wxString& text)
 {
@@ -64,6 +88,8 @@ wxString CleanTitle(const wxString& title)
     {
         const bool unsafe =
             ch == kNul || ch == kPortableSeparator || forbidden.Find(ch) != wxNOT_FOUND;
+        if (!unsafe && IsHiddenControl(ch))
+            continue;
         cleaned += unsafe ? kReplacement : ch;
     }
 
@@ -80,26 +106,29 @@ wxString CleanTitle(const wxString& title)
 }
 } // namespace
 
-wxString MakeOutputPath(const wxString& folder, const wxString& title, const wxString& extension)
+wxString OutputPathCandidate(const wxString& folder, const wxString& title,
+                             const wxString& extension, unsigned long number)
 {
     const wxString cleaned = CleanTitle(title);
     const wxUniChar separator = wxFileName::GetPathSeparators()[0];
-    const size_t extensionBytes = FileNameBytes(extension);
+    const wxString suffix = number == 0 ? wxString() : wxString::Format("-%lu", number);
+    // The suffix grows with the number, so the room left for the title is worked out anew
+    // for every candidate.
+    const size_t reserved = FileNameBytes(suffix) + FileNameBytes(extension);
+    const size_t budget = reserved < kMaxFileNameBytes ? kMaxFileNameBytes - reserved : 0;
+    const wxString fitted = CutToBytes(cleaned, budget);
+    return wxFileName(wxString::Format("%s%c%s%s%s", folder, separator, fitted, suffix, extension))
+        .GetFullPath();
+}
 
-    wxFileName candidate;
+wxString MakeOutputPath(const wxString& folder, const wxString& title, const wxString& extension)
+{
     for (unsigned long number = 0;; ++number)
     {
-        const wxString suffix = number == 0 ? wxString() : wxString::Format("-%lu", number);
-        // The suffix grows with the number, so the room left for the title is worked out anew
-        // for every candidate.
-        const size_t reserved = FileNameBytes(suffix) + extensionBytes;
-        const size_t budget = reserved < kMaxFileNameBytes ? kMaxFileNameBytes - reserved : 0;
-        const wxString fitted = CutToBytes(cleaned, budget);
-        candidate.Assign(
-            wxString::Format("%s%c%s%s%s", folder, separator, fitted, suffix, extension));
+        const wxString candidate = OutputPathCandidate(folder, title, extension, number);
         // Only files are looked for: a directory of the same name is not seen, and its name
         // is handed out as free.
-        if (!candidate.FileExists())
-            return candidate.GetFullPath();
+        if (!wxFileName::FileExists(candidate))
+            return candidate;
     }
 }

@@ -5,7 +5,12 @@
 // The longest file name, in bytes of the file system's encoding, that the output naming makes.
 constexpr size_t kMaxFileNameBytes = 255;
 
-// A full path inside folder, named from title and extension (".mp4"), that names no existing
-// file: "title.ext", then "title-1.ext", "title-2.ext" and so on. The title is cleaned so
-// the name stays inside folder and fits the file system.
+// The naming rule's candidate number n inside folder, named from title and extension
+// (".mp4"): "title.ext" for 0, "title-n.ext" after. The title is cleaned so the name stays
+// inside folder, shows what it is and fits the file system. Whether it is free is the
+// caller's question.
+wxString OutputPathCandidate(const wxString& folder, const wxString& title,
+                             const wxString& extension, unsigned long number);
+
+// The first candidate that names no existing file.
 wxString MakeOutputPath(const wxString& folder, const wxString& title, const wxString& extension);

@@ -40,6 +40,8 @@ void DownloadNotifier::NotifyDone(int job, const wxString& title, const wxString
 void DownloadNotifier::NotifyFailed(int job, const wxString& title, const wxString& error)
 {
     wxNotificationMessage& note = Fresh(job, title, error);
+    // Told apart from a finished download at a glance, as the desktop shows errors.
+    note.SetFlags(wxICON_ERROR);
     wxLogNull quiet;
     note.Show();
 }

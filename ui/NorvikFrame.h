@@ -143,8 +143,9 @@ private:
     void BindDownloadsList();
     // Shows the menu of the job on the given line at pos (the list's coordinates).
     void ShowDownloadMenu(int job, const wxPoint& pos);
-    // The duplicate check: true, after telling the user, when a running job writes outputPath.
-    bool IsAlreadyDownloading(const wxString& outputPath);
+    // The duplicate check: true, after telling the user, when a job other than exceptJob was
+    // given the same record and is running, waiting or done.
+    bool IsAlreadyDownloading(const StreamRecord& rec, int exceptJob = -1);
     // Tells the user of a download that ended while the window was out of sight.
     void NotifyEnded(int job, DownloadState state);
     // The line under the pointer gets its full text as tooltip; -1 when none.

@@ -62,6 +62,8 @@ protected:
 
         server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
                             { res.set_content(std::string(5000, 'v'), "video/mp4"); });
+        server.Routes().Get("/missing", [](const httplib::Request&, httplib::Response& res)
+                            { res.status = 404; });
         ASSERT_TRUE(server.Start());
     }
     void TearDown() override
@@ -70,8 +72,8 @@ protected:
         server.Stop();
     }
 
-    // A frame with one finished download of clip, whose file name has a blank.
-    void FinishOneDownload(bool hidden)
+    // A frame with one ended download of clip, whose file name has a blank.
+    void FinishOneDownload(bool hidden, const std::string& path = "/small")
     {
         frame = new NorvikFrame(nullptr);
         frame->tickTimer.Stop();
@@ -79,7 +81,7 @@ protected:
         StreamRecord rec;
         rec.title = "My clip";
         rec.type = "video/mp4";
-        rec.url = server.Url("/small");
+        rec.url = server.Url(path);
         rec.outputPath = output;
         frame->records[0] = rec;
         frame->recordCount = 1;
@@ -87,7 +89,13 @@ protected:
         frame->formatsList->SetSelection(0);
         wxCommandEvent click(wxEVT_BUTTON, NorvikFrame::ID_BUTTON1);
         frame->OnDownload(click);
-        ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000));
+        ASSERT_TRUE(WaitFor(
+            [&]
+            {
+                const DownloadState state = frame->downloaders[0].GetState();
+                return state == Done || state == Failed;
+            },
+            10000));
         frame->RefreshDownloadsList();
     }
 
@@ -155,4 +163,14 @@ TEST_F(DesktopTest, DownloadEndingOutOfSightIsNotifiedAndItsOpenActionOpens)
     EXPECT_FALSE(wxFileExists(openLog));
     ASSERT_TRUE(CallTestControl("ClickLastAction"));
     EXPECT_TRUE(OpenedWith(output)) << FileText(openLog);
+}
+
+TEST_F(DesktopTest, FailedDownloadOutOfSightIsNotifiedWithTheErrorIconAndTheStatus)
+{
+    FinishOneDownload(true, "/missing");
+    ASSERT_EQ(Failed, frame->downloaders[0].GetState());
+    EXPECT_TRUE(BusLogHas("\"Notify\"")) << FileText(desktopLog);
+    const wxString log = FileText(desktopLog);
+    EXPECT_TRUE(log.Contains("\"dialog-error\"")) << log;
+    EXPECT_TRUE(log.Contains("Error: HTTP 404 Not Found")) << log;
 }

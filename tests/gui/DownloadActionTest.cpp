@@ -11,9 +11,10 @@
 #include <wx/uiaction.h>
 
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sys/resource.h>
 #include <unistd.h>
-#include <functional>
 #include <vector>
 
 namespace
@@ -146,6 +147,83 @@ TEST_F(DownloadActionTest, RunningDuplicateIsRefusedWithTheMessage)
     wxTEST_DIALOG(ClickDownload(0), wxExpectModal<wxMessageDialog>(wxID_OK).Describe(
                                         "You are already downloading this file."));
     EXPECT_EQ(Idle, frame->downloaders[1].GetState());
+}
+
+TEST_F(DownloadActionTest, FinishedDownloadOfTheSameLineIsRefusedWithTheMessage)
+{
+    List({Record("video/mp4", "clip.mp4", "/small")});
+    ClickDownload(0);
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000));
+    wxTEST_DIALOG(ClickDownload(0), wxExpectModal<wxMessageDialog>(wxID_OK).Describe(
+                                        "You are already downloading this file."));
+    EXPECT_EQ(Idle, frame->downloaders[1].GetState());
+}
+
+// Both formats are proposed the same name at lookup; the user's own file holds it already.
+TEST_F(DownloadActionTest, TwoFormatsWithOneContainerGiveTwoFilesEachLineShowingItsOwn)
+{
+    server.Routes().Get("/other", [](const httplib::Request&, httplib::Response& res)
+                        { res.set_content(std::string(3000, 'o'), "video/mp4"); });
+    ASSERT_TRUE(WriteFileText(out.File("clip.mp4"), "the user's own"));
+    StreamRecord high = Record("video/mp4", "clip.mp4", "/small");
+    StreamRecord low = Record("video/mp4", "clip.mp4", "/other");
+    for (StreamRecord* rec : {&high, &low})
+    {
+        rec->title = "clip";
+        rec->extension = ".mp4";
+    }
+    low.quality = "low";
+    List({high, low});
+    ClickDownload(0);
+    ClickDownload(1);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return frame->downloaders[0].GetState() == Done &&
+                   frame->downloaders[1].GetState() == Done;
+        },
+        10000));
+    frame->RefreshDownloadsList();
+    std::set<wxString> contents;
+    std::set<wxString> paths;
+    for (unsigned job = 0; job < 2; ++job)
+    {
+        const wxString path = frame->downloaders[job].GetRecord().outputPath;
+        paths.insert(path);
+        contents.insert(ReadFileText(path));
+        EXPECT_TRUE(frame->downloadsList->GetString(job).EndsWith("> " + path))
+            << frame->downloadsList->GetString(job);
+    }
+    EXPECT_EQ((std::set<wxString>{out.File("clip-1.mp4"), out.File("clip-2.mp4")}), paths);
+    EXPECT_EQ((std::set<wxString>{wxString(5000, 'v'), wxString(3000, 'o')}), contents);
+    EXPECT_EQ("the user's own", ReadFileText(out.File("clip.mp4")));
+}
+
+TEST_F(DownloadActionTest, NewDownloadIsSelectedAndScrolledIntoView)
+{
+    // More ended jobs than the list shows lines at the window's size.
+    constexpr int kEndedJobs = 20;
+    StreamRecord failing = Record("video/mp4", "clip.mp4", "/x");
+    failing.url = "http://127.0.0.1:1/x";
+    for (int i = 0; i < kEndedJobs; ++i)
+    {
+        frame->downloaders[i].SetRecord(failing);
+        frame->downloaders[i].start();
+    }
+    for (int i = 0; i < kEndedJobs; ++i)
+        ASSERT_TRUE(WaitFor([&] { return frame->downloaders[i].GetState() == Failed; }, 10000));
+    frame->RefreshDownloadsList();
+    frame->downloadsList->SetSelection(0);
+    frame->downloadsList->EnsureVisible(0);
+    RunEventsFor(100);
+    ASSERT_LT(frame->downloadsList->GetCountPerPage(), kEndedJobs) << "the list shows them all";
+
+    List({Record("video/x-flv", "slow.flv", "/slow")});
+    ClickDownload(0);
+    RunEventsFor(100);
+    EXPECT_EQ(kEndedJobs, frame->downloadsList->GetSelection());
+    const int top = frame->downloadsList->GetTopItem();
+    EXPECT_LE(top, kEndedJobs);
+    EXPECT_GT(top + frame->downloadsList->GetCountPerPage(), kEndedJobs) << "top line " << top;
 }
 
 TEST_F(DownloadActionTest, DownloadAfterAThreadFailedToStartStartsADownload)

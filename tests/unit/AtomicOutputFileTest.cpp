@@ -67,7 +67,7 @@ protected:
 using MoveIntoPlaceTest = AtomicOutputFileTest;
 } // namespace
 
-TEST_F(AtomicOutputFileTest, CommitReplacesFinalFileInOneStep)
+TEST_F(AtomicOutputFileTest, CommitPutsTheWholeFileBesideTheOldOneInOneStep)
 {
     ASSERT_TRUE(WriteBytes(target, "old"));
     AtomicOutputFile file(target);
@@ -79,11 +79,14 @@ TEST_F(AtomicOutputFileTest, CommitReplacesFinalFileInOneStep)
     EXPECT_EQ("old", ReadBytes(target)) << "visible before Commit";
 
     EXPECT_TRUE(file.Commit()) << file.GetError();
-    EXPECT_EQ("new content", ReadBytes(target));
+    EXPECT_EQ("old", ReadBytes(target)) << "a file that was there is never replaced";
+    EXPECT_EQ(temp.File("video-1.mp4"), file.GetFinalPath());
+    EXPECT_EQ("new content", ReadBytes(file.GetFinalPath()));
     EXPECT_FALSE(wxFileName::Exists(file.GetPartPath()));
     const wxArrayString names = Listing(temp.Path());
-    ASSERT_EQ(1u, names.size());
-    EXPECT_EQ("video.mp4", names[0]);
+    ASSERT_EQ(2u, names.size());
+    EXPECT_EQ("video-1.mp4", names[0]);
+    EXPECT_EQ("video.mp4", names[1]);
 }
 
 TEST_F(AtomicOutputFileTest, DestroyedUncommittedLeavesNothing)
@@ -122,7 +125,7 @@ TEST_F(AtomicOutputFileTest, ModeFollowsUmask)
         AtomicOutputFile file(target);
         ASSERT_TRUE(file.Commit()) << file.GetError();
         struct stat info;
-        ASSERT_EQ(0, stat(target.fn_str(), &info));
+        ASSERT_EQ(0, stat(file.GetFinalPath().fn_str(), &info));
         EXPECT_EQ(c.mode, info.st_mode & 0777);
     }
 }
@@ -153,26 +156,84 @@ TEST_F(AtomicOutputFileTest, UnusableFolderIsReported)
 
 TEST_F(AtomicOutputFileTest, FailedCommitRemovesPartFile)
 {
-    // A folder in the way makes the final rename fail.
-    ASSERT_TRUE(wxFileName::Mkdir(target));
-    AtomicOutputFile file(target);
-    ASSERT_TRUE(file.IsOk());
+    // A name longer than the file system allows makes the final rename fail; the part file's
+    // own name is short.
+    const wxString tooLong = temp.File(wxString('n', kLongestName + 1));
+    AtomicOutputFile file(tooLong);
+    ASSERT_TRUE(file.IsOk()) << file.GetError();
     ASSERT_TRUE(Put(file, "data"));
     EXPECT_FALSE(file.Commit());
     EXPECT_FALSE(file.GetError().empty());
     EXPECT_FALSE(wxFileName::Exists(file.GetPartPath()));
-    EXPECT_TRUE(wxFileName::DirExists(target));
-    EXPECT_EQ(1u, Listing(temp.Path()).size());
+    EXPECT_TRUE(Listing(temp.Path()).empty());
 }
 
-TEST_F(MoveIntoPlaceTest, SameFileSystemReplacesDestination)
+// Two formats of one video, or one line downloaded twice, are proposed the same name; the
+// user's own files may hold it or the next ones too. Every finished file takes a free name.
+TEST_F(AtomicOutputFileTest, NoWayIntoPlaceReplacesATakenName)
+{
+    ASSERT_TRUE(WriteBytes(target, "the user's"));
+    ASSERT_TRUE(WriteBytes(temp.File("video-1.mp4"), "an earlier download"));
+    // A folder holds a name as well as a file does.
+    ASSERT_TRUE(wxFileName::Mkdir(temp.File("video-2.mp4")));
+    const OutputNames names(target, "video", ".mp4");
+    const wxString from = temp.File("NK-download");
+    wxString placed;
+    wxString error;
+
+    ASSERT_TRUE(WriteBytes(from, "moved"));
+    ASSERT_TRUE(MoveIntoPlace(from, names, error, nullptr, &placed)) << error;
+    EXPECT_EQ(temp.File("video-3.mp4"), placed);
+    EXPECT_EQ("moved", ReadBytes(placed));
+
+    ASSERT_TRUE(WriteBytes(from, "copied"));
+    ASSERT_TRUE(CopyIntoPlace(from, names, error, nullptr, &placed)) << error;
+    EXPECT_EQ(temp.File("video-4.mp4"), placed);
+    EXPECT_EQ("copied", ReadBytes(placed));
+
+    EXPECT_EQ("the user's", ReadBytes(target));
+    EXPECT_EQ("an earlier download", ReadBytes(temp.File("video-1.mp4")));
+    EXPECT_TRUE(wxFileName::DirExists(temp.File("video-2.mp4")));
+}
+
+// The download waits in the shared temporary folder, and a copy grows in the target folder:
+// neither is for other accounts to read before the user has the file.
+TEST_F(AtomicOutputFileTest, FilesStayOwnerOnlyUntilInPlace)
+{
+    const UmaskGuard mask(022);
+    struct stat info;
+    {
+        AtomicOutputFile file(target);
+        ASSERT_TRUE(file.IsOk()) << file.GetError();
+        ASSERT_EQ(0, stat(file.GetPartPath().fn_str(), &info));
+        EXPECT_EQ(0600u, info.st_mode & 0777) << "the copy while it grows";
+        ASSERT_TRUE(file.Commit()) << file.GetError();
+        ASSERT_EQ(0, stat(target.fn_str(), &info));
+        EXPECT_EQ(0644u, info.st_mode & 0777) << "the final file";
+    }
+
+    std::string name = temp.File("NKXXXXXX").ToStdString();
+    const int fd = mkstemp(&name[0]);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, close(fd));
+    wxString error;
+    EXPECT_FALSE(MoveIntoPlace(name, temp.File("missing/video.mp4"), error));
+    EXPECT_FALSE(CopyIntoPlace(name, temp.File("missing/video.mp4"), error));
+    ASSERT_EQ(0, stat(name.c_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777) << "the download after a failed move or copy";
+}
+
+TEST_F(MoveIntoPlaceTest, SameFileSystemKeepsDestinationAndTakesTheNextName)
 {
     const wxString from = temp.File("download.part");
     ASSERT_TRUE(WriteBytes(from, "fresh"));
     ASSERT_TRUE(WriteBytes(target, "stale"));
     wxString error;
-    EXPECT_TRUE(MoveIntoPlace(from, target, error)) << error;
-    EXPECT_EQ("fresh", ReadBytes(target));
+    wxString placed;
+    EXPECT_TRUE(MoveIntoPlace(from, target, error, nullptr, &placed)) << error;
+    EXPECT_EQ("stale", ReadBytes(target));
+    EXPECT_EQ(temp.File("video-1.mp4"), placed);
+    EXPECT_EQ("fresh", ReadBytes(placed));
     EXPECT_FALSE(wxFileName::Exists(from));
 }
 
@@ -194,9 +255,10 @@ TEST_F(MoveIntoPlaceTest, MovedFileGetsTheModeOfANewFile)
         ASSERT_GE(fd, 0);
         ASSERT_EQ(0, close(fd));
         wxString error;
-        ASSERT_TRUE(MoveIntoPlace(name, target, error)) << error;
+        wxString placed;
+        ASSERT_TRUE(MoveIntoPlace(name, target, error, nullptr, &placed)) << error;
         struct stat info;
-        ASSERT_EQ(0, stat(target.fn_str(), &info));
+        ASSERT_EQ(0, stat(placed.fn_str(), &info));
         EXPECT_EQ(c.mode, info.st_mode & 0777);
     }
 }
@@ -241,18 +303,23 @@ TEST_F(MoveIntoPlaceTest, CopiesAcrossFileSystems)
     ASSERT_TRUE(WriteBytes(target, "stale"));
 
     wxString error;
-    EXPECT_TRUE(MoveIntoPlace(from, target, error)) << error;
-    EXPECT_TRUE(ReadBytes(target) == content);
+    wxString placed;
+    EXPECT_TRUE(MoveIntoPlace(from, target, error, nullptr, &placed)) << error;
+    EXPECT_EQ("stale", ReadBytes(target));
+    EXPECT_EQ(temp.File("video-1.mp4"), placed);
+    EXPECT_TRUE(ReadBytes(placed) == content);
     EXPECT_FALSE(wxFileName::Exists(from));
-    EXPECT_EQ(1u, Listing(temp.Path()).size());
+    EXPECT_EQ(2u, Listing(temp.Path()).size());
 
-    // The copy fails at the final rename, with a folder in the way.
+    // The copy fails at the final rename, with a name longer than the file system allows.
     ASSERT_TRUE(WriteBytes(from, "fresh"));
-    const wxString blocked = temp.File("blocked");
-    ASSERT_TRUE(wxFileName::Mkdir(blocked));
+    ASSERT_EQ(0, chmod(from.fn_str(), 0600));
     error.clear();
-    EXPECT_FALSE(MoveIntoPlace(from, blocked, error));
+    EXPECT_FALSE(MoveIntoPlace(from, temp.File(wxString('n', kLongestName + 1)), error));
     EXPECT_FALSE(error.empty());
     EXPECT_EQ("fresh", ReadBytes(from));
+    struct stat info;
+    ASSERT_EQ(0, stat(from.fn_str(), &info));
+    EXPECT_EQ(0600u, info.st_mode & 0777) << "the download in the shared folder";
     EXPECT_EQ(2u, Listing(temp.Path()).size()) << "a part file was left behind";
 }

@@ -11,9 +11,15 @@
 #include <wx/filename.h>
 #include <wx/time.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -27,6 +33,63 @@ std::string MakeBody(size_t size)
         body[i] = char('a' + (i * 7 + i / 251) % 26);
     return body;
 }
+
+// A loopback port that counts the connections made to it, to show that nothing reached it.
+class CountingPort
+{
+public:
+    ~CountingPort()
+    {
+        stop.store(true);
+        if (watcher.joinable())
+            watcher.join();
+        if (listener >= 0)
+            close(listener);
+    }
+
+    bool Start()
+    {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(listener, kBacklog) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        port = ntohs(address.sin_port);
+        watcher = std::thread(
+            [this]
+            {
+                while (!stop.load())
+                {
+                    pollfd waiting{listener, POLLIN, 0};
+                    if (poll(&waiting, 1, kPollMs) <= 0)
+                        continue;
+                    const int client = accept(listener, nullptr, nullptr);
+                    if (client >= 0)
+                    {
+                        ++connections;
+                        close(client);
+                    }
+                }
+            });
+        return true;
+    }
+
+    int Port() const { return port; }
+    int Connections() const { return connections.load(); }
+
+private:
+    static constexpr int kBacklog = 8;
+    static constexpr int kPollMs = 20;
+    int listener = -1;
+    int port = 0;
+    std::atomic<bool> stop{false};
+    std::atomic<int> connections{0};
+    std::thread watcher;
+};
 
 bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)
 {
@@ -326,6 +389,59 @@ TEST_F(WorkerTest, Mp3EntryIsConvertedToTheSoundOfTheFlvStream)
     EXPECT_EQ(1, CountFiles(out.Path()));
 }
 
+TEST_F(WorkerTest, FinishedFilesNeverReplaceAFileAndTheRecordNamesTheOneUsed)
+{
+    ASSERT_TRUE(WriteBytes(out.File("My clip.mp4"), "the user's own"));
+    ASSERT_TRUE(WriteBytes(out.File("My clip.mp3"), "the user's own song"));
+    StreamRecord video = Record("/file", out.File("My clip.mp4"));
+    video.extension = ".mp4";
+    StreamRecord song = Record("/flv", out.File("My clip.mp3"));
+    song.type = "mp3";
+    song.extension = ".mp3";
+    const struct
+    {
+        StreamRecord rec;
+        const char* placedName;
+        std::string content;
+    } cases[] = {{video, "My clip-1.mp4", body},
+                 {video, "My clip-2.mp4", body},
+                 {song, "My clip-1.mp3", flvSound}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.placedName);
+        StreamRecord rec = c.rec;
+        rec.tempPath = wxFileName::CreateTempFileName(temp.File("NK-"));
+        Downloader job;
+        const StreamRecord end = RunJob(job, rec);
+        ASSERT_EQ(Done, job.GetState()) << end.statusText;
+        EXPECT_EQ(out.File(c.placedName), end.outputPath);
+        EXPECT_TRUE(ReadBytes(end.outputPath) == c.content);
+    }
+    EXPECT_EQ("the user's own", ReadBytes(out.File("My clip.mp4")));
+    EXPECT_EQ("the user's own song", ReadBytes(out.File("My clip.mp3")));
+}
+
+TEST_F(WorkerTest, OnlyHttpAndHttpsAreFetchedOrFollowed)
+{
+    CountingPort port;
+    ASSERT_TRUE(port.Start());
+    const std::string gopher =
+        "gopher://127.0.0.1:" + std::to_string(port.Port()) + "/_SET%20key%20value%0D%0A";
+    server.Routes().Get("/to-gopher", [&](const httplib::Request&, httplib::Response& res)
+                        { res.set_redirect(gopher); });
+    for (const std::string& url : {gopher, server.Url("/to-gopher")})
+    {
+        SCOPED_TRACE(url);
+        Downloader job;
+        StreamRecord rec = Record("/file", out.File("clip.mp4"));
+        rec.url = url;
+        RunJob(job, rec);
+        EXPECT_EQ(Failed, job.GetState());
+        EXPECT_FALSE(wxFileExists(rec.outputPath));
+    }
+    EXPECT_EQ(0, port.Connections()) << "something was sent to the gopher address";
+}
+
 TEST_F(WorkerTest, Mp3EntryOfAStreamThatIsNoFlvFailsWithoutAnOutput)
 {
     Downloader job;
@@ -404,15 +520,28 @@ TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
 
 TEST_F(WorkerTest, HttpErrorsFailTheJobAndLeaveNothing)
 {
-    for (const char* path : {"/missing", "/broken"})
+    const struct
+    {
+        const char* path;
+        const char* status;
+    } cases[] = {{"/missing", "Error: HTTP 404 Not Found"},
+                 {"/broken", "Error: HTTP 500 Internal Server Error"}};
+    for (const auto& c : cases)
     {
         Downloader job;
-        const StreamRecord rec = Record(path, out.File("clip.mp4"));
+        const StreamRecord rec = Record(c.path, out.File("clip.mp4"));
         const StreamRecord end = RunJob(job, rec);
-        EXPECT_EQ(Failed, job.GetState()) << path;
-        EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
-        EXPECT_TRUE(end.statusText.Contains("HTTP")) << end.statusText;
-        EXPECT_FALSE(wxFileExists(rec.outputPath)) << path;
+        EXPECT_EQ(Failed, job.GetState()) << c.path;
+        EXPECT_EQ(c.status, end.statusText);
+        EXPECT_FALSE(wxFileExists(rec.outputPath)) << c.path;
+    }
+    {
+        // The reason is the user's language too, not only the words around it.
+        GermanLocale german;
+        ASSERT_TRUE(german.Ready());
+        Downloader job;
+        EXPECT_EQ("Fehler: HTTP 404 Nicht gefunden",
+                  RunJob(job, Record("/missing", out.File("clip.mp4"))).statusText);
     }
     // The failed jobs have gone, and with them the bytes they kept for a retry.
     EXPECT_EQ(0, CountFiles(temp.Path()));
@@ -548,7 +677,8 @@ TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
         ASSERT_TRUE(job.Retry());
         ASSERT_TRUE(WaitUntilEnded(job));
         EXPECT_EQ(Done, job.GetState());
-        EXPECT_TRUE(ReadBytes(rec.outputPath) == ranged);
+        // The second round's file is beside the first one's.
+        EXPECT_TRUE(ReadBytes(job.GetRecord().outputPath) == ranged);
         const std::vector<RangeRequest> seen = Requests();
         ASSERT_EQ(2u, seen.size());
         EXPECT_NE("", seen[1].range);

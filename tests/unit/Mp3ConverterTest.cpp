@@ -47,10 +47,13 @@ TEST_F(Mp3ConverterTest, WritesSoundOfEveryAudioTag)
         expected += sound;
     }
     ASSERT_TRUE(WriteBytes(source, flv.Bytes()));
-    ASSERT_TRUE(WriteBytes(output, "older file, to be replaced"));
+    ASSERT_TRUE(WriteBytes(output, "older file, kept"));
 
-    EXPECT_TRUE(ConvertToMp3(source, output));
-    EXPECT_TRUE(ReadBytes(output) == expected);
+    wxString placed;
+    EXPECT_TRUE(ConvertToMp3(source, output, nullptr, &placed));
+    EXPECT_EQ(temp.File("song-1.mp3"), placed);
+    EXPECT_TRUE(ReadBytes(placed) == expected);
+    EXPECT_EQ("older file, kept", ReadBytes(output));
     EXPECT_EQ(0u, PartFiles(temp.Path()));
     EXPECT_EQ(flv.Bytes(), ReadBytes(source)) << "the source is not the converter's to change";
 }
@@ -65,8 +68,9 @@ TEST_F(Mp3ConverterTest, SucceedsWithEmptyOutput)
     {
         SCOPED_TRACE(input.size());
         ASSERT_TRUE(WriteBytes(source, input));
-        ASSERT_TRUE(WriteBytes(output, "old"));
+        wxRemoveFile(output);
         EXPECT_TRUE(ConvertToMp3(source, output));
+        EXPECT_TRUE(wxFileExists(output));
         EXPECT_EQ("", ReadBytes(output));
         EXPECT_EQ(0u, PartFiles(temp.Path()));
     }
@@ -129,6 +133,8 @@ TEST_F(Mp3ConverterTest, StopRequestEndsWithoutOutputAndKeepsTheEarlierFile)
     EXPECT_EQ("earlier", ReadBytes(output));
     EXPECT_EQ(0u, PartFiles(temp.Path()));
     stop.store(false);
-    EXPECT_TRUE(ConvertToMp3(source, output, &stop));
-    EXPECT_EQ("soundmore sound", ReadBytes(output));
+    wxString placed;
+    EXPECT_TRUE(ConvertToMp3(source, output, &stop, &placed));
+    EXPECT_EQ("soundmore sound", ReadBytes(placed));
+    EXPECT_EQ("earlier", ReadBytes(output));
 }

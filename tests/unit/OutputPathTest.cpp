@@ -80,7 +80,11 @@ const NamingCase kNamingCases[] = {
     {"a        b", ".mp4", "a b.mp4"},
     {"a         b", ".mp4", "a  b.mp4"},
     {"a   b  c", ".mp4", "a b c.mp4"},
-    {"a\t\tb", ".mp4", "a\t\tb.mp4"},
+    // Controls and bidirectional overrides would make the name read otherwise than it is.
+    {"a\t\tb", ".mp4", "ab.mp4"},
+    {"tab\tCR\rESC\x1b[31mred\x7f", ".mp4", "tabCRESC[31mred.mp4"},
+    {"clip\u202egpj.exe", ".mp4", "clipgpj.exe.mp4"},
+    {"\u2066a\u2069\u200e\u200f\u061c\u202a\u202d\u202c b\xc2\x85\xc2\x9f", ".mp4", "a b.mp4"},
     {"  a  ", ".mp4", " a .mp4"},
     {"what? *now*", ".webm", "what_ _now_.webm"},
     {"*?*?", ".mp4", "____.mp4"},

@@ -194,6 +194,8 @@ TEST_F(StopEveryPhaseTest, ConversionAndCopyLookAtTheStopRequest)
     EXPECT_EQ(1, CountFiles(out.Path())) << "no partial output";
 
     stop.store(false);
-    EXPECT_TRUE(CopyIntoPlace(source, output, error, &stop));
-    EXPECT_EQ(flv.Bytes(), ReadBytes(output));
+    wxString placed;
+    EXPECT_TRUE(CopyIntoPlace(source, output, error, &stop, &placed));
+    EXPECT_EQ(flv.Bytes(), ReadBytes(placed));
+    EXPECT_EQ(earlier, ReadFileText(output)) << "the copy takes a free name";
 }
