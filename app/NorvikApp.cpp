@@ -1,5 +1,6 @@
 #include "app/NorvikApp.h"
 
+#include "app/InstanceLock.h"
 #include "app/StartupArguments.h"
 #include "app/StartupEnvironment.h"
 
@@ -9,15 +10,14 @@
 #include "lookup/LocalService.h"
 #include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
+#include "ui/PictureDecoders.h"
 #include "ui/QuitHooks.h"
 #include "ui/QuitSignals.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
-#include <wx/image.h>
 #include <wx/log.h>
 #include <wx/msgout.h>
-#include <wx/snglinst.h>
 #include <wx/socket.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
@@ -42,11 +42,11 @@ bool NorvikApp::OnInit()
     // GTK has started by now and keeps the back-end it chose.
     ReleaseForcedBackend(backendForced);
 
-    instanceChecker = std::make_unique<wxSingleInstanceChecker>();
+    instanceLock = std::make_unique<InstanceLock>();
     const wxString instanceName = GetAppName() + "-" + wxGetUserId();
-    if (AnotherInstanceRuns(*instanceChecker, instanceName))
+    if (AnotherInstanceRuns(*instanceLock, instanceName))
     {
-        instanceChecker.reset();
+        instanceLock.reset();
         return false;
     }
 
@@ -78,7 +78,7 @@ bool NorvikApp::OnInit()
     wxSocketBase::Initialize();
     HttpFsHandler::Install();
     curl_global_init(CURL_GLOBAL_ALL);
-    wxInitAllImageHandlers();
+    RegisterPictureDecoders();
 
     auto* frame = new NorvikFrame(nullptr, wxID_ANY);
     const wxArrayString arguments = argv.GetArguments();

@@ -6,7 +6,7 @@
 #include <memory>
 
 class LocalService;
-class wxSingleInstanceChecker;
+class InstanceLock;
 
 // The application: one copy per user, the locale, the libraries, then the main window.
 class NorvikApp : public wxApp
@@ -24,7 +24,8 @@ private:
     wxString OwnServiceUrl();
     void StopOwnService();
 
-    std::unique_ptr<wxSingleInstanceChecker> instanceChecker;
+    // Held for the whole run; the kernel releases it when the process ends.
+    std::unique_ptr<InstanceLock> instanceLock;
     wxLocale locale;
     // Whether the constructor chose the display back-end, to be taken back once GTK runs.
     bool backendForced = false;

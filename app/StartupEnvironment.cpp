@@ -1,8 +1,8 @@
 #include "app/StartupEnvironment.h"
 
+#include "app/InstanceLock.h"
+
 #include <wx/filefn.h>
-#include <wx/log.h>
-#include <wx/snglinst.h>
 #include <wx/utils.h>
 
 namespace
@@ -39,14 +39,11 @@ wxString InstanceLockFolder()
     wxString folder;
     // Relative values are invalid by the base-directory rules: ignore them.
     if (!wxGetEnv(kRuntimeFolderVariable, &folder) || !wxIsAbsolutePath(folder))
-        return wxString();
+        return wxGetHomeDir();
     return folder;
 }
 
-bool AnotherInstanceRuns(wxSingleInstanceChecker& checker, const wxString& name)
+bool AnotherInstanceRuns(InstanceLock& lock, const wxString& name)
 {
-    // The toolkit reports a lock it cannot make or read as an error, which the GUI would show
-    // in a message box.
-    wxLogNull quiet;
-    return checker.Create(name, InstanceLockFolder()) && checker.IsAnotherRunning();
+    return lock.Acquire(InstanceLockFolder(), name) == InstanceLock::Result::HeldElsewhere;
 }

@@ -2,7 +2,7 @@
 
 #include <wx/string.h>
 
-class wxSingleInstanceChecker;
+class InstanceLock;
 
 // What start-up takes from and leaves in the process environment: the display back-end and
 // the single-instance lock. Toolkit base library only, so the rules are tested without a
@@ -18,11 +18,11 @@ bool ForceX11Backend();
 void ReleaseForcedBackend(bool forced);
 
 // The folder of the single-instance lock: $XDG_RUNTIME_DIR, the per-user place for locks,
-// when it is set to an absolute path; otherwise empty, which leaves the toolkit's default
-// (the home folder).
+// when it is set to an absolute path; otherwise the home folder, which is the user's own
+// as well and where the lock was kept before.
 wxString InstanceLockFolder();
 
-// Creates the lock of this name in InstanceLockFolder() and tells whether another copy
-// holds it. A lock that cannot be created is not an error: the program then runs without
-// the guarantee, and nothing is reported.
-bool AnotherInstanceRuns(wxSingleInstanceChecker& checker, const wxString& name);
+// Takes the lock of this name in InstanceLockFolder() and tells whether another copy holds
+// it. A lock that cannot be taken is not an error: the program then runs without the
+// guarantee, and nothing is reported.
+bool AnotherInstanceRuns(InstanceLock& lock, const wxString& name);

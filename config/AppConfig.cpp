@@ -88,12 +88,11 @@ wxString AppConfig::GetExecutablePath() const
     return wxStandardPaths::Get().GetExecutablePath();
 }
 
-void AppConfig::UpdateAutorunEntry()
+bool AppConfig::UpdateAutorunEntry(AutostartEntry::Switch desktopSwitch)
 {
-    // Failures stay silent: the settings file is unaffected and the next start tries again.
+    // The caller decides whether a failure is worth a word; the settings file is unaffected.
     wxLogNull quiet;
     if (GetAutorun())
-        AutostartEntry::Write(GetExecutablePath());
-    else
-        AutostartEntry::Remove();
+        return AutostartEntry::Write(GetExecutablePath(), desktopSwitch);
+    return AutostartEntry::Remove();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/AutostartEntry.h"
+
 #include <wx/string.h>
 
 #include <functional>
@@ -38,8 +40,9 @@ public:
 
     wxString GetExecutablePath() const;
 
-    // Brings the log-on autostart entry in line with this store's Autorun flag.
-    void UpdateAutorunEntry();
+    // Brings the log-on autostart entry in line with this store's Autorun flag; false when
+    // the entry could not be written or removed (see AutostartEntry::Write).
+    bool UpdateAutorunEntry(AutostartEntry::Switch desktopSwitch = AutostartEntry::Switch::Keep);
 
 private:
     wxFileConfig* config = nullptr;

@@ -6,6 +6,13 @@
 #include <wx/log.h>
 #include <wx/utils.h>
 
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace
 {
 const wxString kEntryName = "Norvik.desktop";
@@ -107,7 +114,45 @@ UserDisable ReadUserDisable(const wxString& path)
     }
     return found;
 }
+
+constexpr uid_t kRootUid = 0;
+
+// Whether only the user (or root) can change what is at path: its owner is one of them and
+// neither others nor, unless the user owns it, the group may write it.
+bool OnlyTheUserCanChange(const char* path)
+{
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return false;
+    const bool ownedByUser = info.st_uid == geteuid();
+    if (!ownedByUser && info.st_uid != kRootUid)
+        return false;
+    if (info.st_mode & S_IWOTH)
+        return false;
+    return ownedByUser || !(info.st_mode & S_IWGRP);
+}
 } // namespace
+
+bool AutostartEntry::IsSafeToStart(const wxString& executablePath)
+{
+    // Whoever can write a folder on the way can put another program, or another folder, in
+    // the executable's place: the program itself and every folder up to the root must be the
+    // user's alone. A sticky shared folder such as /tmp counts as written by others.
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(executablePath.fn_str(), nullptr),
+                                                     &std::free);
+    if (!real)
+        return false;
+    std::string path = real.get();
+    while (true)
+    {
+        if (!OnlyTheUserCanChange(path.c_str()))
+            return false;
+        if (path == "/")
+            return true;
+        const size_t slash = path.rfind('/');
+        path = slash == 0 ? std::string("/") : path.substr(0, slash);
+    }
+}
 
 wxString AutostartEntry::GetFilePath()
 {
@@ -126,17 +171,26 @@ wxString AutostartEntry::MakeExecValue(const wxString& executablePath, const wxS
     return EscapeValue(exec);
 }
 
-bool AutostartEntry::Write(const wxString& executablePath)
+bool AutostartEntry::Write(const wxString& executablePath, Switch desktopSwitch)
 {
+    if (!IsSafeToStart(executablePath))
+        return false;
     const wxFileName file(GetFilePath());
     if (!wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL))
         return false;
-    // The entry is rewritten at every start; a switch the user turned off stays off.
-    const UserDisable disable = ReadUserDisable(file.GetFullPath());
+    // The entry is rewritten at every start; a switch the user turned off in the desktop's
+    // settings stays off, unless this write is the user's own newer choice.
+    UserDisable disable;
+    if (desktopSwitch == Switch::Keep)
+        disable = ReadUserDisable(file.GetFullPath());
+    // TryExec lets the desktop skip the entry once the program is gone (a removed package).
     wxString content = kEntryGroup +
                        "\n"
                        "Type=Application\n"
                        "Name=Norvik\n"
+                       "TryExec=" +
+                       EscapeValue(executablePath) +
+                       "\n"
                        "Exec=" +
                        MakeExecValue(executablePath, kStartupArgument) + "\n" + kGnomeEnabledKey +
                        "=" + (disable.gnomeDisabled ? kFalse : kTrue) + "\n";

@@ -1,5 +1,7 @@
 #include "lookup/PreviewPage.h"
 
+#include "lookup/PictureFsHandler.h"
+
 namespace
 {
 // The address comes from the service: keep it from ending the attribute or opening markup of
@@ -11,11 +13,20 @@ wxString EscapeForHtml(const wxString& text)
     {
         switch (c.GetValue())
         {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        default: escaped += c;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped += c;
         }
     }
     return escaped;
@@ -28,6 +39,8 @@ wxString MakePreviewPage(const wxString& thumbnailUrl)
     if (!thumbnailUrl.empty())
         page += "<table width='100%' cellspacing='0' cellpadding='0'><tr><td align='center' "
                 "valign='middle'><img src=\"" +
-                EscapeForHtml(thumbnailUrl) + "\" alt='' width='100%'/></td></tr></table>";
+                // Through the handler that checks the picture's type before any decoder sees it.
+                EscapeForHtml(PictureFsHandler::kPrefix + thumbnailUrl) +
+                "\" alt='' width='100%'/></td></tr></table>";
     return page + "</body></html>";
 }

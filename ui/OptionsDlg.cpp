@@ -6,6 +6,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/intl.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/textctrl.h>
 
@@ -145,6 +146,11 @@ void OptionsDlg::OnSave(wxCommandEvent&)
     settings.SetVideoPath(videoPathText->GetValue());
     settings.SetAudioPath(audioPathText->GetValue());
     settings.SetAutorun(autorunCheck->GetValue());
-    settings.UpdateAutorunEntry();
+    // Ticking the box is the user's newest word, over a switch turned off in the desktop's
+    // settings.
+    if (!settings.UpdateAutorunEntry(AutostartEntry::Switch::TurnOn) && autorunCheck->GetValue())
+        wxMessageBox(_("Norvik cannot start at log-on from this folder: other users can change "
+                       "the program there, or the entry cannot be written."),
+                     wxMessageBoxCaptionStr, wxOK | wxCENTRE | wxICON_WARNING, this);
     Close(false);
 }

@@ -4,6 +4,7 @@
 #include "config/AppConfig.h"
 #include "lookup/ServiceRequest.h"
 #include "lookup/UrlFetcher.h"
+#include "lookup/VersionCompare.h"
 #include "ui/BlockingWork.h"
 #include "ui/UpdateDlg.h"
 
@@ -13,7 +14,7 @@
 namespace
 {
 const wxString kVersionQuery = "/hub.php?s=curver";
-// Everything after this marker, to the end of the reply, is the published version.
+// The published version follows this marker.
 const wxString kVersionKey = "ROVOVIVOZ_VC";
 } // namespace
 
@@ -37,9 +38,13 @@ void NorvikFrame::OnCheckForUpdates(wxCommandEvent&)
     const int keyAt = reply.Find(kVersionKey);
     if (keyAt == wxNOT_FOUND)
         return;
+    // The version is the first word after the key: blanks around it and lines after it
+    // are no part of it. A text that is no version announces nothing.
     wxString published = reply.Mid(keyAt + kVersionKey.length());
-    published.Trim(true);
-    if (published.compare(kVersion) > 0)
+    published.Trim(false);
+    published = published.BeforeFirst(' ').BeforeFirst('\t').BeforeFirst('\r').BeforeFirst('\n');
+    int order = 0;
+    if (CompareVersions(published, kVersion, order) && order > 0)
     {
         UpdateDlg dialog(this, wxID_ANY, wxDefaultPosition, wxDefaultSize);
         dialog.ShowModal();

@@ -4,6 +4,7 @@
 #include "support/PrivateDesktop.h"
 
 #include "lookup/HttpFsHandler.h"
+#include "ui/PictureDecoders.h"
 
 #include <X11/Xlib.h>
 #include <curl/curl.h>
@@ -155,7 +156,8 @@ int main(int argc, char** argv)
     wxSocketBase::Initialize();
     HttpFsHandler::Install();
     curl_global_init(CURL_GLOBAL_ALL);
-    wxInitAllImageHandlers();
+    // The program's own set of decoders, so a test meets the pictures the program meets.
+    RegisterPictureDecoders();
     int result = 0;
     {
         wxEventLoopActivator active(wxTheApp->GetMainLoop());

@@ -246,6 +246,24 @@ TEST_F(OptionsDlgTest, CheckingAndSavingWritesTheAutostartEntry)
     EXPECT_EQ(kStoredVideo, AppConfig().GetVideoPath());
 }
 
+// The desktop's settings turned the start off; ticking the box and saving is the newer choice.
+TEST_F(OptionsDlgTest, CheckingAndSavingTurnsOnAnEntryTheDesktopTurnedOff)
+{
+    ASSERT_TRUE(AutostartEntry::Write(AppConfig().GetExecutablePath()));
+    const wxString path = AutostartEntry::GetFilePath();
+    wxString text = ReadFileText(path);
+    ASSERT_EQ(1u,
+              text.Replace("X-GNOME-Autostart-enabled=true", "X-GNOME-Autostart-enabled=false"));
+    ASSERT_TRUE(WriteFileText(path, text));
+    OptionsDlg dlg(nullptr, wxID_ANY, wxDefaultPosition, wxDefaultSize);
+    dlg.Show();
+    ASSERT_TRUE(Autorun(dlg)->GetValue());
+    Click(dlg, OptionsDlg::ID_BUTTON4);
+    text = ReadFileText(path);
+    EXPECT_TRUE(text.Contains("\nX-GNOME-Autostart-enabled=true\n")) << text;
+    EXPECT_FALSE(text.Contains("=false")) << text;
+}
+
 TEST_F(OptionsDlgTest, AudioPickerStartsAtTheFieldAndFillsOnlyTheAudioField)
 {
     StoreSettings(kStoredAudio, kStoredVideo, true);

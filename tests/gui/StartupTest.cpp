@@ -15,6 +15,7 @@
 #include <wx/intl.h>
 #include <wx/log.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,6 +241,33 @@ TEST(Startup, SecondInstanceEndsAtOnceACopyUnderAnotherNameRunsBeside)
     const pid_t other = StartProgram(renamed, home.Path());
     EXPECT_FALSE(EndsWithin(other, 1500)) << "a copy under another name has a lock of its own";
     EndProgram(other);
+    EndProgram(first);
+}
+
+TEST(Startup, StaleLockNamingALiveProcessOfAnotherProgramDoesNotStopTheStart)
+{
+    TempDir home;
+    const wxString runtime = RuntimeFolder(home.Path());
+    ASSERT_TRUE(wxMkdir(runtime, 0700));
+    // What a crashed run leaves, as the toolkit's lock wrote it: its process number, in
+    // decimal, in a file of mode 0600. The number now belongs to another live program, this
+    // test.
+    const std::string stale = std::to_string(getpid());
+    const int fd = open(wxString(runtime + "/norvik-" + wxGetUserId()).fn_str(),
+                        O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ssize_t(stale.size() + 1), write(fd, stale.c_str(), stale.size() + 1));
+    close(fd);
+
+    const wxString program = NORVIK_BUILD_DIR "/norvik";
+    const pid_t first = StartProgram(program, home.Path());
+    ASSERT_GT(first, 0);
+    EXPECT_TRUE(WaitUntilUp(home.Path())) << "a number in the lock file holds nothing";
+    const pid_t second = StartProgram(program, home.Path());
+    const bool secondEnded = EndsWithin(second, 5000);
+    EXPECT_TRUE(secondEnded) << "the running copy still holds the lock";
+    if (!secondEnded)
+        EndProgram(second);
     EndProgram(first);
 }
 

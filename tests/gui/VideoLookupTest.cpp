@@ -2,12 +2,15 @@
 #include "support/GuiTestSupport.h"
 #include "support/ServiceProcess.h"
 #include "support/TempDir.h"
+#include "support/TestHttpServer.h"
 
 #include "ui/NorvikFrame.h"
 
 #include <wx/button.h>
 #include <wx/clipbrd.h>
+#include <wx/file.h>
 #include <wx/html/htmlwin.h>
+#include <wx/image.h>
 #include <wx/listbox.h>
 #include <wx/msgdlg.h>
 #include <wx/textctrl.h>
@@ -155,6 +158,61 @@ TEST_F(VideoLookupTest, ServiceDownShowsTheMessageAndLeavesThePanelEmpty)
     wxTEST_DIALOG(Load(WatchPage(kVideoId)), ExpectMessage());
     EXPECT_EQ(0u, frame->formatsList->GetCount());
     EXPECT_FALSE(frame->downloadButton->IsEnabled());
+}
+
+TEST_F(VideoLookupTest, AnEndlessReplyEndsSoonWithTheMessageOfAServiceThatFailed)
+{
+    TestHttpServer endless;
+    endless.Routes().Get("/api/",
+                         [&](const httplib::Request&, httplib::Response& res)
+                         {
+                             res.set_chunked_content_provider(
+                                 "text/plain",
+                                 [&](size_t, httplib::DataSink& sink)
+                                 {
+                                     const std::string line = "status:ok\n";
+                                     std::string chunk;
+                                     while (chunk.size() < 64 * 1024)
+                                         chunk += line;
+                                     while (!endless.Stopping() && sink.is_writable())
+                                         if (!sink.write(chunk.data(), chunk.size()))
+                                             return false;
+                                     return false;
+                                 });
+                         });
+    ASSERT_TRUE(endless.Start());
+    WriteSettings(endless.Url(""));
+    class ExpectMessage : public wxExpectModal<wxMessageDialog>
+    {
+    public:
+        ExpectMessage() : wxExpectModal<wxMessageDialog>(wxID_OK) {}
+
+    protected:
+        int OnInvoked(wxMessageDialog* dlg) const override
+        {
+            EXPECT_EQ("API Server is not responding - Please retry later 2.", dlg->GetMessage());
+            return wxID_OK;
+        }
+    };
+    const wxLongLong started = wxGetLocalTimeMillis();
+    wxTEST_DIALOG(Load(WatchPage(kVideoId)), ExpectMessage());
+    EXPECT_LT((wxGetLocalTimeMillis() - started).ToLong(), 5000);
+    EXPECT_EQ(0u, frame->formatsList->GetCount());
+}
+
+TEST_F(VideoLookupTest, AMalformedPictureNeverReachesADecoder)
+{
+    // A PNM picture whose maximum is 0, 14 bytes: the toolkit's PNM decoder divides by it.
+    const char pnm[] = "P6\n2 2\n0\n\x01\x02\x03\x04\x05";
+    wxFile picture(data.File("t.png"), wxFile::write);
+    ASSERT_TRUE(picture.Write(pnm, sizeof pnm - 1));
+    picture.Close();
+    Load(WatchPage(kVideoId));
+    EXPECT_EQ(kTitle, frame->titleText->GetValue());
+    EXPECT_EQ(4, frame->recordCount);
+    EXPECT_TRUE(frame->ShowVideoPreview()) << "shown again, the picture still does no harm";
+    EXPECT_FALSE(wxImage::FindHandler(wxBITMAP_TYPE_PNM)) << "only the decoders a picture needs";
+    EXPECT_TRUE(wxImage::FindHandler(wxBITMAP_TYPE_PNG));
 }
 
 TEST_F(VideoLookupTest, IdIsEscapedInTheRequestAndTheServiceAddressMayEndInASlash)

@@ -6,6 +6,9 @@
 
 #include <wx/stdpaths.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace
 {
 // Every test gets its own home, so the settings file and the autostart folder are fresh.
@@ -130,7 +133,8 @@ TEST_F(SettingsTest, AutostartRewriteKeepsTheUsersDisable)
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.userLine);
-        ASSERT_TRUE(AutostartEntry::Write("/old/norvik"));
+        // Another program than this one, so the rewrite has a path to bring up to date.
+        ASSERT_TRUE(AutostartEntry::Write("/bin/sh"));
         wxString text = ReadFileText(entry);
         EXPECT_TRUE(text.Contains("\nX-GNOME-Autostart-enabled=true\n"));
         EXPECT_FALSE(text.Contains("Hidden"));
@@ -155,6 +159,84 @@ TEST_F(SettingsTest, AutostartRewriteKeepsTheUsersDisable)
     const wxString fresh = ReadFileText(entry);
     EXPECT_TRUE(fresh.Contains("\nX-GNOME-Autostart-enabled=true\n")) << fresh;
     EXPECT_FALSE(fresh.Contains("Hidden")) << fresh;
+}
+
+TEST_F(SettingsTest, TheUsersExplicitChoiceTurnsTheEntryOnOverTheDesktopsSwitch)
+{
+    const wxString entry = home.File(".config/autostart/Norvik.desktop");
+    for (const char* userLine : {"X-GNOME-Autostart-enabled=false", "Hidden=true"})
+    {
+        SCOPED_TRACE(userLine);
+        ASSERT_TRUE(AutostartEntry::Write("/bin/sh"));
+        ASSERT_TRUE(WriteFileText(entry, ReadFileText(entry) + userLine + "\n"));
+        EXPECT_TRUE(AppConfig().UpdateAutorunEntry());
+        ASSERT_TRUE(ReadFileText(entry).Contains(userLine)) << "the start keeps the switch";
+
+        EXPECT_TRUE(AppConfig().UpdateAutorunEntry(AutostartEntry::Switch::TurnOn));
+        const wxString text = ReadFileText(entry);
+        EXPECT_TRUE(text.Contains("\nX-GNOME-Autostart-enabled=true\n")) << text;
+        EXPECT_FALSE(text.Contains("false")) << text;
+        EXPECT_FALSE(text.Contains("Hidden")) << text;
+    }
+}
+
+// The entry starts whatever the named path holds at log-on: only a program that no other
+// user can replace is entered, and the desktop skips the entry once the program is gone.
+TEST_F(SettingsTest, AutostartEntryNamesItsProgramAndIsNeverWrittenForOneOthersCanReplace)
+{
+    const wxString entry = home.File(".config/autostart/Norvik.desktop");
+    const wxString self = wxStandardPaths::Get().GetExecutablePath();
+    ASSERT_TRUE(AppConfig().UpdateAutorunEntry());
+    EXPECT_TRUE(ReadFileText(entry).Contains("\nTryExec=" + self + "\n")) << ReadFileText(entry);
+    ASSERT_TRUE(wxRemoveFile(entry));
+
+    // Folders beside the build, under folders that only their owner writes.
+    const wxString root =
+        wxString(NORVIK_BUILD_DIR) + "/autostart-folders-" + wxString::Format("%d", int(getpid()));
+    ASSERT_TRUE(wxMkdir(root, 0755));
+    struct FolderCase
+    {
+        const char* name;
+        mode_t mode;
+        // Another user owns it, where the test may hand it over (it runs as root).
+        bool foreignOwner;
+        bool written;
+    };
+    const FolderCase cases[] = {
+        {"own", 0755, false, true},
+        {"world-writable", 0777, false, false},
+        {"sticky-shared", 01777, false, false},
+        {"group-writable-own", 0775, false, true},
+        {"group-writable-foreign", 0775, true, false},
+    };
+    for (const FolderCase& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        if (c.foreignOwner && geteuid() != 0)
+            continue;
+        const wxString folder = root + "/" + c.name;
+        const wxString program = folder + "/norvik";
+        ASSERT_TRUE(wxMkdir(folder, 0755));
+        ASSERT_TRUE(WriteFileText(program, "#!/bin/sh\n"));
+        ASSERT_EQ(0, chmod(program.fn_str(), 0755));
+        ASSERT_EQ(0, chmod(folder.fn_str(), c.mode));
+        constexpr uid_t kNobody = 65534;
+        if (c.foreignOwner)
+            ASSERT_EQ(0, chown(folder.fn_str(), kNobody, gid_t(-1)));
+        EXPECT_EQ(c.written, AutostartEntry::Write(program));
+        EXPECT_EQ(c.written, wxFileExists(entry));
+        wxRemoveFile(entry);
+    }
+    wxFileName::Rmdir(root, wxPATH_RMDIR_RECURSIVE);
+
+    // A build in the shared temporary folder, below an own folder of mode 0700.
+    TempDir build;
+    const wxString program = build.File("norvik");
+    ASSERT_TRUE(WriteFileText(program, "#!/bin/sh\n"));
+    ASSERT_EQ(0, chmod(program.fn_str(), 0755));
+    EXPECT_FALSE(AutostartEntry::Write(program));
+    EXPECT_FALSE(AutostartEntry::Write(build.File("missing")));
+    EXPECT_FALSE(wxFileExists(entry));
 }
 
 TEST_F(SettingsTest, AutostartEntryHonoursAnAbsoluteXdgConfigHome)

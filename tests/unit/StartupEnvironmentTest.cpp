@@ -1,9 +1,11 @@
 #include "app/StartupEnvironment.h"
+#include "app/InstanceLock.h"
 #include "support/CountingLog.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <wx/snglinst.h>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -57,15 +59,26 @@ TEST(InstanceLockTest, LockLivesInTheRuntimeFolderWhenThereIsOne)
     TempDir runtime;
     ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", &runtime.Path());
     EXPECT_EQ(runtime.Path(), InstanceLockFolder());
-    wxSingleInstanceChecker first;
-    EXPECT_FALSE(AnotherInstanceRuns(first, kLockName));
-    EXPECT_TRUE(wxFileExists(runtime.File(kLockName)));
+    {
+        InstanceLock first;
+        EXPECT_FALSE(AnotherInstanceRuns(first, kLockName));
+        EXPECT_TRUE(wxFileExists(runtime.File(kLockName)));
+        struct stat info;
+        ASSERT_EQ(0, stat(runtime.File(kLockName).fn_str(), &info));
+        EXPECT_EQ(0600u, info.st_mode & 0777u) << "the lock file is the user's alone";
+        InstanceLock second;
+        EXPECT_TRUE(AnotherInstanceRuns(second, kLockName));
+    }
+    InstanceLock afterTheFirstWent;
+    EXPECT_FALSE(AnotherInstanceRuns(afterTheFirstWent, kLockName))
+        << "the lock goes with its holder, though its file stays";
 
+    // Without a usable runtime folder the lock is kept in the home folder, the user's own.
     const wxString relative = "run/user";
     ScopedEnv relativeEnv("XDG_RUNTIME_DIR", &relative);
-    EXPECT_EQ("", InstanceLockFolder()) << "a relative folder is ignored";
+    EXPECT_EQ(wxGetHomeDir(), InstanceLockFolder()) << "a relative folder is ignored";
     ScopedEnv unset("XDG_RUNTIME_DIR", nullptr);
-    EXPECT_EQ("", InstanceLockFolder());
+    EXPECT_EQ(wxGetHomeDir(), InstanceLockFolder());
 }
 
 TEST(InstanceLockTest, LockThatCannotBeMadeIsNeitherReportedNorABar)
@@ -80,8 +93,8 @@ TEST(InstanceLockTest, LockThatCannotBeMadeIsNeitherReportedNorABar)
         SCOPED_TRACE(runtime ? "unusable runtime folder" : "unusable home");
         ScopedEnv runtimeEnv("XDG_RUNTIME_DIR", runtime);
         CountingLog log;
-        wxSingleInstanceChecker checker;
-        EXPECT_FALSE(AnotherInstanceRuns(checker, kLockName));
+        InstanceLock lock;
+        EXPECT_FALSE(AnotherInstanceRuns(lock, kLockName));
         EXPECT_EQ(0, log.Count());
     }
 }
