@@ -6,5 +6,9 @@ scripts/install-deps.sh
 # A compiler cache, where there is one, makes the next clean build quick.
 launcher=""
 command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $launcher >/dev/null
+# NORVIK_WERROR=ON (the check script's build) makes every warning an error; unset, the
+# build keeps what it was configured with, so the tests reuse the checked build.
+werror=""
+[ -n "${NORVIK_WERROR:-}" ] && werror="-DNORVIK_WERROR=$NORVIK_WERROR"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $werror $launcher >/dev/null
 cmake --build build -j"$(nproc)"

@@ -8,7 +8,7 @@ class wxFrame;
 class MyTrayIcon : public wxTaskBarIcon
 {
 public:
-    static const long ID_SHOW_MAIN_WINDOW = 10001;
+    static constexpr long ID_SHOW_MAIN_WINDOW = 10001;
 
     MyTrayIcon() = default;
     ~MyTrayIcon() override = default;

@@ -75,7 +75,9 @@ TEST_F(ServiceApiTest, EveryAddressInADemoReplyServesTheFileItNames)
         {".mp4", "video/mp4"}, {".webm", "video/webm"}, {".3gp", "video/3gpp"},
         {".m4a", "audio/mp4"}, {".flv", "video/x-flv"}, {".png", "image/png"},
         {".jpg", "image/jpeg"}};
-    for (const nlohmann::json& video : DemoCatalogue()["videos"])
+    // Held in a local: a range over a member of the temporary would outlive the temporary.
+    const nlohmann::json catalogue = DemoCatalogue();
+    for (const nlohmann::json& video : catalogue["videos"])
     {
         auto values = Lookup("?videoid=" + video["id"].get<std::string>());
         std::vector<std::pair<std::string, std::string>> served{

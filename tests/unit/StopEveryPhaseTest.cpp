@@ -117,9 +117,10 @@ TEST_F(StopEveryPhaseTest, ConnectThatNeverCompletes)
 
 TEST_F(StopEveryPhaseTest, HeadersThatNeverCome)
 {
-    TestHttpServer server;
+    // Declared before the server, so they outlive its thread, which reads them until it ends.
     std::atomic<bool> asked{false};
     std::atomic<bool> ending{false};
+    TestHttpServer server;
     server.Routes().Get("/clip.mp4",
                         [&](const httplib::Request&, httplib::Response& res)
                         {
@@ -135,23 +136,11 @@ TEST_F(StopEveryPhaseTest, HeadersThatNeverCome)
 
 TEST_F(StopEveryPhaseTest, KeepReceivedLeavesTheBytesInTheTemporaryFile)
 {
+    // The server's own stalled stream holds copies of what it sends: the server thread may
+    // still be inside the route after this test's locals are gone.
     TestHttpServer server;
-    std::atomic<bool> ending{false};
     const std::string start(5000, 'k');
-    server.Routes().Get("/clip.mp4",
-                        [&](const httplib::Request&, httplib::Response& res)
-                        {
-                            res.set_content_provider(
-                                start.size() * 10, "video/mp4",
-                                [&](size_t offset, size_t, httplib::DataSink& sink)
-                                {
-                                    if (offset == 0)
-                                        return sink.write(start.data(), start.size());
-                                    while (!ending.load())
-                                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                                    return false;
-                                });
-                        });
+    server.AddStalledStream("/clip.mp4", "video/mp4", start);
     ASSERT_TRUE(server.Start());
     const StreamRecord rec = Record(wxString(server.Url("/clip.mp4")));
     Downloader job;
@@ -161,7 +150,6 @@ TEST_F(StopEveryPhaseTest, KeepReceivedLeavesTheBytesInTheTemporaryFile)
                           kWaitLimitMs));
     job.RequestStop(StopMode::KeepReceived);
     job.Join();
-    ending.store(true);
     EXPECT_EQ(Failed, job.GetState());
     EXPECT_EQ(start, ReadBytes(rec.tempPath));
     EXPECT_EQ(rec.tempPath, job.GetRecord().tempPath);
