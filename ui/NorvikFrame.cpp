@@ -1,11 +1,13 @@
 #include "ui/NorvikFrame.h"
 
+#include "lookup/LookupRequest.h"
 #include "resources/Icons.h"
 #include "ui/AboutDlg.h"
 #include "ui/BlockingWork.h"
 #include "ui/ClipboardReader.h"
 #include "ui/OptionsDlg.h"
 
+#include <wx/activityindicator.h>
 #include <wx/button.h>
 #include <wx/html/htmlwin.h>
 #include <wx/intl.h>
@@ -14,6 +16,7 @@
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 // Identifiers are drawn once at program start, in this order.
@@ -123,9 +126,20 @@ void NorvikFrame::BuildLayout()
     previewHtml->SetMinSize(kPreviewSize);
     previewRow->Add(previewHtml, 1, wxALL | wxEXPAND | wxFIXED_MINSIZE | kCentred, kBorder);
     auto* listArea = new wxBoxSizer(wxHORIZONTAL);
+    // Above the list, shown only while a lookup runs or after one failed.
+    auto* listColumn = new wxBoxSizer(wxVERTICAL);
+    auto* statusRow = new wxBoxSizer(wxHORIZONTAL);
+    lookupSpinner = new wxActivityIndicator(this, wxID_ANY);
+    lookupSpinner->Hide();
+    statusRow->Add(lookupSpinner, 0, wxRIGHT | wxALIGN_CENTER_VERTICAL, kBorder);
+    lookupStatus = new wxStaticText(this, wxID_ANY, wxString());
+    lookupStatus->Hide();
+    statusRow->Add(lookupStatus, 1, wxALIGN_CENTER_VERTICAL);
+    listColumn->Add(statusRow, 0, wxLEFT | wxRIGHT | wxTOP | wxEXPAND, kBorder);
     formatsList = new wxListBox(this, ID_LISTBOX1, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0,
                                 wxDefaultValidator, "ID_LISTBOX1");
-    listArea->Add(formatsList, 2, wxALL | wxEXPAND | wxFIXED_MINSIZE | kCentred, kBorder);
+    listColumn->Add(formatsList, 1, wxALL | wxEXPAND | wxFIXED_MINSIZE | kCentred, kBorder);
+    listArea->Add(listColumn, 2, wxEXPAND);
     auto* buttonColumn = new wxBoxSizer(wxVERTICAL);
     buttonColumn->Add(-1, -1, 1, wxALL | kCentred, kBorder);
     buttonColumn->Add(-1, -1, 1, wxALL | kCentred, kBorder);

@@ -2,6 +2,7 @@
 
 #include "download/Downloader.h"
 #include "lookup/StreamRecord.h"
+#include "lookup/UrlFetcher.h"
 #include "ui/DownloadNotifier.h"
 #include "ui/MyTrayIcon.h"
 
@@ -12,11 +13,14 @@
 #include <memory>
 
 class ClipboardReader;
+class LookupRequest;
+class wxActivityIndicator;
 class wxButton;
 class wxContextMenuEvent;
 class wxMenu;
 class wxHtmlWindow;
 class wxListBox;
+class wxStaticText;
 class wxTextCtrl;
 
 // The number of download jobs one run can start.
@@ -54,8 +58,11 @@ public:
     void LoadVideo(wxCommandEvent& event);
     bool ClearVideoPanel();
     bool ShowVideoPreview();
+    // Starts the lookup of the address in the background; its answer comes to OnLookupReply.
     bool LookupVideo(const wxString& address);
     bool ParseVideoReply(const wxString& reply);
+    // True from a lookup's start until its answer has been shown or it was superseded.
+    bool IsLookingUp() const { return lookup != nullptr; }
     void CheckClipboard();
 
     // Downloads.
@@ -117,12 +124,18 @@ public:
     wxButton* downloadButton = nullptr;
     wxTextCtrl* titleText = nullptr;
     wxButton* loadButton = nullptr;
+    // Beside the formats list: turns while a lookup runs; says why a lookup failed.
+    wxActivityIndicator* lookupSpinner = nullptr;
+    wxStaticText* lookupStatus = nullptr;
 
     // True while a tick's work, a Load or an update check's network read runs; ticks that
     // arrive meanwhile are skipped.
     bool blockingWork = false;
     // Set when the quit began; the window is on its way out.
     bool quitting = false;
+    // The lookup under way, and the number of the latest one started.
+    std::unique_ptr<LookupRequest> lookup;
+    std::uint64_t lookupNumber = 0;
     // The clipboard read that never waits for the owner; none on a display without X.
     std::unique_ptr<ClipboardReader> clipboardReader;
 
@@ -136,6 +149,15 @@ public:
 
 private:
     void BuildLayout();
+    // The answer to lookup number; any but the latest is dropped.
+    void OnLookupReply(std::uint64_t number, FetchOutcome outcome, const wxString& reply);
+    // Ends the lookup under way, if any, so that its answer never shows.
+    void EndLookup();
+    // The line beside the formats list: text (empty hides it) with its tooltip, and the
+    // activity indicator turning while busy.
+    void ShowLookupStatus(const wxString& text, const wxString& tooltip, bool busy);
+    // Restores, shows and raises the window, and asks for the user's attention.
+    void BringForward();
     void BuildMenus();
     // Removes the temporary files of records no download has taken over.
     void RemoveUnusedTempFiles();

@@ -83,6 +83,8 @@ void NorvikFrame::QuitOnSignal()
 void NorvikFrame::EndJobsAndRemoveFiles()
 {
     tickTimer.Stop();
+    // A lookup's thread would otherwise queue its answer to a window on its way out.
+    EndLookup();
     // Every transfer is told to stop first, so they all wind down together; then each
     // worker is waited for, since the jobs die with this window.
     for (Downloader& job : downloaders)

@@ -61,6 +61,7 @@ protected:
         frame->urlText->SetValue(WatchPage(id));
         wxCommandEvent click(wxEVT_BUTTON, NorvikFrame::ID_BUTTON2);
         frame->LoadVideo(click);
+        EXPECT_TRUE(WaitForLookup(frame));
     }
 
     bool Called(const std::string& call) const

@@ -75,6 +75,7 @@ protected:
         frame->urlText->SetValue(address);
         wxCommandEvent click(wxEVT_BUTTON, NorvikFrame::ID_BUTTON2);
         frame->LoadVideo(click);
+        EXPECT_TRUE(WaitForLookup(frame));
     }
 
     TempDir data;
