@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lookup/DocumentRequest.h"
+
 #include <wx/filesys.h>
 
 #include <string>
@@ -18,7 +20,7 @@ public:
     static void Install();
 
     // Longest document read: a longer or endless reply fails as one that cannot be opened.
-    static constexpr long kMaxDocumentBytes = 1024 * 1024;
+    static constexpr long kMaxDocumentBytes = DocumentRequest::kMaxDocumentBytes;
 
     // Reads one document over http or https (no other protocol, redirects included) with the
     // bounds above; false for a failed transfer, an error status or a reply past the limit.

@@ -18,12 +18,8 @@ class LookupRequest
 {
 public:
     // Called once on the request's own thread: outcome Read with the whole text, or
-    // NotOpened (refused, an error status, too slow, too long).
+    // NotOpened (refused, an error status, too slow, too long: DocumentRequest's bounds).
     using Done = std::function<void(FetchOutcome outcome, const wxString& text)>;
-
-    // The largest reply read: a service reply of 32 records is a few KiB; anything near this
-    // is not a reply, and reading on would only fill memory.
-    static constexpr size_t kMostReplyBytes = 1024 * 1024;
 
     LookupRequest(const wxString& address, Done done);
     ~LookupRequest();
