@@ -233,6 +233,14 @@ int ServiceUnderTest::Stop()
     return code;
 }
 
+std::string ServiceUnderTest::Path() const
+{
+    const auto afterScheme = baseUrl.find("//");
+    const auto slash =
+        afterScheme == std::string::npos ? afterScheme : baseUrl.find('/', afterScheme + 2);
+    return slash == std::string::npos ? std::string() : baseUrl.substr(slash);
+}
+
 std::string ServiceUnderTest::ErrorOutput() const
 {
     return ReadFileBytes(errorFile);

@@ -48,8 +48,13 @@ public:
     // Asks it to end and reaps it; its exit code, or -1 when it had to be killed.
     int Stop();
 
+    // "http://127.0.0.1:PORT/SECRET", as the service printed it.
     const std::string& BaseUrl() const { return baseUrl; }
     int Port() const { return port; }
+    // The secret part of BaseUrl ("/SECRET", or empty), for requests written by hand.
+    std::string Path() const;
+    // A Host header the service takes as its own.
+    std::string HostHeader() const { return "Host: 127.0.0.1:" + std::to_string(port); }
     // Everything it wrote to its standard error so far.
     std::string ErrorOutput() const;
 
