@@ -45,6 +45,9 @@ public:
     // Starts it on a free port with these further options (and "--resolver none" unless they
     // name a resolver); true once it says it listens.
     bool Start(const std::vector<std::string>& args);
+    // The folder the next start runs in; the test's own when empty.
+    void RunIn(const std::string& folder) { workingFolder = folder; }
+    pid_t Pid() const { return pid; }
     // Asks it to end and reaps it; its exit code, or -1 when it had to be killed.
     int Stop();
 
@@ -62,6 +65,7 @@ private:
     pid_t pid = -1;
     int output = -1;
     std::string errorFile;
+    std::string workingFolder;
     std::string baseUrl;
     int port = 0;
 };
