@@ -42,7 +42,8 @@ public:
     // Ends the child: asked first, killed after kStopLimit. Nothing happens when none runs.
     void Stop();
 
-    // "http://127.0.0.1:PORT" without a trailing slash, valid while the child runs.
+    // "http://127.0.0.1:PORT/SECRET" as the service printed it (the secret path is where
+    // every request goes), without a trailing slash, valid while the child runs.
     const std::string& GetUrl() const { return url; }
     pid_t GetPid() const { return pid; }
     // How the last child ended ("exit status 1", "signal 9"), empty while none has ended.

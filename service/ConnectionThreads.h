@@ -11,16 +11,21 @@
 // starved by connections that hold a thread while they send nothing (an idle keep-alive, a
 // client that connected and waits) and by streams, which run for minutes; then a lookup
 // waits for a free thread past the program's patience. Threads are cheap next to that.
+// At the limit the accept loop is never held up: the connection still gets a thread, which
+// only refuses it (Admitted() is false there).
 class ConnectionThreads : public httplib::TaskQueue
 {
 public:
     explicit ConnectionThreads(std::size_t limit) : limit(limit) {}
     ~ConnectionThreads() override { shutdown(); }
 
-    // Runs the connection at once; at the limit, waits until one of them ends.
+    // Runs the connection at once, admitted or to be refused.
     void enqueue(std::function<void()> fn) override;
-    // Waits until every connection has ended.
+    // Waits until every admitted connection has ended.
     void shutdown() override;
+
+    // Whether the connection served on the calling thread is within the limit.
+    static bool Admitted();
 
 private:
     const std::size_t limit;

@@ -76,7 +76,7 @@ Format Read(const nlohmann::json& format, const std::string& codec)
 {
     Format read;
     read.id = Text(format, "format_id");
-    read.height = int(Number(format, "height"));
+    read.height = Height(format);
     read.bitrate = Number(format, "tbr");
     // A part is picture or sound alone, so at most one of the two is there to stand in.
     if (read.bitrate <= 0)

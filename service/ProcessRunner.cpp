@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +13,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-
-extern char** environ;
 
 namespace
 {
@@ -48,21 +46,94 @@ std::string Describe(int status)
     return "ended abnormally";
 }
 
-struct SpawnSetup
+// Where a child that could not become its program says why: the pipe's write end sits on this
+// descriptor, the first one above the standard three, and closes with a successful exec.
+constexpr int kReportFd = STDERR_FILENO + 1;
+constexpr int kExitCannotRun = 127;
+
+struct ChildSetup
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnSetup() : actions(), attributes()
-    {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
+    int input;
+    int output;
+    int errors;
+    int report;
+    pid_t group;
+    pid_t parent;
+    const char* folder;
+    char* const* argv;
 };
+
+// Runs in the child between fork and exec, where only async-signal-safe calls are allowed.
+[[noreturn]] void BecomeProgram(const ChildSetup& setup)
+{
+    setpgid(0, setup.group);
+    // A killed service must not leave its programs running: they would hold its clients'
+    // connections and go on writing into its folder. The signal follows the thread that
+    // forked, which lives as long as the request the program serves. A parent that died
+    // before this line is caught by the check after it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int error = 0;
+    if (getppid() != setup.parent)
+        _exit(kExitCannotRun);
+    dup2(setup.input, STDIN_FILENO);
+    dup2(setup.output, STDOUT_FILENO);
+    dup2(setup.errors, STDERR_FILENO);
+    if (setup.report != kReportFd)
+        dup3(setup.report, kReportFd, O_CLOEXEC);
+    // The HTTP library's sockets are not close-on-exec: a program holding a client's
+    // connection keeps that client waiting after the service is gone.
+    close_range(kReportFd + 1, ~0U, 0);
+    // The service blocks its stop signals in every thread and ignores SIGPIPE; a program
+    // must get both back, so that it ends when its reader goes away.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (const int sig : {SIGPIPE, SIGTERM, SIGINT})
+        signal(sig, SIG_DFL);
+    if (setup.folder && chdir(setup.folder) != 0)
+        error = errno;
+    else
+    {
+        execvp(setup.argv[0], setup.argv);
+        error = errno;
+    }
+    while (write(kReportFd, &error, sizeof error) < 0 && errno == EINTR)
+    {
+    }
+    _exit(kExitCannotRun);
+}
+
+// Starts one program of a pipeline; 0 or the reason it could not run, as an errno value.
+int Launch(const ChildSetup& setup, pid_t& pid)
+{
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return errno;
+    ChildSetup child = setup;
+    child.report = report[1];
+    pid = fork();
+    if (pid == 0)
+        BecomeProgram(child);
+    close(report[1]);
+    if (pid < 0)
+    {
+        close(report[0]);
+        return errno;
+    }
+    // Also here, so the group exists before anyone signals it, whichever runs first.
+    setpgid(pid, setup.group == 0 ? pid : setup.group);
+    int error = 0;
+    ssize_t got;
+    do
+        got = read(report[0], &error, sizeof error);
+    while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (got != ssize_t(sizeof error))
+        return 0;
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+    return error;
+}
 } // namespace
 
 ProcessRunner::~ProcessRunner()
@@ -112,34 +183,20 @@ bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::str
                 started = false;
                 break;
             }
-            SpawnSetup setup;
-            posix_spawn_file_actions_adddup2(&setup.actions, input, STDIN_FILENO);
-            posix_spawn_file_actions_adddup2(&setup.actions, outPipe[1], STDOUT_FILENO);
-            posix_spawn_file_actions_adddup2(&setup.actions, errPipe[1], STDERR_FILENO);
-            if (!workingFolder.empty())
-                posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder.c_str());
-            // The service blocks its stop signals in every thread and ignores SIGPIPE; a
-            // program must get both back, so that it ends when its reader goes away.
-            sigset_t none;
-            sigemptyset(&none);
-            sigset_t defaults;
-            sigemptyset(&defaults);
-            sigaddset(&defaults, SIGPIPE);
-            sigaddset(&defaults, SIGTERM);
-            sigaddset(&defaults, SIGINT);
-            posix_spawnattr_setsigmask(&setup.attributes, &none);
-            posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-            posix_spawnattr_setpgroup(&setup.attributes, group > 0 ? group : 0);
-            posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP |
-                                                            POSIX_SPAWN_SETSIGMASK |
-                                                            POSIX_SPAWN_SETSIGDEF);
             std::vector<char*> argv;
             for (const std::string& arg : commands[i])
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
+            const ChildSetup setup{input,
+                                   outPipe[1],
+                                   errPipe[1],
+                                   -1,
+                                   group > 0 ? group : 0,
+                                   getpid(),
+                                   workingFolder.empty() ? nullptr : workingFolder.c_str(),
+                                   argv.data()};
             pid_t pid = -1;
-            const int result = posix_spawnp(&pid, argv[0], &setup.actions, &setup.attributes,
-                                            argv.data(), environ);
+            const int result = Launch(setup, pid);
             close(outPipe[1]);
             close(input);
             input = outPipe[0];

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace
@@ -27,10 +28,40 @@ std::string TookTooLong(std::chrono::seconds limit)
     return "the resolver took longer than " + std::to_string(limit.count()) + " s and was ended";
 }
 
+const char* const kFolderPrefix = "norvik-service-";
+
 std::string TemporaryRoot()
 {
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : "/tmp";
+}
+
+std::string FromEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? value : "";
+}
+
+// The user's own configuration file, where yt-dlp looks for it (its manual's "User
+// Configuration", first found wins); empty when there is none.
+std::string UserConfiguration()
+{
+    const std::string home = FromEnvironment("HOME");
+    std::string configHome = FromEnvironment("XDG_CONFIG_HOME");
+    if (configHome.empty() && !home.empty())
+        configHome = home + "/.config";
+    std::vector<std::string> candidates;
+    if (!configHome.empty())
+        candidates = {configHome + "/yt-dlp.conf", configHome + "/yt-dlp/config",
+                      configHome + "/yt-dlp/config.txt"};
+    if (!home.empty())
+        for (const char* name :
+             {"/yt-dlp.conf", "/yt-dlp.conf.txt", "/.yt-dlp/config", "/.yt-dlp/config.txt"})
+            candidates.push_back(home + name);
+    for (const std::string& file : candidates)
+        if (access(file.c_str(), R_OK) == 0)
+            return file;
+    return "";
 }
 } // namespace
 
@@ -52,11 +83,43 @@ const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
     return nullptr;
 }
 
-Resolver::Resolver(Settings s) : settings(std::move(s))
+namespace
+{
+// Every run starts in a folder of its own: a program named by a relative path is found from
+// the folder the service started in.
+Resolver::Settings WithAbsoluteProgram(Resolver::Settings settings)
+{
+    std::string& program = settings.program;
+    if (program.find('/') != std::string::npos && program.front() != '/')
+    {
+        std::error_code failed;
+        const std::filesystem::path absolute = std::filesystem::absolute(program, failed);
+        if (!failed)
+            program = absolute.string();
+    }
+    return settings;
+}
+} // namespace
+
+Resolver::Resolver(Settings s) : settings(WithAbsoluteProgram(std::move(s)))
 {
     if (!Enabled())
         return;
-    folder = ScratchFolder::Make(TemporaryRoot(), "norvik-service-", folderError);
+    const int abandoned = ScratchFolder::RemoveAbandoned(TemporaryRoot(), kFolderPrefix);
+    if (abandoned > 0)
+        LogLine("removed " + std::to_string(abandoned) + " folder(s) of services that were ended");
+    folder = ScratchFolder::Make(TemporaryRoot(), kFolderPrefix, folderError, true);
+    userConfiguration = UserConfiguration();
+}
+
+ProcessRunner::Command Resolver::BaseCommand() const
+{
+    // Never a configuration file of the folder it runs in (one can name commands to run);
+    // the user's own stays honoured, cookies and all, as it would be on their command line.
+    ProcessRunner::Command command{settings.program, "--ignore-config"};
+    if (!userConfiguration.empty())
+        command.insert(command.end(), {"--config-locations", userConfiguration});
+    return command;
 }
 
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
@@ -96,15 +159,20 @@ ProcessRunner::Command Resolver::LookupCommand(const std::string& id) const
 {
     std::string url = settings.watchUrl;
     url.replace(url.find(kIdPlaceholder), std::strlen(kIdPlaceholder), id);
+    ProcessRunner::Command command = BaseCommand();
     // The address goes after "--", so nothing in it is ever read as an option.
-    return {settings.program, "--dump-single-json", "--no-playlist", "--", url};
+    command.insert(command.end(), {"--dump-single-json", "--no-playlist", "--", url});
+    return command;
 }
 
 std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
                                                              const ResolvedFormat& format) const
 {
-    ProcessRunner::Command command{settings.program, "--load-info-json", entry.infoFile, "--format",
-                                   format.selection, "--quiet",          "--no-progress"};
+    ProcessRunner::Command command = BaseCommand();
+    // Left to itself yt-dlp skips a fragment it cannot fetch and ends with success: the
+    // client would get a file with a hole, reported complete.
+    command.insert(command.end(), {"--load-info-json", entry.infoFile, "--format", format.selection,
+                                   "--quiet", "--no-progress", "--abort-on-unavailable-fragment"});
     // A merge of two formats: the resolver's ffmpeg writes it in the record's container.
     if (format.selection.find('+') != std::string::npos)
         for (const std::string& option : MergedFormats::StreamOptions(format.type))
@@ -168,8 +236,12 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, s
 std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, std::string& error)
 {
     const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
+    // A folder of its own: yt-dlp reads a configuration file from the folder it runs in.
+    const std::unique_ptr<ScratchFolder> runFolder = NewRunFolder(error);
+    if (!runFolder)
+        return nullptr;
     ProcessRunner run;
-    if (!run.Start(LookupCommand(id), error))
+    if (!run.StartPipeline({LookupCommand(id)}, error, runFolder->Path()))
         return nullptr;
     std::string text;
     std::vector<char> block(kReadBlockBytes);
@@ -241,7 +313,8 @@ std::string Resolver::WriteInfoFile(const std::string& id, const std::string& te
         const std::lock_guard<std::mutex> hold(lock);
         number = ++fileCount;
     }
-    const std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ".info.json";
+    const std::string file =
+        folder->Path() + "/" + id + "-" + std::to_string(number) + ".info.json";
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(text.data(), std::streamsize(text.size()));
     out.close();

@@ -76,6 +76,8 @@ public:
     std::unique_ptr<ScratchFolder> NewRunFolder(std::string& error) const;
 
 private:
+    // The program and the options every run of it gets.
+    ProcessRunner::Command BaseCommand() const;
     // The run of the program that describes the watch page of an id.
     ProcessRunner::Command LookupCommand(const std::string& id) const;
     std::shared_ptr<const Entry> Resolve(const std::string& id, std::string& error);
@@ -93,6 +95,8 @@ private:
     std::unique_ptr<ScratchFolder> folder;
     // Why there is no folder, for every lookup and stream that then fails.
     std::string folderError;
+    // The user's own yt-dlp configuration file, or empty.
+    std::string userConfiguration;
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;

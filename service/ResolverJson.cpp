@@ -94,7 +94,7 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
         return false;
     candidate.format.itag = id;
     candidate.format.selection = id;
-    candidate.height = Number(format, "height");
+    candidate.height = Height(format);
     const double total = Number(format, "tbr");
     // Sound alone is ranked by its own rate, the one its quality names.
     candidate.bitrate = candidate.kind == Kind::SoundOnly ? Number(format, "abr", total) : total;

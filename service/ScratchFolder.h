@@ -10,9 +10,14 @@
 class ScratchFolder
 {
 public:
-    // Null with the reason when the folder cannot be made.
+    // Null with the reason when the folder cannot be made. A held folder keeps a lock on a
+    // file inside for its whole life, which tells RemoveAbandoned that its owner still runs.
     static std::unique_ptr<ScratchFolder> Make(const std::string& parent, const std::string& prefix,
-                                               std::string& error);
+                                               std::string& error, bool held = false);
+    // Removes the held folders under parent whose name starts with prefix, that belong to
+    // this user and whose lock nobody holds: those of a service that was killed, which had no
+    // chance to remove its own. Returns how many; anything else under parent stays.
+    static int RemoveAbandoned(const std::string& parent, const std::string& prefix);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -20,7 +25,8 @@ public:
     const std::string& Path() const { return path; }
 
 private:
-    explicit ScratchFolder(std::string path) : path(std::move(path)) {}
+    ScratchFolder(std::string path, int lockFd) : path(std::move(path)), lockFd(lockFd) {}
 
     const std::string path;
+    const int lockFd;
 };

@@ -2,9 +2,11 @@
 
 #include "Replies.h"
 #include "ServiceLog.h"
+#include "ServiceSecret.h"
 #include "StreamRelay.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <memory>
 #include <thread>
@@ -14,6 +16,8 @@ namespace
 const char* const kTextType = "text/plain; charset=utf-8";
 constexpr int kStatusOk = 200;
 constexpr int kStatusNotFound = 404;
+// A request meant for another host name (a page that rebound its name to loopback).
+constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
 constexpr std::size_t kReadBlockBytes = 64 * 1024;
@@ -176,15 +180,11 @@ std::string ThumbnailPath(const std::string& id)
     return "/picture/" + id;
 }
 
-void LogRequest(const httplib::Request& req, const httplib::Response& res)
+std::string Lower(std::string text)
 {
-    // A streamed body is not held in res.body; its header tells what was sent.
-    const std::string length = res.get_header_value("Content-Length");
-    const std::string bytes = !length.empty() ? length
-                              : res.get_header_value("Transfer-Encoding") == "chunked"
-                                  ? "chunked"
-                                  : std::to_string(res.body.size());
-    LogLine(req.method + " " + req.target + " " + std::to_string(res.status) + " " + bytes);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return text;
 }
 } // namespace
 
@@ -227,7 +227,75 @@ void ServiceRoutes::Install(httplib::Server& server)
                                             : httplib::Server::HandlerResponse::Unhandled;
     };
     server.set_error_handler(rangeRefused);
-    server.set_logger(LogRequest);
+    server.set_pre_routing_handler(
+        [this](const httplib::Request& req, httplib::Response& res)
+        {
+            return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                                   : httplib::Server::HandlerResponse::Handled;
+        });
+    server.set_logger([this](const httplib::Request& req, const httplib::Response& res)
+                      { LogRequest(req, res); });
+}
+
+bool ServiceRoutes::IsOwnHost(const std::string& host) const
+{
+    const std::string port = ":" + std::to_string(settings.port);
+    const bool ipv6 = settings.bind.find(':') != std::string::npos;
+    const std::string bound = ipv6 ? "[" + settings.bind + "]" : settings.bind;
+    const std::string asked = Lower(host);
+    for (const std::string& own :
+         {std::string("127.0.0.1"), std::string("localhost"), std::string("[::1]"), Lower(bound)})
+        if (asked == own + port)
+            return true;
+    return false;
+}
+
+bool ServiceRoutes::Admit(const httplib::Request& req, httplib::Response& res) const
+{
+    // A client without a Host (HTTP/1.0) names no other host; browsers always send one.
+    if (req.has_header("Host") && !IsOwnHost(req.get_header_value("Host")))
+    {
+        IgnoreRanges(req);
+        res.status = kStatusMisdirected;
+        res.set_content("misdirected request\n", kTextType);
+        return false;
+    }
+    const std::string& secret = settings.secret;
+    if (secret.empty())
+        return true;
+    // "/SECRET/…": the same answer for a wrong secret as for any unknown path.
+    const std::string& path = req.path;
+    const std::size_t end = secret.size() + 1;
+    if (path.size() <= end || path[0] != '/' || path[end] != '/' ||
+        !ServiceSecret::Matches(secret, path.substr(1, secret.size())))
+    {
+        NotFound(req, res);
+        return false;
+    }
+    Mutable(req).path = path.substr(end);
+    return true;
+}
+
+std::string ServiceRoutes::Base(const httplib::Request& req) const
+{
+    const std::string base = BaseUrl(req.get_header_value("Host"), settings.bind, settings.port);
+    return settings.secret.empty() ? base : base + "/" + settings.secret;
+}
+
+void ServiceRoutes::LogRequest(const httplib::Request& req, const httplib::Response& res) const
+{
+    // A streamed body is not held in res.body; its header tells what was sent.
+    const std::string length = res.get_header_value("Content-Length");
+    const std::string bytes = !length.empty() ? length
+                              : res.get_header_value("Transfer-Encoding") == "chunked"
+                                  ? "chunked"
+                                  : std::to_string(res.body.size());
+    // The log may end up in a report: the secret stays out of it.
+    std::string target = req.target;
+    const std::string prefix = "/" + settings.secret + "/";
+    if (!settings.secret.empty() && target.rfind(prefix, 0) == 0)
+        target = "/SECRET/" + target.substr(prefix.size());
+    LogLine(req.method + " " + target + " " + std::to_string(res.status) + " " + bytes);
 }
 
 bool ServiceRoutes::AnswerWithoutRange(const httplib::Request& req, httplib::Response& res)
@@ -240,6 +308,10 @@ bool ServiceRoutes::AnswerWithoutRange(const httplib::Request& req, httplib::Res
     httplib::Request& request = Mutable(req);
     request.headers.erase("Range");
     request.ranges.clear();
+    // The server answered before its routing, and so before the secret was checked.
+    res.status = kStatusOk;
+    if (!Admit(req, res))
+        return true;
     for (const Route& route : routes)
         if (std::regex_match(request.path, request.matches, route.pattern))
         {
@@ -255,7 +327,7 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
 {
     IgnoreRanges(req);
     const std::string id = req.get_param_value("videoid");
-    const std::string base = BaseUrl(req.get_header_value("Host"), settings.bind, settings.port);
+    const std::string base = Base(req);
     if (const Catalogue::Video* video = catalogue.Find(id))
         return res.set_content(VideoReply(*video, base), kTextType);
     if (!resolver.Enabled())

@@ -25,11 +25,14 @@ public:
         std::uintmax_t mediaRate = 0;
         // How long a stream may take to its first byte: as long as a lookup unless told.
         std::chrono::seconds firstByteLimit = Resolver::Settings().timeout;
+        // The first part of every path; empty serves at the root.
+        std::string secret;
     };
 
     ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings);
 
-    // Registers every route, the request log and the handling of unreadable ranges.
+    // Registers every route, the check of the secret and the Host, the request log and the
+    // handling of unreadable ranges.
     void Install(httplib::Server& server);
     // The port is known only once the server has bound it.
     void SetPort(int port) { settings.port = port; }
@@ -47,6 +50,13 @@ private:
         Handler handler;
     };
 
+    // False with the refusal in res for a request to another host or without the secret;
+    // otherwise takes the secret off the request's path, so the routes see their own paths.
+    bool Admit(const httplib::Request& req, httplib::Response& res) const;
+    bool IsOwnHost(const std::string& host) const;
+    // Where the client reached the service, the secret included.
+    std::string Base(const httplib::Request& req) const;
+    void LogRequest(const httplib::Request& req, const httplib::Response& res) const;
     void Lookup(const httplib::Request& req, httplib::Response& res);
     void Stream(const httplib::Request& req, httplib::Response& res);
     void Picture(const httplib::Request& req, httplib::Response& res);

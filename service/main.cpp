@@ -10,6 +10,7 @@
 #include "Resolver.h"
 #include "ServiceLog.h"
 #include "ServiceRoutes.h"
+#include "ServiceSecret.h"
 #include "ServiceServer.h"
 
 #include <curl/curl.h>
@@ -39,7 +40,18 @@ constexpr long kMostResolveSeconds = 3600;
 constexpr std::size_t kMostConnections = 512;
 // How long a connection may stay silent before the service closes it: short, so that clients
 // that connect and send nothing do not pile up.
-constexpr time_t kReadTimeoutSeconds = 5;
+constexpr auto kReadLimit = std::chrono::seconds(5);
+// The library's own wait for a client that does not take what it is sent.
+constexpr auto kWriteLimit = std::chrono::seconds(5);
+// No route takes a body; a small one is read and ignored, anything larger refused unread.
+constexpr std::size_t kMostBodyBytes = 8 * 1024;
+// Requests here are one line and a few headers: these bounds are far above them and far below
+// what a client could otherwise make the service hold.
+constexpr std::size_t kMostHeadBytes = 64 * 1024;
+constexpr std::size_t kMostHeaders = 100;
+constexpr auto kHeadLimit = std::chrono::seconds(10);
+// Connections still sending their head; past this the one that has waited longest is cut.
+constexpr std::size_t kMostWaitingHeads = 64;
 // A stop signal can arrive before the accept loop runs; it is held back this long for it.
 constexpr auto kStopWaitLimit = std::chrono::seconds(5);
 constexpr auto kStopPollInterval = std::chrono::milliseconds(10);
@@ -53,6 +65,9 @@ struct Options
     // Bytes per second for each media body; 0 sends them as fast as the network takes them.
     std::uintmax_t mediaRate = 0;
     Resolver::Settings resolver;
+    // Given with --secret; made at start when empty, unless useSecret is off.
+    std::string secret;
+    bool useSecret = true;
 };
 
 void Usage(std::ostream& out)
@@ -61,7 +76,7 @@ void Usage(std::ostream& out)
            "[--version TEXT]\n"
            "                      [--media-rate BYTES] [--resolver PROGRAM] [--watch-url "
            "TEMPLATE]\n"
-           "                      [--resolve-timeout SECONDS]\n"
+           "                      [--resolve-timeout SECONDS] [--secret TEXT | --no-secret]\n"
            "  --port N            port to listen on (default "
         << kDefaultPort
         << "; 0 picks a free one)\n"
@@ -85,9 +100,14 @@ void Usage(std::ostream& out)
            "  --resolve-timeout SECONDS  how long one run may take (default "
         << Resolver::Settings().timeout.count()
         << ")\n"
+           "  --secret TEXT       the first part of every path (at least "
+        << ServiceSecret::kShortest
+        << " characters of\n"
+           "                      A-Z a-z 0-9 _ -; default: a random one made at start)\n"
+           "  --no-secret         serve at the root: anyone on this machine can use the service\n"
            "  --help              this text\n"
-           "Prints \"listening on http://ADDRESS:PORT\" once it accepts requests, and logs one\n"
-           "line per request to the standard error: method, target, status, bytes.\n";
+           "Prints \"listening on http://ADDRESS:PORT/SECRET\" once it accepts requests, and\n"
+           "logs one line per request to the standard error: method, target, status, bytes.\n";
 }
 
 bool ParseCount(const std::string& text, std::uintmax_t& value)
@@ -123,9 +143,14 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             help = true;
             return true;
         }
+        if (arg == "--no-secret")
+        {
+            options.useSecret = false;
+            continue;
+        }
         if (arg != "--port" && arg != "--bind" && arg != "--catalogue" && arg != "--version" &&
             arg != "--media-rate" && arg != "--resolver" && arg != "--watch-url" &&
-            arg != "--resolve-timeout")
+            arg != "--resolve-timeout" && arg != "--secret")
         {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -164,6 +189,12 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             error = "--watch-url \"" + value + "\" must name the id exactly once, as %s";
             return false;
         }
+        if (arg == "--secret" && !ServiceSecret::IsUsable(value))
+        {
+            error = "--secret needs at least " + std::to_string(ServiceSecret::kShortest) +
+                    " characters of A-Z a-z 0-9 _ -";
+            return false;
+        }
         if (arg == "--resolver" && value.empty())
         {
             error = "--resolver needs a program, or none";
@@ -179,6 +210,13 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             options.catalogue = value;
         else if (arg == "--version")
             options.version = value;
+        else if (arg == "--secret")
+            options.secret = value;
+    }
+    if (!options.useSecret && !options.secret.empty())
+    {
+        error = "--secret and --no-secret exclude each other";
+        return false;
     }
     return true;
 }
@@ -221,6 +259,11 @@ int main(int argc, char** argv)
         Usage(std::cout);
         return 0;
     }
+    if (options.useSecret && options.secret.empty() && !ServiceSecret::Make(options.secret, error))
+    {
+        std::cerr << "norvik-service: " << error << "\n";
+        return kExitFailure;
+    }
     Catalogue catalogue;
     if (!catalogue.Load(options.catalogue, error))
     {
@@ -237,7 +280,8 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    ServiceServer server;
+    ServiceServer server(
+        {{kMostHeadBytes, kMostHeaders, kHeadLimit, kMostWaitingHeads}, kReadLimit, kWriteLimit});
     // cpp-httplib's default sets SO_REUSEPORT, which lets a second service share a busy port
     // and take half its requests; SO_REUSEADDR alone still allows a quick restart.
     server.set_socket_options(
@@ -247,7 +291,9 @@ int main(int argc, char** argv)
             setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         });
     server.new_task_queue = [] { return new ConnectionThreads(kMostConnections); };
-    server.set_read_timeout(kReadTimeoutSeconds);
+    server.set_read_timeout(kReadLimit);
+    server.set_write_timeout(kWriteLimit);
+    server.set_payload_max_length(kMostBodyBytes);
     int port = options.port;
     const std::string bind = options.bind;
 
@@ -258,7 +304,7 @@ int main(int argc, char** argv)
         LogLine("norvik-service: " + error + "; only the catalogue's videos are answered");
     ServiceRoutes routes(
         catalogue, resolver,
-        {bind, port, options.version, options.mediaRate, options.resolver.timeout});
+        {bind, port, options.version, options.mediaRate, options.resolver.timeout, options.secret});
     routes.Install(server);
 
     if (port == 0)
@@ -275,7 +321,8 @@ int main(int argc, char** argv)
         LogLine("norvik-service: the listening queue stays at the library's 5 connections");
     routes.SetPort(port);
     StopOnSignals(server, stopSignals);
-    std::cout << "listening on " << BaseUrl("", bind, port) << std::endl;
+    const std::string path = options.secret.empty() ? "" : "/" + options.secret;
+    std::cout << "listening on " << BaseUrl("", bind, port) << path << std::endl;
     const bool served = server.listen_after_bind();
     // Anything still running belongs to a request that is gone.
     ProcessRunner::KillAll();

@@ -70,6 +70,30 @@ TEST(ResolverJsonTest, SoundOnlyIsOrderedByItsBitrateAndLabelledInKilobits)
     EXPECT_EQ("audio/mp3", video.formats[1].type);
 }
 
+// A page may claim anything; converting 1e300 to an integer is undefined and gave
+// "-9223372036854775808p".
+TEST(ResolverJsonTest, NumbersOutOfRangeAreClampedOrIgnored)
+{
+    const json info = json::parse(R"({"formats": [
+        {"format_id": "huge", "ext": "mp4", "height": 1e300, "tbr": 1e300, "filesize": 1e300},
+        {"format_id": "neg", "ext": "mp4", "height": -720, "tbr": -5, "filesize": -1,
+         "filesize_approx": 2048, "format_note": "odd"},
+        {"format_id": "snd", "ext": "m4a", "vcodec": "none", "abr": 1e300, "filesize": 1e20},
+        {"format_id": "v", "ext": "mp4", "vcodec": "avc1", "acodec": "none", "height": 1e300},
+        {"format_id": "a", "ext": "m4a", "vcodec": "none", "acodec": "mp4a", "filesize": 1e300}]})");
+    ResolvedVideo video;
+    std::string error;
+    ASSERT_TRUE(MapResolverJson(info, video, error)) << error;
+    ASSERT_EQ((std::vector<std::string>{"huge", "neg", "snd", "a"}), Itags(video));
+    EXPECT_EQ("100000p", video.formats[0].quality);
+    EXPECT_EQ("1000000000000000", video.formats[0].size);
+    // A negative height or rate says nothing: the note stands in, the approximate size counts.
+    EXPECT_EQ("odd", video.formats[1].quality);
+    EXPECT_EQ("2048", video.formats[1].size);
+    EXPECT_EQ("1000000000000000k", video.formats[2].quality);
+    EXPECT_EQ("1000000000000000", video.formats[2].size);
+}
+
 TEST(ResolverJsonTest, UnusableDescriptionsSayWhy)
 {
     const struct

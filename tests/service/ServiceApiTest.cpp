@@ -112,22 +112,45 @@ TEST_F(ServiceApiTest, UnknownOrMissingIdFails)
 
 TEST_F(ServiceApiTest, AddressesFollowTheHostTheClientAskedFor)
 {
+    const std::string host = "localhost:" + std::to_string(service.Port());
     const HttpReply reply =
-        HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1", {"Host: media.example:9000"});
+        HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1", {"Host: " + host});
     auto values = ReplyValues(reply.body);
-    EXPECT_TRUE(StartsWith(values["thumbnail"], "http://media.example:9000/thumbs/"))
-        << values["thumbnail"];
-    EXPECT_TRUE(StartsWith(values["url0"], "http://media.example:9000/media/")) << values["url0"];
+    const std::string base = "http://" + host + service.Path();
+    EXPECT_TRUE(StartsWith(values["thumbnail"], base + "/thumbs/")) << values["thumbnail"];
+    EXPECT_TRUE(StartsWith(values["url0"], base + "/media/")) << values["url0"];
+}
+
+// A page whose name was rebound to loopback sends its own name: it gets nothing, whatever it
+// asks for, and nothing of the service's addresses.
+TEST_F(ServiceApiTest, AForeignHostIsMisdirected)
+{
+    const std::string port = std::to_string(service.Port());
+    for (const std::string& host : {"media.example:" + port, std::string("127.0.0.1:1"),
+                                    std::string("127.0.0.1"), "localhost.example:" + port})
+    {
+        SCOPED_TRACE(host);
+        for (const std::string& path : {std::string("/api/?videoid=NkDemoClip1"),
+                                        std::string("/media/clip1.mp4"), std::string("/x")})
+        {
+            const HttpReply reply = HttpGet(service.BaseUrl() + path, {"Host: " + host});
+            EXPECT_EQ(421, reply.status);
+            EXPECT_EQ(std::string::npos, reply.body.find("http://")) << reply.body;
+        }
+    }
+    EXPECT_EQ(200,
+              HttpGet(service.BaseUrl() + "/hub.php?s=curver", {"Host: [::1]:" + port}).status);
 }
 
 TEST_F(ServiceApiTest, WithoutAHostAddressesNameTheListeningAddress)
 {
-    const HttpReply reply =
-        RawExchange(service.Port(), "GET /api/?videoid=NkDemoClip1 HTTP/1.0\r\n\r\n");
+    const HttpReply reply = RawExchange(
+        service.Port(), "GET " + service.Path() + "/api/?videoid=NkDemoClip1 HTTP/1.0\r\n\r\n");
     ASSERT_TRUE(reply.received);
     auto values = ReplyValues(reply.body);
     EXPECT_TRUE(StartsWith(values["url0"], service.BaseUrl() + "/media/")) << values["url0"];
-    EXPECT_EQ("http://127.0.0.1:" + std::to_string(service.Port()), service.BaseUrl());
+    EXPECT_EQ("http://127.0.0.1:" + std::to_string(service.Port()) + service.Path(),
+              service.BaseUrl());
 }
 
 TEST_F(ServiceApiTest, TextRepliesIgnoreRanges)

@@ -69,14 +69,56 @@ TEST(ServiceLongRequestsTest, StreamsInProgressDoNotHoldUpALookup)
     ASSERT_TRUE(
         service.Start({"--catalogue", (kDemo / "catalogue.json").string(), "--media-rate", "300"}));
     ExpectLookupBesideHeldConnections(service, kStreams,
-                                      "GET /media/clip1.mp4 HTTP/1.1\r\nHost: x\r\n\r\n");
+                                      "GET " + service.Path() + "/media/clip1.mp4 HTTP/1.1\r\n" +
+                                          service.HostHeader() + "\r\n\r\n");
+}
+
+// More clients than the service serves at once, each sending half a head and then nothing:
+// the newest connections still get through, and a lookup is answered at once.
+TEST_F(ServiceConnectionsTest, SlowClientsBeyondTheLimitDoNotHoldUpALookup)
+{
+    constexpr int kSlowClients = 600;
+    ExpectLookupBesideHeldConnections(
+        service, kSlowClients, "GET " + service.Path() + "/api/?videoid=NkDemoClip1 HTTP/1.1\r\n");
+}
+
+// Limits the HTTP library does not have: they answer at once, the service stays small and
+// goes on answering.
+TEST_F(ServiceConnectionsTest, LargeBodiesAndHeadsAreRefused)
+{
+    const std::string target = "POST " + service.Path() + "/api/?videoid=NkDemoClip1 HTTP/1.1\r\n" +
+                               service.HostHeader() + "\r\n";
+    constexpr std::size_t kMebibyte = 1024 * 1024;
+    const HttpReply body =
+        RawExchange(service.Port(), target + "Content-Length: " + std::to_string(kMebibyte) +
+                                        "\r\n\r\n" + std::string(kMebibyte, 'x'));
+    ASSERT_TRUE(body.received);
+    EXPECT_EQ(413, body.status);
+
+    std::string headers;
+    for (int i = 0; i < 200; ++i)
+        headers += "X-Header-" + std::to_string(i) + ": 1\r\n";
+    const HttpReply many = RawExchange(service.Port(), target + headers + "\r\n");
+    ASSERT_TRUE(many.received);
+    EXPECT_EQ(431, many.status);
+
+    const std::string line(8000, 'x');
+    std::string large;
+    for (int i = 0; i < 9; ++i)
+        large += "X-Large-" + std::to_string(i) + ": " + line + "\r\n";
+    const HttpReply big = RawExchange(service.Port(), target + large + "\r\n");
+    ASSERT_TRUE(big.received);
+    EXPECT_EQ(431, big.status);
+
+    EXPECT_EQ("ok",
+              ReplyValues(HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1").body)["status"]);
 }
 
 TEST_F(ServiceConnectionsTest, ControlCharactersOfATargetAreEscapedInTheLog)
 {
     const HttpReply reply = RawExchange(
-        service.Port(),
-        "GET /api/?videoid=\x1b[2J\x07\x7f HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        service.Port(), "GET " + service.Path() + "/api/?videoid=\x1b[2J\x07\x7f HTTP/1.1\r\n" +
+                            service.HostHeader() + "\r\nConnection: close\r\n\r\n");
     ASSERT_TRUE(reply.received);
     const std::string log = service.ErrorOutput();
     EXPECT_NE(std::string::npos, log.find("/api/?videoid=\\x1b[2J\\x07\\x7f")) << log;

@@ -74,13 +74,15 @@ TEST_F(ServiceFilesTest, Http10RequestsGetALengthAndNoChunks)
           std::string("/api/?videoid=NkDemoClip1")})
     {
         SCOPED_TRACE(path);
-        const HttpReply reply = RawExchange(service.Port(), "GET " + path + " HTTP/1.0\r\n\r\n");
+        const HttpReply reply =
+            RawExchange(service.Port(), "GET " + service.Path() + path + " HTTP/1.0\r\n\r\n");
         ASSERT_TRUE(reply.received) << "the server must close an HTTP/1.0 connection itself";
         EXPECT_EQ(200, reply.status);
         EXPECT_EQ(0u, reply.headers.count("transfer-encoding"));
         EXPECT_EQ(std::to_string(reply.body.size()), reply.Header("content-length"));
     }
-    const HttpReply media = RawExchange(service.Port(), "GET /media/clip1.webm HTTP/1.0\r\n\r\n");
+    const HttpReply media =
+        RawExchange(service.Port(), "GET " + service.Path() + "/media/clip1.webm HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(media.body == bytes);
 }
 
@@ -94,7 +96,7 @@ TEST_F(ServiceFilesTest, OnlyFilesTheCatalogueNamesAreServed)
     {
         SCOPED_TRACE(path);
         const HttpReply reply =
-            RawExchange(service.Port(), std::string("GET ") + path + " HTTP/1.0\r\n\r\n");
+            RawExchange(service.Port(), "GET " + service.Path() + path + " HTTP/1.0\r\n\r\n");
         ASSERT_TRUE(reply.received);
         EXPECT_EQ(404, reply.status);
         EXPECT_EQ(std::string::npos, reply.body.find("videos"));

@@ -38,7 +38,8 @@ int RemainingMs(Clock::time_point deadline)
 }
 
 // Starts the service with stdout into a pipe and stderr into a file, which never fills up.
-pid_t Spawn(const std::vector<std::string>& args, int& outputPipe, const std::string& errorFile)
+pid_t Spawn(const std::vector<std::string>& args, int& outputPipe, const std::string& errorFile,
+            const std::string& workingFolder = {})
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -52,6 +53,8 @@ pid_t Spawn(const std::vector<std::string>& args, int& outputPipe, const std::st
             dup2(err, STDERR_FILENO);
         close(fds[0]);
         close(fds[1]);
+        if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0)
+            _exit(kExecFailed);
         std::vector<std::string> all{NORVIK_SERVICE_EXE};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -189,7 +192,7 @@ bool ServiceUnderTest::Start(const std::vector<std::string>& args)
     if (std::find(args.begin(), args.end(), "--resolver") == args.end())
         all.insert(all.end(), {"--resolver", "none"});
     all.insert(all.end(), args.begin(), args.end());
-    pid = Spawn(all, output, errorFile);
+    pid = Spawn(all, output, errorFile, workingFolder);
     if (pid < 0)
         return false;
     const auto deadline = Clock::now() + kStartLimit;
@@ -231,6 +234,14 @@ int ServiceUnderTest::Stop()
         output = -1;
     }
     return code;
+}
+
+std::string ServiceUnderTest::Path() const
+{
+    const auto afterScheme = baseUrl.find("//");
+    const auto slash =
+        afterScheme == std::string::npos ? afterScheme : baseUrl.find('/', afterScheme + 2);
+    return slash == std::string::npos ? std::string() : baseUrl.substr(slash);
 }
 
 std::string ServiceUnderTest::ErrorOutput() const

@@ -45,11 +45,19 @@ public:
     // Starts it on a free port with these further options (and "--resolver none" unless they
     // name a resolver); true once it says it listens.
     bool Start(const std::vector<std::string>& args);
+    // The folder the next start runs in; the test's own when empty.
+    void RunIn(const std::string& folder) { workingFolder = folder; }
+    pid_t Pid() const { return pid; }
     // Asks it to end and reaps it; its exit code, or -1 when it had to be killed.
     int Stop();
 
+    // "http://127.0.0.1:PORT/SECRET", as the service printed it.
     const std::string& BaseUrl() const { return baseUrl; }
     int Port() const { return port; }
+    // The secret part of BaseUrl ("/SECRET", or empty), for requests written by hand.
+    std::string Path() const;
+    // A Host header the service takes as its own.
+    std::string HostHeader() const { return "Host: 127.0.0.1:" + std::to_string(port); }
     // Everything it wrote to its standard error so far.
     std::string ErrorOutput() const;
 
@@ -57,6 +65,7 @@ private:
     pid_t pid = -1;
     int output = -1;
     std::string errorFile;
+    std::string workingFolder;
     std::string baseUrl;
     int port = 0;
 };

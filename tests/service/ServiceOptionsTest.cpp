@@ -23,27 +23,32 @@ TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)
     const Finished run = RunToExit({"--help"});
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(0, run.code);
-    for (const char* word : {"--port", "--bind", "--catalogue", "--version", "--media-rate",
-                             "--resolver", "--watch-url", "--resolve-timeout", "8731", "2.0",
-                             "https://www.youtube.com/watch?v=%s", "default 12"})
+    for (const char* word :
+         {"--port", "--bind", "--catalogue", "--version", "--media-rate", "--resolver",
+          "--watch-url", "--resolve-timeout", "8731", "2.0", "https://www.youtube.com/watch?v=%s",
+          "default 12", "--secret", "--no-secret"})
         EXPECT_TRUE(Contains(run.out, word)) << word;
     EXPECT_FALSE(Contains(run.out, "listening on http://127.0.0.1"));
 }
 
 TEST(ServiceOptionsTest, UnusableCommandLinesAreRefused)
 {
-    const std::vector<std::vector<std::string>> lines{{"--colour", "red"},
-                                                      {"--port"},
-                                                      {"--port", "abc"},
-                                                      {"--port", "70000"},
-                                                      {"--port", "-1"},
-                                                      {"--media-rate", "fast"},
-                                                      {"--media-rate", "-5"},
-                                                      {"--resolve-timeout", "0"},
-                                                      {"--resolve-timeout", "1.5"},
-                                                      {"--resolver", ""},
-                                                      {"--watch-url", "http://127.0.0.1/watch"},
-                                                      {"--watch-url", "http://127.0.0.1/%s/%s"}};
+    const std::vector<std::vector<std::string>> lines{
+        {"--colour", "red"},
+        {"--port"},
+        {"--port", "abc"},
+        {"--port", "70000"},
+        {"--port", "-1"},
+        {"--media-rate", "fast"},
+        {"--secret", "short"},
+        {"--secret", "a/b-0123456789abcdef0123456789"},
+        {"--no-secret", "--secret", "0123456789abcdef0123456789abcdef"},
+        {"--media-rate", "-5"},
+        {"--resolve-timeout", "0"},
+        {"--resolve-timeout", "1.5"},
+        {"--resolver", ""},
+        {"--watch-url", "http://127.0.0.1/watch"},
+        {"--watch-url", "http://127.0.0.1/%s/%s"}};
     for (const auto& args : lines)
     {
         SCOPED_TRACE(args.back());
@@ -62,6 +67,43 @@ TEST(ServiceOptionsTest, WithoutACatalogueItServesTheDemo)
     EXPECT_EQ(
         "ok",
         ReplyValues(HttpGet(service.BaseUrl() + "/api/?videoid=NkDemoClip1").body).at("status"));
+}
+
+// Anyone on the machine can find the port; only the program that read the line can use it.
+TEST(ServiceOptionsTest, EveryPathStartsWithTheSecret)
+{
+    const std::string given = "Given_secret-0123456789abcdefABCDEF";
+    const std::vector<std::string> lookup{"/api/?videoid=NkDemoClip1"};
+    ServiceUnderTest made, chosen, open;
+    ASSERT_TRUE(made.Start({}));
+    ASSERT_TRUE(chosen.Start({"--secret", given}));
+    ASSERT_TRUE(open.Start({"--no-secret"}));
+    // 128 bits as hexadecimal, fresh each start.
+    EXPECT_EQ(33u, made.Path().size()) << made.Path();
+    EXPECT_EQ("/" + given, chosen.Path());
+    EXPECT_EQ("", open.Path());
+    for (const ServiceUnderTest* service : {&made, &chosen})
+    {
+        const std::string root = "http://127.0.0.1:" + std::to_string(service->Port());
+        const std::string secret = service->Path().substr(1);
+        for (const std::string& wrong :
+             {root, root + "/" + secret.substr(1), root + "/" + secret + "x", root + "/x" + secret})
+        {
+            SCOPED_TRACE(wrong);
+            const HttpReply refused = HttpGet(wrong + "/api/?videoid=NkDemoClip1");
+            EXPECT_EQ(404, refused.status);
+            EXPECT_EQ(std::string::npos, refused.body.find(secret)) << refused.body;
+            EXPECT_EQ(404, HttpGet(wrong + "/hub.php?s=curver").status);
+        }
+        const auto values = ReplyValues(HttpGet(service->BaseUrl() + lookup[0]).body);
+        EXPECT_EQ("ok", values.at("status"));
+        EXPECT_EQ(0u, values.at("url0").rfind(service->BaseUrl() + "/media/", 0))
+            << values.at("url0");
+        EXPECT_EQ(200, HttpGet(service->BaseUrl() + "/hub.php?s=curver").status);
+        EXPECT_FALSE(Contains(service->ErrorOutput(), "/" + secret + "/"))
+            << "the log keeps the secret";
+    }
+    EXPECT_EQ(200, HttpGet(open.BaseUrl() + lookup[0]).status);
 }
 
 TEST(ServiceOptionsTest, APortInUseIsReportedAndEndsTheService)
@@ -90,10 +132,10 @@ TEST(ServiceOptionsTest, LogsOneLinePerRequestAndEndsCleanlyOnTerm)
     std::istringstream log(service.ErrorOutput());
     for (std::string line; std::getline(log, line);)
         lines.insert(line);
-    EXPECT_EQ(
-        (std::multiset<std::string>{"GET /hub.php?s=curver 200 16", "GET /media/nothing.mp4 404 10",
-                                    "GET /media/clip1.mp4 206 100"}),
-        lines);
+    EXPECT_EQ((std::multiset<std::string>{"GET /SECRET/hub.php?s=curver 200 16",
+                                          "GET /SECRET/media/nothing.mp4 404 10",
+                                          "GET /SECRET/media/clip1.mp4 206 100"}),
+              lines);
     ASSERT_FALSE(service.ErrorOutput().empty());
     EXPECT_EQ('\n', service.ErrorOutput().back());
 }

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
+#include <signal.h>
 #include <sstream>
 #include <thread>
 
@@ -379,6 +381,41 @@ TEST_F(ServiceResolverTest, EachStreamRunsInAFolderOfItsOwnRemovedWithIt)
     EXPECT_TRUE(firstStillHadItsPart);
     EXPECT_TRUE(GoneWithin(second.folder, kGoneLimit));
     EXPECT_TRUE(GoneWithin(first.folder, kGoneLimit));
+}
+
+// A service killed outright has no chance to end its resolver: the kernel must, and the
+// client's connection, which the resolver no longer holds, ends with the service. The next
+// service removes the folder the killed one left.
+TEST_F(ServiceResolverTest, AKilledServiceLeavesNoResolverNorFolderBehind)
+{
+    ASSERT_TRUE(StartWith("hang"));
+    auto client =
+        std::async(std::launch::async,
+                   [&]
+                   {
+                       HttpGet(service.BaseUrl() + "/api/?videoid=" + kId, {}, kLookupClientLimit);
+                       return Clock::now();
+                   });
+    const ResolverRun lookup = WaitForRun("lookup");
+    ASSERT_GT(lookup.pid, 0);
+    std::error_code failed;
+    const fs::path runFolder =
+        fs::read_symlink("/proc/" + std::to_string(lookup.pid) + "/cwd", failed);
+    ASSERT_FALSE(failed);
+    const fs::path serviceFolder = runFolder.parent_path();
+    ASSERT_TRUE(fs::exists(serviceFolder / ".lock"));
+    const auto killed = Clock::now();
+    kill(service.Pid(), SIGKILL);
+    EXPECT_TRUE(ProcessEndsWithin(lookup.pid, kGoneLimit));
+    ASSERT_EQ(std::future_status::ready, client.wait_for(kGoneLimit));
+    EXPECT_LT(client.get() - killed, kGoneLimit);
+    service.Stop();
+    EXPECT_TRUE(fs::exists(serviceFolder));
+
+    ServiceUnderTest next;
+    ASSERT_TRUE(next.Start({"--resolver", kFake}));
+    EXPECT_FALSE(fs::exists(serviceFolder));
+    EXPECT_NE(std::string::npos, next.ErrorOutput().find("removed ")) << next.ErrorOutput();
 }
 
 TEST_F(ServiceResolverTest, StoppingTheServiceEndsEveryResolver)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace fs = std::filesystem;
+
 namespace
 {
 const char* const kResolver = "yt-dlp";
@@ -88,6 +90,28 @@ TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
     EXPECT_EQ(200, stream.status);
     EXPECT_EQ(mp4.size(), stream.body.size());
     EXPECT_TRUE(stream.body == mp4);
+}
+
+// yt-dlp reads yt-dlp.conf from the folder it runs in, and such a file can name commands.
+TEST_F(ServiceYtDlpTest, AConfigurationInTheServicesFolderIsNeverRead)
+{
+    TempFolder folder;
+    const fs::path marker = folder.Path() / "exec-ran";
+    // The unknown option makes a run that reads the file fail outright; --exec would run
+    // only in a download.
+    folder.Write("yt-dlp.conf",
+                 "--exec \"touch " + marker.string() + "\"\n--no-such-option-for-this-test\n");
+    ServiceUnderTest inFolder;
+    inFolder.RunIn(folder.Path().string());
+    ASSERT_TRUE(inFolder.Start({"--resolver", kResolver, "--watch-url", page.Url("/watch?v=%s"),
+                                "--resolve-timeout", kResolveSeconds}));
+    const auto values =
+        ReplyValues(HttpGet(inFolder.BaseUrl() + "/api/?videoid=" + kId, {}, kClientLimit).body);
+    EXPECT_EQ("ok", values.count("status") ? values.at("status") : "") << inFolder.ErrorOutput();
+    const std::string url = values.count("url0") ? values.at("url0") : "";
+    ASSERT_FALSE(url.empty());
+    EXPECT_EQ(200, HttpGet(url, {}, kClientLimit).status);
+    EXPECT_FALSE(fs::exists(marker));
 }
 
 TEST_F(ServiceYtDlpTest, PageTheResolverCannotReadIsAFailWithItsReason)

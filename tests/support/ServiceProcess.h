@@ -27,7 +27,7 @@ public:
 
     void Stop() { service.reset(); }
 
-    // "http://127.0.0.1:PORT", without a trailing slash.
+    // "http://127.0.0.1:PORT/SECRET", without a trailing slash.
     std::string BaseUrl() const { return service ? service->GetUrl() : std::string(); }
 
 private:

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstring>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,10 +27,13 @@ std::string Script(const TempDir& dir, const std::string& name, const std::strin
     return path;
 }
 
-int VersionStatus(const std::string& url)
+// The service's address carries its secret as a path: the client takes the origin alone.
+int VersionStatus(const std::string& url, const std::string& path = "/hub.php?s=curver")
 {
-    httplib::Client client(url);
-    const auto reply = client.Get("/hub.php?s=curver");
+    const std::size_t pathStart = url.find('/', url.find("//") + 2);
+    httplib::Client client(url.substr(0, pathStart));
+    const std::string secret = pathStart == std::string::npos ? "" : url.substr(pathStart);
+    const auto reply = client.Get(secret + path);
     return reply ? reply->status : -1;
 }
 } // namespace
@@ -41,6 +45,10 @@ TEST(LocalService, TwoCopiesListenOnPortsOfTheirOwnAndEndOnStop)
     ASSERT_TRUE(first.Start(error)) << error;
     ASSERT_TRUE(second.Start(error)) << error;
     EXPECT_EQ(0u, first.GetUrl().rfind("http://127.0.0.1:", 0)) << first.GetUrl();
+    // The secret path is kept: without it the service knows no route.
+    const std::string secret = first.GetUrl().substr(first.GetUrl().find('/', strlen("http://")));
+    EXPECT_EQ(strlen("/") + 32, secret.size()) << first.GetUrl();
+    EXPECT_EQ(404, VersionStatus(first.GetUrl().substr(0, first.GetUrl().size() - secret.size())));
     EXPECT_NE(first.GetUrl(), second.GetUrl());
     EXPECT_EQ(200, VersionStatus(first.GetUrl()));
     EXPECT_EQ(200, VersionStatus(second.GetUrl()));
