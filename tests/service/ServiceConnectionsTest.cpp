@@ -15,7 +15,8 @@ namespace
 {
 const fs::path kDemo = NORVIK_DEMO_DIR;
 constexpr int kIdleConnections = 32;
-constexpr auto kLookupLimit = std::chrono::milliseconds(500);
+// A held-up lookup waited 8 s and more; an instrumented build under load answers within 1 s.
+constexpr auto kLookupLimit = std::chrono::seconds(3);
 
 class ServiceConnectionsTest : public testing::Test
 {

@@ -273,7 +273,11 @@ TEST(StreamAudioExctractorTest, LargeInputIsLinearAndBounded)
     std::printf("[          ] %zu MB in %.3f s\n", input.size() >> 20, elapsed.count());
 
     EXPECT_TRUE(accepted);
+    // Instrumented builds run this 100 to 1000 times slower, which no bound can tell from the
+    // fault; there the buffer bound below still catches the pending bytes growing.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_LT(elapsed.count(), kTimeLimitSeconds);
+#endif
     EXPECT_LE(largestBuffer, kBufferBound);
     EXPECT_EQ(0u, extractor.BufferedBytes());
     EXPECT_TRUE(Contents(out) == expected) << "sound data differs";
