@@ -131,6 +131,37 @@ bool MatchesWatchPagePattern(const wxString& lowered)
     return pattern.IsValid() && pattern.Matches(lowered);
 }
 
+// Hosts of the site, as an address written by hand or copied begins.
+const char* const kSitePrefixes[] = {"https://www.youtube.com/", "http://www.youtube.com/",
+                                     "https://youtube.com/", "https://m.youtube.com/",
+                                     "https://music.youtube.com/"};
+const wxString kWatchPath = "/watch?";
+constexpr size_t kLongestSchemeLength = 5;
+const wxString kHostEnds = "/?#\\";
+
+bool HasSitePrefix(const wxString& lowered)
+{
+    for (const char* prefix : kSitePrefixes)
+        if (lowered.StartsWith(prefix))
+            return true;
+    return false;
+}
+
+// An "http" or "https" address whose host part holds neither "youtube" nor "youtu.be".
+bool HostNamesNoSite(const wxString& lowered)
+{
+    const wxString schemeEnd = "://";
+    const size_t hostAt = lowered.find(schemeEnd);
+    if (!lowered.StartsWith("http") || hostAt == wxString::npos || hostAt > kLongestSchemeLength)
+        return false;
+    size_t end = hostAt + schemeEnd.length();
+    while (end < lowered.length() && kHostEnds.Find(lowered[end]) == wxNOT_FOUND)
+        ++end;
+    const wxString host =
+        lowered.Mid(hostAt + schemeEnd.length(), end - hostAt - schemeEnd.length());
+    return !host.Contains("youtube") && !host.Contains("youtu.be");
+}
+
 wxString AsciiUpper(const wxString& text)
 {
     wxString upper;
@@ -297,9 +328,14 @@ std::string ParserInvariants::CheckVideoPage(const wxString& address)
 {
     const bool isPage = IsVideoPageUrl(address);
     const wxString lowered = address.Lower();
-    if (PatternApplies(lowered) && isPage != MatchesWatchPagePattern(lowered))
-        return Describe("IsVideoPageUrl", address, isPage ? "true" : "false",
-                        "disagrees with the watch-page pattern");
+    const bool sitePrefix = HasSitePrefix(lowered);
+    // On the site's own hosts the pattern still decides; on a host that does not even name
+    // the site, no "v=" makes a video address.
+    if (sitePrefix && PatternApplies(lowered) && MatchesWatchPagePattern(lowered) && !isPage)
+        return Describe("IsVideoPageUrl", address, "false",
+                        "refuses the watch-page pattern on the site's host");
+    if (isPage && HostNamesNoSite(lowered))
+        return Describe("IsVideoPageUrl", address, "true", "takes another host's address");
     if (IsVideoPageUrl(AsciiUpper(address)) != isPage)
         return Describe("IsVideoPageUrl", address, isPage ? "true" : "false",
                         "changes with letter case");
@@ -312,7 +348,12 @@ std::string ParserInvariants::CheckVideoPage(const wxString& address)
     if (isPage && marker != wxString::npos &&
         marker + kIdMarker.length() + kVideoIdLength <= address.length())
         expected = address.Mid(marker + kIdMarker.length(), kVideoIdLength);
-    if (id != expected)
+    // A watch page gives the characters after its first marker; the other forms an id that
+    // stands in the path.
+    const bool watchPage = sitePrefix && lowered.find(kWatchPath) != wxString::npos &&
+                           lowered.find(kWatchPath) < lowered.find('?');
+    if ((watchPage && id != expected) ||
+        (!id.empty() && id != expected && !address.Contains("/" + id)))
         return Describe("GetVideoId", address, id,
                         "not the characters after the first id marker of a watch page");
     return std::string();

@@ -1,14 +1,19 @@
 #include "lookup/ServiceRequest.h"
 
+#include "lookup/VideoPageUrl.h"
+
 #include <wx/crt.h>
 
 namespace
 {
+const wxString kVideoIdPath = "/api/?videoid=";
+const wxString kOtherSitePath = "/api/?url=";
 const wxUniChar kSlash = '/';
 const wxUniChar kPercent = '%';
 // Besides letters and digits: the unreserved marks, the sub-delimiters and the characters a
 // query may hold as they are (RFC 3986).
 const wxString kKeptInQuery = "-._~!$&'()*+,;=:@/?";
+const wxString kUnreserved = "-._~";
 const char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNibbleBits = 4;
 constexpr unsigned char kNibbleMask = 0x0f;
@@ -31,6 +36,20 @@ bool IsEscape(const wxString& text, size_t at)
     return text[at] == kPercent && at + kEscapeLength <= text.length() &&
            IsHexDigit(text[at + 1]) && IsHexDigit(text[at + 2]);
 }
+
+void AppendEscaped(wxString& escaped, wxUniChar ch)
+{
+    // The buffer may point into the string's own storage: the string must outlive it.
+    const wxString character(ch);
+    const wxScopedCharBuffer bytes = character.utf8_str();
+    for (size_t b = 0; b < bytes.length(); ++b)
+    {
+        const unsigned char byte = bytes.data()[b];
+        escaped += kPercent;
+        escaped += kHexDigits[byte >> kNibbleBits];
+        escaped += kHexDigits[byte & kNibbleMask];
+    }
+}
 } // namespace
 
 wxString ServiceRequestAddress(const wxString& serviceUrl, const wxString& path)
@@ -52,16 +71,32 @@ wxString EscapeQueryValue(const wxString& value)
             escaped += ch;
             continue;
         }
-        // The buffer may point into the string's own storage: the string must outlive it.
-        const wxString character(ch);
-        const wxScopedCharBuffer bytes = character.utf8_str();
-        for (size_t b = 0; b < bytes.length(); ++b)
-        {
-            const unsigned char byte = bytes.data()[b];
-            escaped += kPercent;
-            escaped += kHexDigits[byte >> kNibbleBits];
-            escaped += kHexDigits[byte & kNibbleMask];
-        }
+        AppendEscaped(escaped, ch);
     }
     return escaped;
+}
+
+wxString EscapeQueryComponent(const wxString& value)
+{
+    wxString escaped;
+    for (const wxUniChar ch : value)
+    {
+        if (IsAsciiAlnum(ch) || kUnreserved.Find(ch) != wxNOT_FOUND)
+            escaped += ch;
+        else
+            AppendEscaped(escaped, ch);
+    }
+    return escaped;
+}
+
+wxString LookupPath(const wxString& address)
+{
+    // An id is any eleven characters of a watch page: a blank in it would make the request an
+    // address no client accepts.
+    const wxString id = GetVideoId(address);
+    if (id.length() == kVideoIdLength)
+        return kVideoIdPath + EscapeQueryValue(id);
+    if (IsOtherSiteUrl(address))
+        return kOtherSitePath + EscapeQueryComponent(address);
+    return wxString();
 }

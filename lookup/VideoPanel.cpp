@@ -9,7 +9,6 @@
 #include "lookup/LookupRequest.h"
 #include "lookup/PreviewPage.h"
 #include "lookup/ServiceRequest.h"
-#include "lookup/VideoPageUrl.h"
 #include "lookup/VideoReply.h"
 #include "ui/BlockingWork.h"
 
@@ -25,7 +24,6 @@
 
 namespace
 {
-const wxString kApiPath = "/api/?videoid=";
 const wxString kRecordTempPrefix = wxString(TempFileRegistry::kTempNamePrefix) + "-";
 const wxString kAudioExtension = ".m4a";
 } // namespace
@@ -33,11 +31,14 @@ const wxString kAudioExtension = ".m4a";
 void NorvikFrame::LoadVideo(wxCommandEvent&)
 {
     const wxString address = urlText->GetValue();
-    // The same address again while its lookup runs: the answer is on its way.
-    if (lookup && lookup->Address() == address)
+    const wxString path = LookupPath(address);
+    // The same address again while its lookup runs (Enter, then Load; a paste of what the
+    // clipboard watch took up): the answer is on its way.
+    if (!path.empty() && lookup &&
+        lookup->Address() == ServiceRequestAddress(AppConfig().GetServiceUrl(), path))
         return;
     ClearVideoPanel();
-    if (GetVideoId(address).length() == kVideoIdLength)
+    if (!path.empty())
         LookupVideo(address);
     else
         titleText->SetValue(_("Not a valid URL"));
@@ -98,10 +99,8 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
 
 bool NorvikFrame::LookupVideo(const wxString& address)
 {
-    // An id is any eleven characters of the address: a blank in it would make the request
-    // an address no client accepts.
-    const wxString request = ServiceRequestAddress(
-        AppConfig().GetServiceUrl(), kApiPath + EscapeQueryValue(GetVideoId(address)));
+    const wxString request =
+        ServiceRequestAddress(AppConfig().GetServiceUrl(), LookupPath(address));
     const std::uint64_t number = ++lookupNumber;
     lookup = std::make_unique<LookupRequest>(
         request,

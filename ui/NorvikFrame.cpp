@@ -81,6 +81,7 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     Bind(wxEVT_TIMER, &NorvikFrame::OnTimer, this, ID_TIMER1);
     Bind(wxEVT_CLOSE_WINDOW, &NorvikFrame::OnClose, this);
     BindDownloadsList();
+    BindAddressInput();
 
     SetTitle("Norvik " + kVersion);
     SetIcons(Icons::GetNkBundle());
@@ -105,8 +106,8 @@ void NorvikFrame::BuildLayout()
     auto* root = new wxBoxSizer(wxVERTICAL);
 
     auto* urlBox = new wxStaticBoxSizer(wxHORIZONTAL, this, _("Video URL"));
-    urlText = new wxTextCtrl(this, ID_TEXTCTRL1, wxString(), wxDefaultPosition, kUrlTextSize, 0,
-                             wxDefaultValidator, "ID_TEXTCTRL1");
+    urlText = new wxTextCtrl(this, ID_TEXTCTRL1, wxString(), wxDefaultPosition, kUrlTextSize,
+                             wxTE_PROCESS_ENTER, wxDefaultValidator, "ID_TEXTCTRL1");
     urlText->SetMinSize(wxSize(wxDefaultCoord, kUrlTextMinHeight));
     urlText->SetFocus();
     urlBox->Add(urlText, 1, wxALL | wxEXPAND | kCentred, kBorder);

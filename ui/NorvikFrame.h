@@ -174,4 +174,14 @@ private:
     void UpdateLineTooltip(int line);
     // The rules of the clipboard watch for one text read from the clipboard.
     void TakeUpClipboardText(const wxString& text);
+
+public:
+    // Addresses the user hands over: Enter in the address field, Ctrl+V outside a text field
+    // and a link dropped on the window (lookup/AddressInput.cpp).
+    void BindAddressInput();
+    void OnAddressKey(wxKeyEvent& event);
+    // Puts the address a pasted or dropped text holds into the field and loads it. From the
+    // clipboard, a video address is also remembered as the clipboard watch's, so the next
+    // tick does not load it a second time.
+    void TakeUpGivenText(const wxString& text, bool fromClipboard);
 };

@@ -35,3 +35,37 @@ TEST(ServiceRequestTest, QueryValueIsEscapedAsTheToolkitsParserDid)
     for (const auto& c : cases)
         EXPECT_EQ(c.escaped, EscapeQueryValue(wxString::FromUTF8(c.value))) << c.value;
 }
+
+// The site's forms go by their id; another site's address goes whole, with every character
+// that could end the value or start a parameter of the request escaped.
+TEST(ServiceRequestTest, LookupPathSendsTheIdOrTheWholeAddressOfAnotherSite)
+{
+    const struct
+    {
+        const char* address; // UTF-8
+        const char* path;
+    } cases[] = {
+        {"https://youtu.be/AbCdEfGhIjK?si=x", "/api/?videoid=AbCdEfGhIjK"},
+        {"https://www.youtube.com/watch?v=Ab dEf%GhIj", "/api/?videoid=Ab%20dEf%25GhIj"},
+        {"https://vimeo.com/76979871?a=1&b=%2F#t=3",
+         "/api/?url=https%3A%2F%2Fvimeo.com%2F76979871%3Fa%3D1%26b%3D%252F%23t%3D3"},
+        {"HTTP://Example.org/~x/\xc3\xa4-_.",
+         "/api/?url=HTTP%3A%2F%2FExample.org%2F~x%2F%C3%A4-_."},
+        // Another site's "v=" is its own: the address goes whole, not as an id.
+        {"http://127.0.0.1:8080/watch?v=AbCdEfGhIjK",
+         "/api/?url=http%3A%2F%2F127.0.0.1%3A8080%2Fwatch%3Fv%3DAbCdEfGhIjK"},
+        // Refused: the site's address without a video, another scheme, no scheme for another
+        // site, a blank inside or before, the empty text.
+        {"https://www.youtube.com/watch?V=AbCdEfGhIjK", ""},
+        {"https://www.youtube.com/@channel", ""},
+        {"https://youtu.be/", ""},
+        {"ftp://example.org/a.mp4", ""},
+        {"example.org/video", ""},
+        {"https://example.org/a video", ""},
+        {" https://example.org/video", ""},
+        {"https://", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.path, LookupPath(wxString::FromUTF8(c.address))) << c.address;
+}

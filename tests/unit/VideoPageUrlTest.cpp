@@ -38,11 +38,41 @@ const AddressCase kAddressCases[] = {
     // The eleven characters are taken as they are.
     {"https://www.youtube.com/watch?v=Ab#Cd=Ef&Gh", true, "Ab#Cd=Ef&Gh"},
     {"https://m.youtube.com/watch?v=AbCdEfGhIjK", true, "AbCdEfGhIjK"},
-    {"www.youtube.com/watch?v=AbCdEfGhIjK", false, ""},
+    // Without a scheme, as typed or copied from a page's text.
+    {"www.youtube.com/watch?v=AbCdEfGhIjK", true, "AbCdEfGhIjK"},
     {" https://www.youtube.com/watch?v=AbCdEfGhIjK", false, ""},
     {"ftp://www.youtube.com/watch?v=AbCdEfGhIjK", false, ""},
-    {"https://youtu.be/AbCdEfGhIjK", false, ""},
     {"https://youtu.be/watch?v=AbCdEfGhIjK", false, ""},
+    // The site's other forms name the video by a whole path segment of 11 id characters.
+    {"https://youtu.be/AbCdEfGhIjK", true, "AbCdEfGhIjK"},
+    {"youtu.be/Ab-dEfGh_jK?si=xYz&t=42", true, "Ab-dEfGh_jK"},
+    {"https://www.youtube.com/shorts/AbCdEfGhIjK?feature=share", true, "AbCdEfGhIjK"},
+    {"youtube.com/live/AbCdEfGhIjK", true, "AbCdEfGhIjK"},
+    {"https://www.youtube.com/embed/AbCdEfGhIjK?start=10", true, "AbCdEfGhIjK"},
+    {"https://www.youtube-nocookie.com/embed/AbCdEfGhIjK", true, "AbCdEfGhIjK"},
+    {"http://www.youtube.com/v/AbCdEfGhIjK&fs=1", true, "AbCdEfGhIjK"},
+    {"https://m.youtube.com/shorts/AbCdEfGhIjK/", true, "AbCdEfGhIjK"},
+    {"https://music.youtube.com/watch?v=AbCdEfGhIjK&list=RDAMVM", true, "AbCdEfGhIjK"},
+    {"https://www.youtube.com/watch?si=xYz&t=42s&v=AbCdEfGhIjK&list=PL1", true, "AbCdEfGhIjK"},
+    {"HTTPS://YOUTU.BE/AbCdEfGhIjK", true, "AbCdEfGhIjK"},
+    // Near misses: a short or long id, nothing after the short link, an id with a blank.
+    {"https://youtu.be/", false, ""},
+    {"https://youtu.be/AbCdEfGhIj", false, ""},
+    {"https://youtu.be/AbCdEfGhIjKL", false, ""},
+    {"https://www.youtube.com/shorts/AbCdEfGhIjKL", false, ""},
+    {"https://www.youtube.com/embed/Ab dEfGhIjK", false, ""},
+    // Another host is never the site's, whatever "v=" or "youtube" it holds.
+    {"https://example.com/watch?v=AbCdEfGhIjK&from=youtube", false, ""},
+    {"https://notyoutube.com/watch?v=AbCdEfGhIjK", false, ""},
+    {"https://www.youtube.com.evil.example/watch?v=AbCdEfGhIjK", false, ""},
+    {"https://www.youtube.com@evil.example/watch?v=AbCdEfGhIjK", false, ""},
+    {"https://evil.example\\@youtube.com/watch?v=AbCdEfGhIjK", false, ""},
+    {"https://evil.example/youtube.com/shorts/AbCdEfGhIjK", false, ""},
+    {"https://vimeo.com/v/AbCdEfGhIjK", false, ""},
+    {"https://youtu.be.evil.example/AbCdEfGhIjK", false, ""},
+    {"ftp://youtu.be/AbCdEfGhIjK", false, ""},
+    // A port or a user on the site's host changes nothing.
+    {"https://user@www.youtube.com:443/watch?v=AbCdEfGhIjK", true, "AbCdEfGhIjK"},
     {"http://youtubev=AbCdEfGhIjK", false, ""},
     {"https://www.youtube.com/watch?v=", false, ""},
     // A later "v=" with nothing behind it does not undo an earlier one that has an id.
@@ -80,7 +110,7 @@ TEST(VideoPageUrlIdTest, IdHasFixedLengthWhenPresent)
 TEST(VideoPageUrlLongTextTest, LongTextsAreReadQuicklyAndWithoutErrors)
 {
     constexpr int kRepeats = 4000;
-    wxString manyWords = "https://";
+    wxString manyWords = "https://www.youtube.com/";
     for (int i = 0; i < kRepeats; ++i)
         manyWords += "youtube";
     const wxString longPage = manyWords + "v=AbCdEfGhIjK";
@@ -97,15 +127,18 @@ TEST(VideoPageUrlLongTextTest, LongTextsAreReadQuicklyAndWithoutErrors)
     EXPECT_LT(took, std::chrono::milliseconds(50));
 }
 
-// The one-pass reader against the toolkit's regular expression of the same pattern (the fuzz
-// targets' oracle), over random texts made of the pieces the pattern cares about.
+// The one-pass reader against the toolkit's regular expression of the same pattern on the
+// site's hosts, and against other hosts (the fuzz targets' oracle), over random texts made of
+// the pieces the forms care about.
 TEST(VideoPageUrlPatternTest, AnswersAsTheRegularExpressionOnRandomTexts)
 {
     // The pieces a page needs stand more than once, so that pages are not rare.
-    const char* const pieces[] = {"http",    "https",  "://", ":",  "/",  "youtube", "youtube",
-                                  "YOUTUBE", "youtub", "v=",  "v=", "v=", "V=",      "v",
-                                  "=",       "e",      "&",   "?",  "#",  ".",       "AbCdEfGhIjK",
-                                  "x",       " ",      "\n",  "%20"};
+    const char* const pieces[] = {
+        "http",   "https",     "://",     ":",  "/",           "youtube", "youtube", "YOUTUBE",
+        "youtub", "v=",        "v=",      "v=", "V=",          "v",       "=",       "e",
+        "&",      "?",         "#",       ".",  "AbCdEfGhIjK", "x",       " ",       "\n",
+        "%20",    "youtu.be/", "shorts/", "@",  ".com"};
+    const char* const kPrefixes[] = {"", "https://", "https://www.youtube.com/", "youtu.be/"};
     constexpr int kTexts = 20000;
     constexpr int kMostPieces = 10;
     constexpr unsigned kSeed = 20261208;
@@ -115,8 +148,9 @@ TEST(VideoPageUrlPatternTest, AnswersAsTheRegularExpressionOnRandomTexts)
     int pages = 0;
     for (int i = 0; i < kTexts; ++i)
     {
-        // Most texts start with a scheme, or too few would get past the first test.
-        wxString text = (i % 4 != 0) ? "https://" : "";
+        // Most texts start with a scheme or the site's host, or too few would get past the
+        // first tests.
+        wxString text = kPrefixes[size_t(i) % std::size(kPrefixes)];
         for (int n = pickCount(random); n > 0; --n)
             text += pieces[pickPiece(random)];
         if (IsVideoPageUrl(text))
@@ -127,4 +161,17 @@ TEST(VideoPageUrlPatternTest, AnswersAsTheRegularExpressionOnRandomTexts)
     // Both answers must be common, or the comparison says little.
     EXPECT_GT(pages, kTexts / 20);
     EXPECT_LT(pages, kTexts - kTexts / 20);
+}
+
+// Only "http" and "https" addresses of hosts that are not the site's go to the service whole.
+TEST(VideoPageUrlOtherSiteTest, OnlyWebAddressesOfOtherHosts)
+{
+    EXPECT_TRUE(IsOtherSiteUrl("https://vimeo.com/76979871"));
+    EXPECT_TRUE(IsOtherSiteUrl("HTTP://127.0.0.1:8080/page.html?v=AbCdEfGhIjK"));
+    EXPECT_TRUE(IsOtherSiteUrl("https://www.youtube.com.evil.example/watch?v=AbCdEfGhIjK"));
+    EXPECT_FALSE(IsOtherSiteUrl("https://m.youtube.com/feed/library"));
+    EXPECT_FALSE(IsOtherSiteUrl("https://youtu.be/"));
+    EXPECT_FALSE(IsOtherSiteUrl("file:///etc/passwd"));
+    EXPECT_FALSE(IsOtherSiteUrl("vimeo.com/76979871"));
+    EXPECT_FALSE(IsOtherSiteUrl("https://vimeo.com/76979871\n"));
 }
