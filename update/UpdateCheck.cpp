@@ -41,14 +41,13 @@ bool UpdateCheck::Start(ToolUpdater::Settings settings,
                                      const std::lock_guard<std::mutex> holdStage(lock);
                                      state.stage = stage;
                                  });
-            {
-                const std::lock_guard<std::mutex> holdEnd(lock);
-                state.outcome = outcome;
-                state.running = false;
-                ++state.finishedChecks;
-            }
+            // Before the end shows: whatever done hands on is under way when a poller sees it.
             if (done)
                 done(outcome);
+            const std::lock_guard<std::mutex> holdEnd(lock);
+            state.outcome = outcome;
+            state.running = false;
+            ++state.finishedChecks;
         });
     return true;
 }
