@@ -13,6 +13,8 @@
 #include "ui/PictureDecoders.h"
 #include "ui/QuitHooks.h"
 #include "ui/QuitSignals.h"
+#include "update/ToolUpdates.h"
+#include "update/UpdateCheck.h"
 
 #include <curl/curl.h>
 #include <wx/filename.h>
@@ -92,6 +94,8 @@ bool NorvikApp::OnInit()
         frame->Show(true);
     }
     SetTopWindow(frame);
+    // On its own thread: the window is up before the first byte arrives.
+    ToolUpdates::StartIfDue();
 
     // A signal or a lost display may come after the window is gone, while the program ends.
     const wxWeakRef<NorvikFrame> window(frame);
@@ -115,6 +119,7 @@ bool NorvikApp::OnInit()
 int NorvikApp::OnExit()
 {
     StopOwnService();
+    UpdateCheck::Stop();
     // The signals stay caught: one that comes now finds the quit already under way.
     TempFileRegistry::RemoveAll();
     TempFileRegistry::Close();
@@ -129,11 +134,22 @@ void NorvikApp::StopOwnService()
 
 wxString NorvikApp::OwnServiceUrl()
 {
+    const AppConfig settings;
+    // The browser's sign-in is given at start: a new choice needs a new service. A tool that
+    // appears or is replaced needs none, as the service finds it on its resolver's PATH.
+    if (ownService && settings.GetBrowserSignIn() != ownServiceBrowser)
+    {
+        wxMessageOutputStderr().Printf(
+            "norvik: the browser's sign-in changed; starting the metadata service again\n");
+        ownService.reset();
+    }
     if (!ownService)
     {
         const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+        ownServiceBrowser = settings.GetBrowserSignIn();
         ownService = std::make_unique<LocalService>(
-            wxFileName(exe.GetPath(), kServiceProgram).GetFullPath().utf8_string());
+            wxFileName(exe.GetPath(), kServiceProgram).GetFullPath().utf8_string(),
+            ToolUpdates::ServiceArguments(settings));
     }
     else if (ownService->IsRunning())
         return wxString::FromUTF8(ownService->GetUrl());

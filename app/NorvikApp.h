@@ -31,4 +31,6 @@ private:
     bool backendForced = false;
     // Runs only while the settings name no service and something asked for one.
     std::unique_ptr<LocalService> ownService;
+    // The browser whose sign-in the running service was given; another choice restarts it.
+    wxString ownServiceBrowser;
 };

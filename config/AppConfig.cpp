@@ -15,6 +15,16 @@ const wxString kVideoPathKey = "VideoPath";
 const wxString kAudioPathKey = "AudioPath";
 const wxString kAutorunKey = "Autorun";
 const wxString kServiceUrlKey = "ServiceUrl";
+const wxString kResolverUpdatesKey = "ResolverUpdates";
+const wxString kResolverReleaseUrlKey = "ResolverReleaseUrl";
+const wxString kJsRuntimeReleaseUrlKey = "JsRuntimeReleaseUrl";
+const wxString kToolCheckTimeKey = "ToolCheckTime";
+const wxString kToolCheckResultKey = "ToolCheckResult";
+const wxString kBrowserSignInKey = "BrowserSignIn";
+const wxString kDefaultResolverReleaseUrl =
+    "https://github.com/yt-dlp/yt-dlp/releases/latest/download/";
+const wxString kDefaultJsRuntimeReleaseUrl =
+    "https://github.com/denoland/deno/releases/latest/download/";
 // The bundled stand-in service listens here unless told otherwise.
 const wxString kDefaultServiceUrl = "http://127.0.0.1:8731";
 
@@ -81,6 +91,67 @@ wxString AppConfig::GetServiceUrl() const
 void AppConfig::SetDefaultServiceUrlSource(std::function<wxString()> source)
 {
     defaultServiceUrlSource = std::move(source);
+}
+
+bool AppConfig::NamesService() const
+{
+    return config->HasEntry(kServiceUrlKey);
+}
+
+bool AppConfig::GetResolverUpdates() const
+{
+    return config->Read(kResolverUpdatesKey, wxString("1")) != "0";
+}
+
+wxString AppConfig::GetResolverReleaseUrl() const
+{
+    return config->Read(kResolverReleaseUrlKey, kDefaultResolverReleaseUrl);
+}
+
+wxString AppConfig::GetJsRuntimeReleaseUrl() const
+{
+    return config->Read(kJsRuntimeReleaseUrlKey, kDefaultJsRuntimeReleaseUrl);
+}
+
+long AppConfig::GetToolCheckTime() const
+{
+    return config->ReadLong(kToolCheckTimeKey, 0);
+}
+
+wxString AppConfig::GetToolCheckResult() const
+{
+    return config->Read(kToolCheckResultKey, wxString());
+}
+
+void AppConfig::SetToolCheck(long time, const wxString& result)
+{
+    config->Write(kToolCheckTimeKey, time);
+    config->Write(kToolCheckResultKey, result);
+}
+
+wxString AppConfig::GetBrowserSignIn() const
+{
+    // A name yt-dlp does not know would fail every lookup; none is the safe reading.
+    const wxString browser = config->Read(kBrowserSignInKey, wxString());
+    return SignInBrowsers().Index(browser) == wxNOT_FOUND ? wxString() : browser;
+}
+
+void AppConfig::SetBrowserSignIn(const wxString& browser)
+{
+    config->Write(kBrowserSignInKey, browser);
+}
+
+const wxArrayString& AppConfig::SignInBrowsers()
+{
+    static const wxArrayString browsers = []
+    {
+        wxArrayString names;
+        for (const char* name :
+             {"firefox", "chromium", "chrome", "brave", "edge", "opera", "vivaldi"})
+            names.Add(name);
+        return names;
+    }();
+    return browsers;
 }
 
 wxString AppConfig::GetExecutablePath() const

@@ -2,6 +2,7 @@
 
 #include "config/AutostartEntry.h"
 
+#include <wx/arrstr.h>
 #include <wx/string.h>
 
 #include <functional>
@@ -38,7 +39,30 @@ public:
     // function restores the usual address.
     static void SetDefaultServiceUrlSource(std::function<wxString()> source);
 
+    // True when the settings name a service of their own (even an empty address): Norvik
+    // then starts none and keeps no tools for one.
+    bool NamesService() const;
+
     wxString GetExecutablePath() const;
+
+    // Whether Norvik keeps its own yt-dlp and JavaScript runtime current; "ResolverUpdates=0"
+    // leaves the distribution's yt-dlp in charge.
+    bool GetResolverUpdates() const;
+    // The release folders the tools come from.
+    wxString GetResolverReleaseUrl() const;
+    wxString GetJsRuntimeReleaseUrl() const;
+    // When the tools were last checked (seconds since the epoch, 0 for never) and what came
+    // of it, as ToolUpdates records it.
+    long GetToolCheckTime() const;
+    wxString GetToolCheckResult() const;
+    void SetToolCheck(long time, const wxString& result);
+
+    // The browser whose sign-in yt-dlp uses, by yt-dlp's name for it; empty for none, and
+    // for a name it does not know.
+    wxString GetBrowserSignIn() const;
+    void SetBrowserSignIn(const wxString& browser);
+    // yt-dlp's names of the browsers offered, in the order the Options dialog shows them.
+    static const wxArrayString& SignInBrowsers();
 
     // Brings the log-on autostart entry in line with this store's Autorun flag; false when
     // the entry could not be written or removed (see AutostartEntry::Write).

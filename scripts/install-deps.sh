@@ -5,7 +5,7 @@ set -eu
 packages="cmake g++ make pkg-config libwxgtk3.2-dev libcurl4-openssl-dev libgtest-dev \
 libcpp-httplib-dev nlohmann-json3-dev libx11-dev libxfixes-dev gettext desktop-file-utils xvfb xauth \
 xclip dbus-daemon at-spi2-core libatk-adaptor python3-pyatspi xdotool x11-apps dpkg-dev file appstream \
-libgtk-3-dev python3-gi yt-dlp ffmpeg \
+libgtk-3-dev libssl-dev python3-gi yt-dlp ffmpeg \
 locales trayer $*"
 missing=""
 for p in $packages; do

@@ -119,6 +119,9 @@ ProcessRunner::Command Resolver::BaseCommand() const
     ProcessRunner::Command command{settings.program, "--ignore-config"};
     if (!userConfiguration.empty())
         command.insert(command.end(), {"--config-locations", userConfiguration});
+    // Lookups and streams alike: a site that asks for a sign-in asks for both.
+    if (!settings.cookiesFromBrowser.empty())
+        command.insert(command.end(), {"--cookies-from-browser", settings.cookiesFromBrowser});
     return command;
 }
 

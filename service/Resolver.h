@@ -26,6 +26,9 @@ public:
         // Below the program's own 15 s wait for a lookup, so it reads "status:fail" rather
         // than a silence.
         std::chrono::seconds timeout{12};
+        // The browser whose cookies yt-dlp reads for every run (its own name for it), or
+        // empty for none.
+        std::string cookiesFromBrowser;
     };
 
     // One looked-up video; its description file lives as long as the entry, which a stream

@@ -68,6 +68,9 @@ struct Options
     // Given with --secret; made at start when empty, unless useSecret is off.
     std::string secret;
     bool useSecret = true;
+    // Put first on the PATH of every program the service runs, so yt-dlp finds the
+    // JavaScript runtime kept there; empty leaves PATH alone.
+    std::string toolsDir;
 };
 
 void Usage(std::ostream& out)
@@ -77,6 +80,7 @@ void Usage(std::ostream& out)
            "                      [--media-rate BYTES] [--resolver PROGRAM] [--watch-url "
            "TEMPLATE]\n"
            "                      [--resolve-timeout SECONDS] [--secret TEXT | --no-secret]\n"
+           "                      [--cookies-from-browser NAME] [--tools-dir DIR]\n"
            "  --port N            port to listen on (default "
         << kDefaultPort
         << "; 0 picks a free one)\n"
@@ -104,6 +108,9 @@ void Usage(std::ostream& out)
         << ServiceSecret::kShortest
         << " characters of\n"
            "                      A-Z a-z 0-9 _ -; default: a random one made at start)\n"
+           "  --cookies-from-browser NAME  the browser whose sign-in the resolver uses, by its\n"
+           "                      name for it (firefox, chromium, chrome, ...; default none)\n"
+           "  --tools-dir DIR     a folder put first on the resolver's PATH (an absolute path)\n"
            "  --no-secret         serve at the root: anyone on this machine can use the service\n"
            "  --help              this text\n"
            "Prints \"listening on http://ADDRESS:PORT/SECRET\" once it accepts requests, and\n"
@@ -150,7 +157,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
         }
         if (arg != "--port" && arg != "--bind" && arg != "--catalogue" && arg != "--version" &&
             arg != "--media-rate" && arg != "--resolver" && arg != "--watch-url" &&
-            arg != "--resolve-timeout" && arg != "--secret")
+            arg != "--resolve-timeout" && arg != "--secret" && arg != "--cookies-from-browser" &&
+            arg != "--tools-dir")
         {
             error = "unknown option \"" + arg + "\"";
             return false;
@@ -200,8 +208,26 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help, std::stri
             error = "--resolver needs a program, or none";
             return false;
         }
+        // A browser's name is one word; anything else would reach yt-dlp as another option.
+        if (arg == "--cookies-from-browser" &&
+            (value.empty() ||
+             value.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos))
+        {
+            error = "--cookies-from-browser needs a browser's name in lowercase letters";
+            return false;
+        }
+        if (arg == "--tools-dir" &&
+            (value.empty() || value.front() != '/' || value.find(':') != std::string::npos))
+        {
+            error = "--tools-dir needs an absolute path without \":\"";
+            return false;
+        }
         if (arg == "--resolver")
             options.resolver.program = value;
+        else if (arg == "--cookies-from-browser")
+            options.resolver.cookiesFromBrowser = value;
+        else if (arg == "--tools-dir")
+            options.toolsDir = value;
         else if (arg == "--watch-url")
             options.resolver.watchUrl = value;
         else if (arg == "--bind")
@@ -269,6 +295,16 @@ int main(int argc, char** argv)
     {
         std::cerr << "norvik-service: " << error << "\n";
         return kExitFailure;
+    }
+
+    // Set before any thread starts: every resolver run inherits it, and so does the search
+    // for the resolver itself.
+    if (!options.toolsDir.empty())
+    {
+        const char* path = std::getenv("PATH");
+        const std::string searched =
+            options.toolsDir + (path && *path ? ":" + std::string(path) : "");
+        setenv("PATH", searched.c_str(), 1);
     }
 
     // Blocked before any thread starts, so every thread inherits the mask and only the

@@ -2,13 +2,26 @@
 
 #include "config/AppConfig.h"
 #include "ui/FolderPicker.h"
+#include "update/ToolUpdates.h"
+#include "update/ToolsInUse.h"
+#include "update/UpdateCheck.h"
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/datetime.h>
+#include <wx/gauge.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/weakref.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 // Identifiers are drawn once at program start, in this order.
 const long OptionsDlg::ID_TEXTCTRL2 = wxNewId();
@@ -30,7 +43,46 @@ constexpr int kPathMinWidth = 300;
 // The browse buttons stay small squares where the label allows; on GTK a button's padding
 // leaves no room for "..." at this size, so they grow to what the label needs.
 const wxSize kBrowseButtonSize(24, 24);
+// The browsers offered, in the settings' order; "None" comes first.
+const char* const kBrowserLabels[] = {"Firefox", "Chromium", "Chrome", "Brave",
+                                      "Edge",    "Opera",    "Vivaldi"};
+constexpr int kGaugeRange = 100;
+
+wxString StageText(ToolUpdater::Stage stage)
+{
+    switch (stage)
+    {
+    case ToolUpdater::Stage::CheckingResolver:
+        return _("Checking yt-dlp...");
+    case ToolUpdater::Stage::DownloadingResolver:
+        return _("Downloading yt-dlp...");
+    case ToolUpdater::Stage::CheckingJsRuntime:
+        return _("Checking the JavaScript runtime...");
+    case ToolUpdater::Stage::DownloadingJsRuntime:
+        return _("Downloading the JavaScript runtime...");
+    }
+    return wxString();
+}
+
+wxString ToolText(const wxString& label, const ToolsInUse::Tool& tool)
+{
+    if (tool.path.empty())
+        return wxString::Format(_("%s: none found"), label);
+    const wxString version =
+        tool.version.empty() ? _("version unknown") : wxString::FromUTF8(tool.version);
+    return wxString::Format(tool.own ? _("%s: %s (Norvik's copy)") : _("%s: %s (the system's)"),
+                            label, version);
+}
 } // namespace
+
+// Written once by the probing thread, read by the poll on the GUI thread.
+struct OptionsDlg::ToolsReport
+{
+    std::mutex lock;
+    bool done = false;
+    ToolsInUse::Tool resolver;
+    ToolsInUse::Tool jsRuntime;
+};
 
 OptionsDlg::OptionsDlg(wxWindow* parent, wxWindowID, const wxPoint&, const wxSize&)
 {
@@ -42,11 +94,20 @@ OptionsDlg::OptionsDlg(wxWindow* parent, wxWindowID, const wxPoint&, const wxSiz
     Bind(wxEVT_BUTTON, &OptionsDlg::OnBrowseVideo, this, ID_BUTTON1);
     Bind(wxEVT_BUTTON, &OptionsDlg::OnCancel, this, ID_BUTTON3);
     Bind(wxEVT_BUTTON, &OptionsDlg::OnSave, this, ID_BUTTON4);
+    Bind(wxEVT_BUTTON, &OptionsDlg::OnUpdateNow, this, updateNowButton->GetId());
+    pollTimer.Bind(wxEVT_TIMER, &OptionsDlg::OnPoll, this);
 
     LoadSettings();
+    seenChecks = UpdateCheck::Current().finishedChecks;
+    ShowLastCheck();
+    ProbeTools();
+    pollTimer.Start(kPollMs);
 }
 
-OptionsDlg::~OptionsDlg() = default;
+OptionsDlg::~OptionsDlg()
+{
+    pollTimer.Stop();
+}
 
 void OptionsDlg::BuildLayout()
 {
@@ -89,12 +150,44 @@ void OptionsDlg::BuildLayout()
     rows->Add(audioBox, 1, kExpanded, kBorder);
     rows->Add(videoBox, 1, kExpanded, kBorder);
     rows->Add(configBox, 1, kExpanded, kBorder);
+    BuildToolsBox(rows);
     rows->Add(buttonRow, 0, kExpanded, kBorder);
     root->Add(rows, 1, kExpanded, kBorder);
 
     SetSizer(root);
     root->Fit(this);
     root->SetSizeHints(this);
+}
+
+void OptionsDlg::BuildToolsBox(wxSizer* rows)
+{
+    auto* toolsBox = new wxStaticBoxSizer(wxVERTICAL, this, _("Looking up videos"));
+    auto* browserRow = new wxBoxSizer(wxHORIZONTAL);
+    browserRow->Add(new wxStaticText(this, wxID_ANY, _("Use the sign-in of this browser:")), 0,
+                    wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    browserChoice = new wxChoice(this, wxID_ANY);
+    browserChoice->Append(_("None"));
+    for (const char* label : kBrowserLabels)
+        browserChoice->Append(label);
+    browserRow->Add(browserChoice, 1, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    toolsBox->Add(browserRow, 0, wxEXPAND);
+
+    resolverText = new wxStaticText(this, wxID_ANY, _("yt-dlp: looking..."));
+    jsRuntimeText = new wxStaticText(this, wxID_ANY, wxString());
+    lastCheckText = new wxStaticText(this, wxID_ANY, wxString());
+    for (wxStaticText* line : {resolverText, jsRuntimeText, lastCheckText})
+        toolsBox->Add(line, 0, wxALL | wxEXPAND, kBorder);
+
+    auto* updateRow = new wxBoxSizer(wxHORIZONTAL);
+    updateNowButton = new wxButton(this, wxID_ANY, _("Update now"));
+    updateRow->Add(updateNowButton, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    progressGauge = new wxGauge(this, wxID_ANY, kGaugeRange);
+    progressGauge->Hide();
+    updateRow->Add(progressGauge, 1, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    progressText = new wxStaticText(this, wxID_ANY, wxString());
+    updateRow->Add(progressText, 1, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    toolsBox->Add(updateRow, 0, wxEXPAND);
+    rows->Add(toolsBox, 0, kExpanded, kBorder);
 }
 
 wxButton* OptionsDlg::MakeBrowseButton(long id, const wxString& name)
@@ -114,6 +207,117 @@ void OptionsDlg::LoadSettings()
     videoPathText->SetValue(settings.GetVideoPath());
     audioPathText->SetValue(settings.GetAudioPath());
     autorunCheck->SetValue(settings.GetAutorun());
+    const int browser = AppConfig::SignInBrowsers().Index(settings.GetBrowserSignIn());
+    browserChoice->SetSelection(browser == wxNOT_FOUND ? 0 : browser + 1);
+    updateNowButton->Enable(ToolUpdates::Enabled(settings));
+}
+
+void OptionsDlg::ProbeTools()
+{
+    const AppConfig settings;
+    const bool ownCopies = ToolUpdates::Enabled(settings);
+    const std::string folder = ToolUpdater::DefaultFolder();
+    const char* path = std::getenv("PATH");
+    const std::string searchPath = path ? path : "";
+    toolsReport = std::make_shared<ToolsReport>();
+    toolsShown = false;
+    std::thread(
+        [report = toolsReport, folder, ownCopies, searchPath]
+        {
+            const ToolsInUse::Tool resolver =
+                ToolsInUse::Find(ToolUpdater::kResolverName, folder, ownCopies, searchPath);
+            const ToolsInUse::Tool jsRuntime =
+                ToolsInUse::Find(ToolUpdater::kJsRuntimeName, folder, ownCopies, searchPath);
+            const std::lock_guard<std::mutex> hold(report->lock);
+            report->resolver = resolver;
+            report->jsRuntime = jsRuntime;
+            report->done = true;
+        })
+        .detach();
+}
+
+void OptionsDlg::ShowLastCheck()
+{
+    const AppConfig settings;
+    if (!ToolUpdates::Enabled(settings))
+    {
+        lastCheckText->SetLabel(_("Norvik keeps no yt-dlp of its own (turned off in the settings, "
+                                  "or another service is used)."));
+        return;
+    }
+    const wxString result = settings.GetToolCheckResult();
+    const wxDateTime when(time_t(settings.GetToolCheckTime()));
+    const bool today = settings.GetToolCheckTime() > 0 && when.IsSameDate(wxDateTime::Now());
+    wxString text;
+    if (settings.GetToolCheckTime() <= 0 || result.empty())
+        text = _("Last check: never");
+    else if (result == ToolUpdates::kCurrent)
+        text =
+            today ? _("Last check: up to date, checked today")
+                  : wxString::Format(_("Last check: up to date, checked on %s"), when.FormatDate());
+    else if (result.StartsWith(ToolUpdates::kUpdatedPrefix))
+        text = wxString::Format(_("Last check: updated to %s"),
+                                result.Mid(wxStrlen(ToolUpdates::kUpdatedPrefix)));
+    else
+        text = wxString::Format(_("Last check: could not check: %s"),
+                                result.Mid(wxStrlen(ToolUpdates::kFailedPrefix)));
+    lastCheckText->SetLabel(text);
+}
+
+void OptionsDlg::OnPoll(wxTimerEvent&)
+{
+    if (!toolsShown && toolsReport)
+    {
+        const std::lock_guard<std::mutex> hold(toolsReport->lock);
+        if (toolsReport->done)
+        {
+            toolsShown = true;
+            resolverText->SetLabel(ToolText("yt-dlp", toolsReport->resolver));
+            jsRuntimeText->SetLabel(
+                toolsReport->jsRuntime.path.empty()
+                    ? _("JavaScript runtime: none")
+                    : ToolText(_("JavaScript runtime"), toolsReport->jsRuntime));
+        }
+    }
+    const UpdateCheck::Snapshot check = UpdateCheck::Current();
+    if (check.running)
+    {
+        progressGauge->Show();
+        progressGauge->Pulse();
+        progressText->SetLabel(StageText(check.stage));
+        updateNowButton->Disable();
+    }
+    else if (progressGauge->IsShown())
+    {
+        progressGauge->Hide();
+        progressText->SetLabel(wxString());
+        updateNowButton->Enable(ToolUpdates::Enabled(AppConfig()));
+    }
+    if (check.finishedChecks != seenChecks)
+    {
+        // The outcome reaches the settings through the application's queue, ahead of this.
+        seenChecks = check.finishedChecks;
+        const wxWeakRef<OptionsDlg> dialog(this);
+        wxTheApp->CallAfter(
+            [dialog]
+            {
+                if (dialog)
+                    dialog->ShowLastCheck();
+            });
+        ProbeTools();
+    }
+    Layout();
+}
+
+void OptionsDlg::OnUpdateNow(wxCommandEvent&)
+{
+    if (ToolUpdates::StartNow())
+    {
+        updateNowButton->Disable();
+        progressGauge->Show();
+        progressText->SetLabel(StageText(ToolUpdater::Stage::CheckingResolver));
+        Layout();
+    }
 }
 
 void OptionsDlg::PickFolderInto(wxTextCtrl* field, const wxString& message)
@@ -146,6 +350,9 @@ void OptionsDlg::OnSave(wxCommandEvent&)
     settings.SetVideoPath(videoPathText->GetValue());
     settings.SetAudioPath(audioPathText->GetValue());
     settings.SetAutorun(autorunCheck->GetValue());
+    const int browser = browserChoice->GetSelection();
+    settings.SetBrowserSignIn(browser > 0 ? AppConfig::SignInBrowsers()[size_t(browser - 1)]
+                                          : wxString());
     // Ticking the box is the user's newest word, over a switch turned off in the desktop's
     // settings.
     if (!settings.UpdateAutorunEntry(AutostartEntry::Switch::TurnOn) && autorunCheck->GetValue())

@@ -1,13 +1,21 @@
 #pragma once
 
 #include <wx/dialog.h>
+#include <wx/timer.h>
+
+#include <memory>
 
 class wxButton;
 class wxCheckBox;
+class wxChoice;
+class wxGauge;
+class wxStaticText;
 class wxTextCtrl;
 
-// The settings window: where audio and video files are saved and whether Norvik starts at
-// log-on. Nothing reaches the settings file until Save.
+// The settings window: where audio and video files are saved, whether Norvik starts at
+// log-on, and whose browser sign-in yt-dlp uses. Nothing reaches the settings file until
+// Save. It also shows the tools in use and runs a check of them ("Update now") on the
+// background check's worker, polled here, so the dialog stays usable meanwhile.
 class OptionsDlg : public wxDialog
 {
 public:
@@ -29,8 +37,27 @@ public:
     wxCheckBox* autorunCheck = nullptr;
     wxButton* cancelButton = nullptr;
     wxButton* saveButton = nullptr;
+    wxChoice* browserChoice = nullptr;
+    wxStaticText* resolverText = nullptr;
+    wxStaticText* jsRuntimeText = nullptr;
+    wxStaticText* lastCheckText = nullptr;
+    wxStaticText* progressText = nullptr;
+    wxGauge* progressGauge = nullptr;
+    wxButton* updateNowButton = nullptr;
+
+    // How often the check and the tools' versions are polled.
+    static constexpr int kPollMs = 200;
 
 private:
+    struct ToolsReport;
+
+    void BuildToolsBox(wxSizer* rows);
+    // Asks the tools for their versions on a thread of its own; the poll shows the answer.
+    void ProbeTools();
+    void ShowLastCheck();
+    void OnPoll(wxTimerEvent& event);
+    void OnUpdateNow(wxCommandEvent& event);
+
     void BuildLayout();
     wxButton* MakeBrowseButton(long id, const wxString& name);
     void LoadSettings();
@@ -41,4 +68,10 @@ private:
     void OnBrowseVideo(wxCommandEvent& event);
     void OnCancel(wxCommandEvent& event);
     void OnSave(wxCommandEvent& event);
+
+    wxTimer pollTimer;
+    // Shared with the probing thread, which may outlive the dialog.
+    std::shared_ptr<ToolsReport> toolsReport;
+    bool toolsShown = false;
+    unsigned long seenChecks = 0;
 };

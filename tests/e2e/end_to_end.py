@@ -174,7 +174,9 @@ class EndToEnd:
         for folder in (self.videos, self.music, self.tmp):
             os.makedirs(folder, exist_ok=True)
         with open(os.path.join(self.home, ".Norvik"), "w", encoding="utf-8") as f:
-            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n")
+            # No test reaches the internet: the program fetches no tools here.
+            f.write(f"VideoPath={self.videos}\nAudioPath={self.music}\nAutorun=0\n"
+                    "ResolverUpdates=0\n")
             if url:
                 f.write(f"ServiceUrl={url}\n")
 

@@ -175,7 +175,8 @@ TEST_F(OptionsDlgTest, BoxesAreTitledAndTheDialogStartsAtItsMinimumSize)
     for (wxWindow* child : dlg.GetChildren())
         if (auto* box = dynamic_cast<wxStaticBox*>(child))
             boxTitles.push_back(box->GetLabel());
-    const std::vector<wxString> expected = {"Audio Save Path", "Video Save Path", "Configuration"};
+    const std::vector<wxString> expected = {"Audio Save Path", "Video Save Path", "Configuration",
+                                            "Looking up videos"};
     EXPECT_EQ(expected, boxTitles);
     EXPECT_EQ(dlg.GetMinSize(), dlg.GetSize());
     // The audio row comes first, above the video row.

@@ -5,10 +5,12 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <fstream>
 #include <future>
+#include <set>
 #include <signal.h>
 #include <sstream>
 #include <thread>
@@ -280,6 +282,37 @@ TEST_F(ServiceResolverTest, StreamIsRelayedChunkedByteForByte)
     const std::vector<ResolverRun> runs = Runs();
     ASSERT_FALSE(runs.empty());
     EXPECT_EQ("lookup", runs.front().what);
+}
+
+TEST_F(ServiceResolverTest, LookupsAndStreamsCarryTheBrowserSignInAndSeeTheToolsFolderFirst)
+{
+    TempFolder tools;
+    ASSERT_TRUE(StartWith(
+        "ok", {"--cookies-from-browser", "firefox", "--tools-dir", tools.Path().string()}));
+    const HttpReply reply = HttpGet(service.BaseUrl() + "/stream/" + kId + "/18");
+    ASSERT_TRUE(reply.received);
+    EXPECT_EQ(200, reply.status);
+    std::ifstream in(folder.Path() / "commands");
+    std::set<std::string> seen;
+    std::string line;
+    while (std::getline(in, line))
+    {
+        const nlohmann::json command = nlohmann::json::parse(line);
+        const auto args = command["args"].get<std::vector<std::string>>();
+        const auto option = std::find(args.begin(), args.end(), "--cookies-from-browser");
+        ASSERT_NE(args.end(), option) << line;
+        ASSERT_NE(args.end(), option + 1) << line;
+        EXPECT_EQ("firefox", *(option + 1));
+        EXPECT_EQ(tools.Path().string(), command["path"]) << line;
+        seen.insert(command["what"].get<std::string>());
+    }
+    EXPECT_EQ((std::set<std::string>{"lookup", "stream"}), seen);
+}
+
+TEST_F(ServiceResolverTest, ABrowserNameThatCouldBeAnOptionIsRefused)
+{
+    EXPECT_FALSE(StartWith("ok", {"--cookies-from-browser", "--exec=x"}));
+    EXPECT_FALSE(StartWith("ok", {"--tools-dir", "relative/bin"}));
 }
 
 TEST_F(ServiceResolverTest, ResolverFailingMidwayCutsTheTransfer)
