@@ -1,6 +1,8 @@
 #pragma once
 
-#include "download/Downloader.h"
+#include "download/DownloadProgress.h"
+#include "download/DownloadState.h"
+#include "lookup/StreamRecord.h"
 
 #include <wx/string.h>
 

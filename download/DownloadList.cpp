@@ -1,7 +1,6 @@
 // The Download action and the downloads list of the main window, with each line's menu.
 #include "ui/NorvikFrame.h"
 
-#include "download/DownloadLine.h"
 #include "ui/DesktopActions.h"
 #include "ui/MiddleEllipsis.h"
 
@@ -11,6 +10,25 @@
 #include <wx/msgdlg.h>
 
 #include <memory>
+
+namespace
+{
+long MenuItemId(DownloadMenuItem item)
+{
+    switch (item)
+    {
+    case DownloadMenuItem::Cancel:
+        return NorvikFrame::ID_MENU_CANCEL;
+    case DownloadMenuItem::Retry:
+        return NorvikFrame::ID_MENU_RETRY;
+    case DownloadMenuItem::Open:
+        return NorvikFrame::ID_MENU_OPEN;
+    case DownloadMenuItem::ShowInFolder:
+        return NorvikFrame::ID_MENU_SHOWFOLDER;
+    }
+    return wxID_NONE;
+}
+} // namespace
 
 void NorvikFrame::OnDownload(wxCommandEvent&)
 {
@@ -52,10 +70,7 @@ bool NorvikFrame::IsAlreadyDownloading(const StreamRecord& rec, int exceptJob)
 {
     for (int i = 0; i < kJobCount; ++i)
     {
-        // A finished file is never replaced, so downloading it again would only make a
-        // second copy; a failed job is no obstacle: it has no file, and a new try is welcome.
-        const DownloadState state = downloaders[i].GetState();
-        if (i == exceptJob || state == Idle || state == Failed)
+        if (i == exceptJob || !DownloadsTable::HoldsItsRecord(downloaders[i].GetState()))
             continue;
         if (downloaders[i].IsOfRecord(rec))
         {
@@ -72,19 +87,18 @@ void NorvikFrame::RefreshDownloadsList()
     for (unsigned i = 0; i < unsigned(kJobCount); ++i)
     {
         const DownloadState state = downloaders[i].GetState();
-        const DownloadState seen = seenStates[i];
-        seenStates[i] = state;
-        if (state == Idle)
+        const bool ended = downloadsTable.NoteState(int(i), state);
+        if (!DownloadsTable::HasLine(state))
             continue;
-        const wxString line =
-            MakeDownloadLine(downloaders[i].GetRecord(), state, downloaders[i].GetProgress());
+        const wxString line = DownloadsTable::LineText(downloaders[i].GetRecord(), state,
+                                                       downloaders[i].GetProgress());
         if (i < count)
             downloadsList->SetString(i, line);
         else
             downloadsList->Append(line);
         if (int(i) == tooltipLine)
             downloadsList->SetToolTip(line);
-        if ((state == Done || state == Failed) && seen != state)
+        if (ended)
             NotifyEnded(int(i), state);
     }
 }
@@ -123,27 +137,14 @@ void NorvikFrame::BindDownloadsList()
 wxMenu* NorvikFrame::MakeDownloadMenu(int job)
 {
     auto* menu = new wxMenu;
-    switch (downloaders[job].GetState())
-    {
-    case Busy:
-        menu->Append(ID_MENU_CANCEL, _("Cancel"));
-        break;
-    case Failed:
-        menu->Append(ID_MENU_RETRY, _("Retry"));
-        break;
-    case Done:
-        menu->Append(ID_MENU_OPEN, _("Open"));
-        menu->Append(ID_MENU_SHOWFOLDER, _("Show in folder"));
-        break;
-    case Idle:
-        break;
-    }
+    for (const DownloadMenuItem item : DownloadsTable::MenuItems(downloaders[job].GetState()))
+        menu->Append(MenuItemId(item), DownloadsTable::MenuLabel(item));
     return menu;
 }
 
 void NorvikFrame::ShowDownloadMenu(int job, const wxPoint& pos)
 {
-    if (job < 0 || job >= int(downloadsList->GetCount()) || job >= kJobCount)
+    if (downloadsTable.JobOfLine(job, int(downloadsList->GetCount())) < 0)
         return;
     std::unique_ptr<wxMenu> menu(MakeDownloadMenu(job));
     if (menu->GetMenuItemCount() == 0)
@@ -167,8 +168,8 @@ void NorvikFrame::OnDownloadsMenu(wxContextMenuEvent& event)
 
 void NorvikFrame::OnDownloadActivated(wxCommandEvent& event)
 {
-    const int job = event.GetInt();
-    if (job < 0 || job >= kJobCount || downloaders[job].GetState() != Done)
+    const int job = downloadsTable.JobOfLine(event.GetInt(), kJobCount);
+    if (job < 0 || !DownloadsTable::OpensOnActivation(downloaders[job].GetState()))
         return;
     DesktopActions::OpenFile(downloaders[job].GetRecord().outputPath);
 }

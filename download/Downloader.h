@@ -1,34 +1,17 @@
 #pragma once
 
-#include "download/TransferResume.h"
+#include "download/DownloadProgress.h"
+#include "download/DownloadState.h"
+#include "download/StreamTransfer.h"
+#include "download/TransferLimits.h"
 #include "lookup/StreamRecord.h"
 
 #include <wx/thread.h>
 
 #include <atomic>
-#include <cstdint>
-#include <cstdio>
 #include <memory>
-#include <vector>
 
 class JobThread;
-
-enum DownloadState : std::int32_t
-{
-    Idle = 0,
-    Busy = 1,
-    Done = 2,
-    Failed = 3,
-};
-
-// How far a transfer has come, for the downloads list.
-struct DownloadProgress
-{
-    bool transferring = false;
-    std::int64_t received = 0;
-    std::int64_t total = -1; // -1 while the size is unknown
-    double bytesPerSecond = 0;
-};
 
 // What a stopped job does with the bytes it received: a quit wants nothing left behind, a
 // cancel may keep them for a later try.
@@ -36,17 +19,6 @@ enum class StopMode
 {
     DiscardAll,
     KeepReceived,
-};
-
-// Limits that end a stalled transfer. Tests shorten them.
-struct TransferLimits
-{
-    long connectTimeoutSeconds = 30;
-    long lowSpeedBytesPerSecond = 1;
-    long lowSpeedSeconds = 60;
-    // Pauses before each of the resumes that follow a connection cut by the network; one
-    // resume per entry.
-    std::vector<long> resumePausesMs{1000, 2000, 4000};
 };
 
 // One download: a worker thread with its own copy of a stream record, a state and the lock
@@ -100,16 +72,8 @@ private:
     void Entry();
     // Creates and runs the worker thread; the job is Busy already.
     bool RunThread();
-    static int OnTransferProgress(void* job, std::int64_t total, std::int64_t now, std::int64_t,
-                                  std::int64_t);
-    static size_t OnHeader(char* data, size_t size, size_t count, void* job);
-    static size_t OnBody(char* data, size_t size, size_t count, void* job);
-    // Transfers until the body is whole, resuming after cuts; the empty text on success.
-    wxString TransferWithResumes(const StreamRecord& rec, const wxString& tempPath);
-    // One request; code is libcurl's result, the text the status text of a failure.
-    wxString Transfer(const StreamRecord& rec, const wxString& tempPath, int& code);
+    // Puts the whole download in place; false when the job ended otherwise.
     bool FinishJob(const StreamRecord& rec, const wxString& tempPath);
-    bool PauseBeforeResume(long pauseMs);
     // Ends a stopped job: "Cancelled", its bytes kept or not as the stop asked.
     void EndCancelled(const wxString& tempPath);
     // Removes the temporary file on a way out, unless a stop asked to keep what was received.
@@ -122,24 +86,15 @@ private:
     wxString proposedPath;
     DownloadState state = Idle;
     DownloadProgress progress;
-    // Start of the current speed sample, the worker's own (read only in its callback).
-    std::int64_t sampleBytes = 0;
-    std::int64_t sampleStartMs = 0;
-
     bool cancelled = false;
 
-    // The worker's own while it runs; the GUI thread touches them only between runs.
-    TransferResume resume;
-    FILE* transferFile = nullptr;
-    bool bodyStarted = false;
-    bool bodyUnusable = false;
-    // Bytes the file held before this response's body, added to its progress.
-    std::int64_t progressBase = 0;
-
-    // Set by the GUI thread to end the transfer, read by the worker's progress callback.
+    // Set by the GUI thread to end the transfer, read by the worker.
     std::atomic<bool> stopRequested{false};
     // Set with stopRequested: whether the stopped job keeps its bytes (a Cancel) or not (a quit).
     std::atomic<bool> keepReceived{false};
+    // The worker's own while it runs; the GUI thread touches it only between runs. What it
+    // keeps between runs lets a retry continue from the bytes received.
+    StreamTransfer transfer;
     // GUI thread only: the worker of the current or last run, to wait for.
     std::unique_ptr<JobThread> thread;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/Downloader.h"
+#include "download/DownloadsTable.h"
 #include "lookup/StreamRecord.h"
 #include "lookup/UrlFetcher.h"
 #include "ui/DownloadNotifier.h"
@@ -143,8 +144,8 @@ public:
     int menuJob = -1;
     // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
     int tooltipLine = -1;
-    // Each job's state at the last refresh, to see the ones that ended since.
-    DownloadState seenStates[kJobCount] = {};
+    // What the downloads list shows of the jobs, and each job's state at the last refresh.
+    DownloadsTable downloadsTable{kJobCount};
     DownloadNotifier notifier;
 
 private:

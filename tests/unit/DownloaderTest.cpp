@@ -1,5 +1,4 @@
 #include "download/Downloader.h"
-#include "download/DownloadLine.h"
 #include "support/FlvBuilder.h"
 #include "support/GermanLocale.h"
 #include "support/PollUntil.h"
@@ -96,7 +95,7 @@ bool WaitUntilEnded(Downloader& job, long limitMs = kJobLimitMs)
     return PollUntil([&] { return job.GetState() == Done || job.GetState() == Failed; }, limitMs);
 }
 
-class WorkerTest : public testing::Test
+class DownloaderTest : public testing::Test
 {
 protected:
     void SetUp() override
@@ -344,7 +343,7 @@ TEST(DownloadJob, GetRecordIsACopy)
     EXPECT_EQ("kept", job.GetRecord().title);
 }
 
-TEST_F(WorkerTest, MovesTheDownloadToItsOutputPath)
+TEST_F(DownloaderTest, MovesTheDownloadToItsOutputPath)
 {
     Downloader job;
     const StreamRecord rec = Record("/file", out.File("My clip.mp4"));
@@ -356,7 +355,7 @@ TEST_F(WorkerTest, MovesTheDownloadToItsOutputPath)
     EXPECT_EQ(1, CountFiles(out.Path()));
 }
 
-TEST_F(WorkerTest, RecordIsRefusedWhileBusyAndOnceDone)
+TEST_F(DownloaderTest, RecordIsRefusedWhileBusyAndOnceDone)
 {
     Downloader job;
     StreamRecord rec = Record("/stall", out.File("clip.mp4"));
@@ -376,7 +375,7 @@ TEST_F(WorkerTest, RecordIsRefusedWhileBusyAndOnceDone)
     EXPECT_EQ(out.File("done.mp4"), finished.GetRecord().outputPath);
 }
 
-TEST_F(WorkerTest, Mp3EntryIsConvertedToTheSoundOfTheFlvStream)
+TEST_F(DownloaderTest, Mp3EntryIsConvertedToTheSoundOfTheFlvStream)
 {
     Downloader job;
     StreamRecord rec = Record("/flv", out.File("My clip.mp3"));
@@ -389,7 +388,7 @@ TEST_F(WorkerTest, Mp3EntryIsConvertedToTheSoundOfTheFlvStream)
     EXPECT_EQ(1, CountFiles(out.Path()));
 }
 
-TEST_F(WorkerTest, FinishedFilesNeverReplaceAFileAndTheRecordNamesTheOneUsed)
+TEST_F(DownloaderTest, FinishedFilesNeverReplaceAFileAndTheRecordNamesTheOneUsed)
 {
     ASSERT_TRUE(WriteBytes(out.File("My clip.mp4"), "the user's own"));
     ASSERT_TRUE(WriteBytes(out.File("My clip.mp3"), "the user's own song"));
@@ -421,7 +420,7 @@ TEST_F(WorkerTest, FinishedFilesNeverReplaceAFileAndTheRecordNamesTheOneUsed)
     EXPECT_EQ("the user's own song", ReadBytes(out.File("My clip.mp3")));
 }
 
-TEST_F(WorkerTest, OnlyHttpAndHttpsAreFetchedOrFollowed)
+TEST_F(DownloaderTest, OnlyHttpAndHttpsAreFetchedOrFollowed)
 {
     CountingPort port;
     ASSERT_TRUE(port.Start());
@@ -442,7 +441,7 @@ TEST_F(WorkerTest, OnlyHttpAndHttpsAreFetchedOrFollowed)
     EXPECT_EQ(0, port.Connections()) << "something was sent to the gopher address";
 }
 
-TEST_F(WorkerTest, Mp3EntryOfAStreamThatIsNoFlvFailsWithoutAnOutput)
+TEST_F(DownloaderTest, Mp3EntryOfAStreamThatIsNoFlvFailsWithoutAnOutput)
 {
     Downloader job;
     StreamRecord rec = Record("/file", out.File("My clip.mp3"));
@@ -453,7 +452,7 @@ TEST_F(WorkerTest, Mp3EntryOfAStreamThatIsNoFlvFailsWithoutAnOutput)
     EXPECT_EQ(0, CountFiles(out.Path()));
 }
 
-TEST_F(WorkerTest, TypeMp3InCapitalsIsMovedAsItCameNotConverted)
+TEST_F(DownloaderTest, TypeMp3InCapitalsIsMovedAsItCameNotConverted)
 {
     Downloader job;
     StreamRecord rec = Record("/flv", out.File("My clip.mp3"));
@@ -463,7 +462,7 @@ TEST_F(WorkerTest, TypeMp3InCapitalsIsMovedAsItCameNotConverted)
     EXPECT_EQ(flv.Bytes(), ReadBytes(rec.outputPath));
 }
 
-TEST_F(WorkerTest, SendsTheFixedUserAgent)
+TEST_F(DownloaderTest, SendsTheFixedUserAgent)
 {
     Downloader job;
     RunJob(job, Record("/agent", out.File("clip.mp4")));
@@ -474,7 +473,7 @@ TEST_F(WorkerTest, SendsTheFixedUserAgent)
               userAgent);
 }
 
-TEST_F(WorkerTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
+TEST_F(DownloaderTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
 {
     Downloader job;
     StreamRecord rec = Record("/redirect", out.File("clip.mp4"));
@@ -485,7 +484,7 @@ TEST_F(WorkerTest, FollowsRedirectsTrimsLeadingBlanksAndMakesItsOwnTempFile)
     EXPECT_EQ(body, ReadBytes(rec.outputPath));
 }
 
-TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
+TEST_F(DownloaderTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
 {
     // Longer than a speed sample, so one is taken in each phase.
     constexpr long kPastOneSampleMs = 1300;
@@ -518,7 +517,7 @@ TEST_F(WorkerTest, ProgressCountsOnlyTheFinalResponseAndSpeedIsNeverNegative)
     EXPECT_EQ(kFinalBodySize, ReadBytes(rec.outputPath).size());
 }
 
-TEST_F(WorkerTest, HttpErrorsFailTheJobAndLeaveNothing)
+TEST_F(DownloaderTest, HttpErrorsFailTheJobAndLeaveNothing)
 {
     const struct
     {
@@ -547,7 +546,7 @@ TEST_F(WorkerTest, HttpErrorsFailTheJobAndLeaveNothing)
     EXPECT_EQ(0, CountFiles(temp.Path()));
 }
 
-TEST_F(WorkerTest, ServerGoneMidBodyFailsAndKeepsTheEarlierFile)
+TEST_F(DownloaderTest, ServerGoneMidBodyFailsAndKeepsTheEarlierFile)
 {
     const wxString output = out.File("clip.mp4");
     ASSERT_TRUE(WriteFileText(output, "the earlier download"));
@@ -559,7 +558,7 @@ TEST_F(WorkerTest, ServerGoneMidBodyFailsAndKeepsTheEarlierFile)
     EXPECT_EQ(1, CountFiles(out.Path()));
 }
 
-TEST_F(WorkerTest, StalledTransferEndsAtTheLowSpeedLimit)
+TEST_F(DownloaderTest, StalledTransferEndsAtTheLowSpeedLimit)
 {
     TransferLimits limits;
     limits.lowSpeedSeconds = 2;
@@ -573,7 +572,7 @@ TEST_F(WorkerTest, StalledTransferEndsAtTheLowSpeedLimit)
     EXPECT_LT((wxGetLocalTimeMillis() - started).GetValue(), 10000);
 }
 
-TEST_F(WorkerTest, StopRequestEndsARunningTransferQuickly)
+TEST_F(DownloaderTest, StopRequestEndsARunningTransferQuickly)
 {
     Downloader job;
     StreamRecord rec = Record("/stall", out.File("clip.mp4"));
@@ -590,7 +589,7 @@ TEST_F(WorkerTest, StopRequestEndsARunningTransferQuickly)
     EXPECT_FALSE(wxFileExists(rec.outputPath));
 }
 
-TEST_F(WorkerTest, JobRemovesItsKeptBytesWhenItGoes)
+TEST_F(DownloaderTest, JobRemovesItsKeptBytesWhenItGoes)
 {
     StreamRecord rec = Record("/cut", out.File("clip.mp4"));
     {
@@ -602,7 +601,7 @@ TEST_F(WorkerTest, JobRemovesItsKeptBytesWhenItGoes)
     EXPECT_FALSE(wxFileExists(rec.tempPath));
 }
 
-TEST_F(WorkerTest, MissingOutputFolderIsAFailureNotDone)
+TEST_F(DownloaderTest, MissingOutputFolderIsAFailureNotDone)
 {
     Downloader job;
     const StreamRecord end = RunJob(job, Record("/file", out.File("no/such/folder/clip.mp4")));
@@ -610,7 +609,7 @@ TEST_F(WorkerTest, MissingOutputFolderIsAFailureNotDone)
     EXPECT_TRUE(end.statusText.StartsWith("Error: ")) << end.statusText;
 }
 
-TEST_F(WorkerTest, UnopenableTempFileEndsWithItsError)
+TEST_F(DownloaderTest, UnopenableTempFileEndsWithItsError)
 {
     Downloader job;
     StreamRecord rec = Record("/file", out.File("clip.mp4"));
@@ -619,7 +618,7 @@ TEST_F(WorkerTest, UnopenableTempFileEndsWithItsError)
     EXPECT_EQ("Error: can't create tmp file!", end.statusText);
 }
 
-TEST_F(WorkerTest, CancelInTheBodyKeepsTheBytesAndRetryContinuesFromThem)
+TEST_F(DownloaderTest, CancelInTheBodyKeepsTheBytesAndRetryContinuesFromThem)
 {
     paceMs = 10;
     Downloader job;
@@ -655,7 +654,7 @@ TEST_F(WorkerTest, CancelInTheBodyKeepsTheBytesAndRetryContinuesFromThem)
     EXPECT_FALSE(job.Retry()) << "a finished job is not run again";
 }
 
-TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
+TEST_F(DownloaderTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
 {
     // One server that ignores ranges, one whose file changed since the first response.
     for (const bool changed : {false, true})
@@ -686,7 +685,7 @@ TEST_F(WorkerTest, RetryStartsOverWhenTheServerSendsTheWholeFile)
     }
 }
 
-TEST_F(WorkerTest, ConnectionCutOnceIsResumedWithoutTheUser)
+TEST_F(DownloaderTest, ConnectionCutOnceIsResumedWithoutTheUser)
 {
     cutsLeft = 1;
     Downloader job;
@@ -702,7 +701,7 @@ TEST_F(WorkerTest, ConnectionCutOnceIsResumedWithoutTheUser)
     EXPECT_NE("bytes=0-", seen[1].range);
 }
 
-TEST_F(WorkerTest, ConnectionCutEveryTimeFailsAfterThreeResumes)
+TEST_F(DownloaderTest, ConnectionCutEveryTimeFailsAfterThreeResumes)
 {
     cutsLeft = 100;
     Downloader job;
@@ -712,7 +711,7 @@ TEST_F(WorkerTest, ConnectionCutEveryTimeFailsAfterThreeResumes)
     EXPECT_EQ(4u, Requests().size()) << "the first request and three resumes";
 }
 
-TEST_F(WorkerTest, HttpErrorIsNotResumed)
+TEST_F(DownloaderTest, HttpErrorIsNotResumed)
 {
     std::atomic<int> asked{0};
     server.Routes().Get("/gone",
@@ -727,7 +726,7 @@ TEST_F(WorkerTest, HttpErrorIsNotResumed)
     EXPECT_EQ(1, asked.load());
 }
 
-TEST_F(WorkerTest, ResumePausesFollowTheSchedule)
+TEST_F(DownloaderTest, ResumePausesFollowTheSchedule)
 {
     TransferLimits limits;
     limits.resumePausesMs = {100, 200, 400};
@@ -741,53 +740,52 @@ TEST_F(WorkerTest, ResumePausesFollowTheSchedule)
     EXPECT_EQ((std::vector<long>{1000, 2000, 4000}), TransferLimits().resumePausesMs);
 }
 
-TEST(DownloadLine, ShowsProgressOnlyWhileTransferring)
+namespace
 {
-    StreamRecord rec;
-    rec.statusText = "Downloading";
-    rec.type = "video/mp4";
-    rec.title = "My clip";
-    rec.outputPath = "/home/u/Videos/My clip.mp4";
-    DownloadProgress progress;
-    progress.transferring = true;
-    progress.received = 12300000;
-    progress.total = 29100000;
-    progress.bytesPerSecond = 2100000;
-    EXPECT_EQ("[Downloading] video/mp4 'My clip' > /home/u/Videos/My clip.mp4 (42%, 12.3 of 29.1 "
-              "MB, 2.1 MB/s)",
-              MakeDownloadLine(rec, Busy, progress));
-    progress.total = -1;
-    EXPECT_EQ("[Downloading] video/mp4 'My clip' > /home/u/Videos/My clip.mp4 (12.3 MB, 2.1 MB/s)",
-              MakeDownloadLine(rec, Busy, progress));
-    rec.statusText = "Done";
-    EXPECT_EQ("[Done] video/mp4 'My clip' > /home/u/Videos/My clip.mp4",
-              MakeDownloadLine(rec, Done, progress));
-    progress.transferring = false;
-    rec.statusText = "Finishing";
-    EXPECT_EQ("[Finishing] video/mp4 'My clip' > /home/u/Videos/My clip.mp4",
-              MakeDownloadLine(rec, Busy, progress));
-}
+constexpr long kEmptyReplyPauseMs = 10;
+constexpr int kNotModified = 304;
+constexpr int kResumes = 3;
 
-TEST(DownloadLine, ProgressSpeaksTheLanguageAndNumberConventionsOfTheLocale)
+// Replies that end well yet carry no file: the transfer sees no body at all.
+class EmptyReplyTest : public testing::Test
 {
-    GermanLocale german;
-    ASSERT_TRUE(german.Ready());
+protected:
+    void SetUp() override
+    {
+        server.Routes().Get("/not-modified",
+                            [this](const httplib::Request&, httplib::Response& res)
+                            {
+                                ++requests;
+                                res.status = kNotModified;
+                            });
+        ASSERT_TRUE(server.Start());
+        TransferLimits limits;
+        limits.resumePausesMs.assign(kResumes, kEmptyReplyPauseMs);
+        Downloader::SetTransferLimits(limits);
+    }
+    void TearDown() override { Downloader::SetTransferLimits(TransferLimits()); }
+
+    // Counted by the server's thread, so it outlives the server.
+    std::atomic<int> requests{0};
+    TestHttpServer server;
+    TempDir temp;
+};
+} // namespace
+
+TEST_F(EmptyReplyTest, ReplyWithoutTheFileIsTriedAgainThenFailsNamingItsStatus)
+{
     StreamRecord rec;
-    rec.statusText = "Wird heruntergeladen";
+    rec.url = server.Url("/not-modified");
     rec.type = "video/mp4";
-    rec.title = "Clip";
-    rec.outputPath = "/v/Clip.mp4";
-    DownloadProgress progress;
-    progress.transferring = true;
-    progress.received = 1234500000;
-    progress.total = 2469000000;
-    progress.bytesPerSecond = 2100000;
-    EXPECT_EQ(
-        wxString("[Wird heruntergeladen] video/mp4 'Clip' > /v/Clip.mp4 (50 %, 1.234,5 von 2.469,0 "
-                 "MB, 2,1 MB/s)"),
-        MakeDownloadLine(rec, Busy, progress));
-    progress.total = -1;
-    EXPECT_EQ(
-        wxString("[Wird heruntergeladen] video/mp4 'Clip' > /v/Clip.mp4 (1.234,5 MB, 2,1 MB/s)"),
-        MakeDownloadLine(rec, Busy, progress));
+    rec.outputPath = temp.File("clip.mp4");
+    Downloader job;
+    ASSERT_TRUE(job.SetRecord(rec));
+    job.start();
+    ASSERT_TRUE(PollUntil([&] { return job.GetState() == Failed; }, kJobLimitMs));
+    job.Join();
+
+    EXPECT_EQ(job.GetRecord().statusText, "Error: HTTP 304 reply without the file");
+    // Like a part that does not fit what is kept, it is tried again after each pause.
+    EXPECT_EQ(requests.load(), 1 + kResumes);
+    EXPECT_FALSE(wxFileName::FileExists(rec.outputPath));
 }
