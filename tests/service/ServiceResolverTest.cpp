@@ -225,6 +225,11 @@ TEST_F(ServiceResolverTest, EachResolverFailureIsAFailReplyAndOneLogLineSayingWh
                   "unavailable", "ERROR: [youtube] AbCdEfGhI-_: Video unavailable"},
                  {"botcheck", "exited with status 1: ERROR: [youtube]", "sign-in", botCheck},
                  {"nojson", "printed no JSON", "other", "the resolver printed no JSON"},
+                 // A success with pictures alone, explained by the warning before it.
+                 {"nojs", "none of its 1 formats", "no-js-runtime",
+                  "WARNING: [youtube] No supported JavaScript runtime could be found. YouTube "
+                  "extraction without a JS runtime has been deprecated, and some formats may be "
+                  "missing."},
                  {"noformats", "lists no formats", "other", "the description lists no formats"}};
     for (const auto& c : cases)
     {
