@@ -16,7 +16,7 @@
 class ConnectionThreads : public httplib::TaskQueue
 {
 public:
-    explicit ConnectionThreads(std::size_t limit) : limit(limit) {}
+    explicit ConnectionThreads(std::size_t most) : limit(most) {}
     ~ConnectionThreads() override { shutdown(); }
 
     // Runs the connection at once, admitted or to be refused.

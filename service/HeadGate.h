@@ -31,7 +31,7 @@ public:
         Closed,   // the client went away, or made room for a newer connection
     };
 
-    explicit HeadGate(Limits limits) : limits(limits) {}
+    explicit HeadGate(Limits given) : limits(given) {}
 
     // Reads from the socket until the head is whole; bytes, the head and whatever followed it
     // in the same reads.

@@ -40,9 +40,9 @@ void Describe(const sockaddr_storage& address, std::string& ip, int& port)
 }
 } // namespace
 
-HeadStream::HeadStream(int socket, std::string head, std::chrono::milliseconds readLimit,
-                       std::chrono::milliseconds writeLimit)
-    : sock(socket), head(std::move(head)), readLimit(readLimit), writeLimit(writeLimit)
+HeadStream::HeadStream(int socket, std::string received, std::chrono::milliseconds readTimeout,
+                       std::chrono::milliseconds writeTimeout)
+    : sock(socket), head(std::move(received)), readLimit(readTimeout), writeLimit(writeTimeout)
 {
 }
 

@@ -11,8 +11,8 @@
 class HeadStream : public httplib::Stream
 {
 public:
-    HeadStream(int socket, std::string head, std::chrono::milliseconds readLimit,
-               std::chrono::milliseconds writeLimit);
+    HeadStream(int socket, std::string received, std::chrono::milliseconds readTimeout,
+               std::chrono::milliseconds writeTimeout);
 
     bool is_readable() const override;
     bool is_writable() const override;

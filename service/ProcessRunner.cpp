@@ -1,5 +1,7 @@
 #include "ProcessRunner.h"
 
+#include "ErrorText.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,9 +18,9 @@
 
 namespace
 {
-// Error output kept for the log: enough for yt-dlp's last message, bounded however much a
-// program writes.
-constexpr std::size_t kErrorTailBytes = 2048;
+// Error output kept for the log and a failed lookup's reason: enough for yt-dlp's warnings
+// before its last message, bounded however much a program writes.
+constexpr std::size_t kErrorTailBytes = 16 * 1024;
 constexpr std::size_t kErrorBlockBytes = 4096;
 constexpr auto kReapPoll = std::chrono::milliseconds(5);
 constexpr std::size_t kOutputPipeBytes = 1024 * 1024;
@@ -42,7 +44,7 @@ std::string Describe(int status)
     if (WIFEXITED(status))
         return "exited with status " + std::to_string(WEXITSTATUS(status));
     if (WIFSIGNALED(status))
-        return std::string("ended by signal ") + strsignal(WTERMSIG(status));
+        return std::string("ended by signal ") + SignalText(WTERMSIG(status));
     return "ended abnormally";
 }
 
@@ -159,7 +161,7 @@ bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::str
     int errPipe[2];
     if (pipe2(errPipe, O_CLOEXEC) != 0)
     {
-        error = std::string("no pipe: ") + strerror(errno);
+        error = std::string("no pipe: ") + ErrorText(errno);
         return false;
     }
     errFd = errPipe[0];
@@ -179,7 +181,7 @@ bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::str
             int outPipe[2];
             if (input < 0 || pipe2(outPipe, O_CLOEXEC) != 0)
             {
-                error = std::string("no pipe: ") + strerror(errno);
+                error = std::string("no pipe: ") + ErrorText(errno);
                 started = false;
                 break;
             }
@@ -202,7 +204,7 @@ bool ProcessRunner::StartPipeline(const std::vector<Command>& commands, std::str
             input = outPipe[0];
             if (result != 0)
             {
-                error = "cannot run \"" + commands[i][0] + "\": " + strerror(result);
+                error = "cannot run \"" + commands[i][0] + "\": " + ErrorText(result);
                 started = false;
                 break;
             }

@@ -51,6 +51,8 @@ public:
 
     // The last line the programs wrote to their error output (yt-dlp's reason for failing).
     std::string LastErrorLine() const;
+    // The end of what they wrote there, at most the last 16 KiB: yt-dlp's warnings and errors.
+    const std::string& ErrorOutput() const { return errors; }
 
     // Kills every running group and refuses new starts from then on: the service is ending.
     static void KillAll();

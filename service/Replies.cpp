@@ -98,9 +98,12 @@ std::string VideoReply(const Catalogue::Video& video, const std::string& baseUrl
                       records);
 }
 
-std::string FailReply()
+std::string FailReply(const ResolverFailure& failure)
 {
-    return std::string(kStatusFail) + "\n";
+    // Both values are made fit for a reply where the failure is made; blanking them again
+    // keeps a line break from ending the reply early whatever their source.
+    return std::string(kStatusFail) + "\nreason:" + ReplyMessageLine(failure.reason) +
+           "\nmessage:" + ReplyMessageLine(failure.message) + "\n";
 }
 
 std::string VersionReply(const std::string& version)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "ResolverFailure.h"
 
 #include <string>
 #include <vector>
@@ -31,7 +32,8 @@ std::string VideoReply(const std::string& id, const std::string& title,
                        const std::string& thumbnailUrl, const std::vector<ReplyRecord>& records);
 // The same for a catalogue video, its addresses under baseUrl.
 std::string VideoReply(const Catalogue::Video& video, const std::string& baseUrl);
-std::string FailReply();
+// "status:fail" with the reason (one word of FailureReason) and the message for people.
+std::string FailReply(const ResolverFailure& failure);
 std::string VersionReply(const std::string& version);
 
 // A catalogue file name made safe to put into an address.

@@ -1,5 +1,6 @@
 #include "Resolver.h"
 
+#include "ErrorText.h"
 #include "MergedFormats.h"
 #include "ServiceLog.h"
 
@@ -26,6 +27,13 @@ constexpr std::size_t kReadBlockBytes = 64 * 1024;
 std::string TookTooLong(std::chrono::seconds limit)
 {
     return "the resolver took longer than " + std::to_string(limit.count()) + " s and was ended";
+}
+
+// A failed lookup whose reply says no more than its log line.
+std::shared_ptr<const Resolver::Entry> Failed(Resolver::Failure& failure, const char* reason)
+{
+    failure.reply = MakeResolverFailure(reason, failure.log);
+    return nullptr;
 }
 
 const char* const kFolderPrefix = "norvik-service-";
@@ -65,8 +73,9 @@ std::string UserConfiguration()
 }
 } // namespace
 
-Resolver::Entry::Entry(ResolvedVideo video, std::string infoFile, ThumbnailFetcher::Picture picture)
-    : video(std::move(video)), infoFile(std::move(infoFile)), picture(std::move(picture))
+Resolver::Entry::Entry(ResolvedVideo resolved, std::string description,
+                       ThumbnailFetcher::Picture fetched)
+    : video(std::move(resolved)), infoFile(std::move(description)), picture(std::move(fetched))
 {
 }
 
@@ -138,7 +147,7 @@ bool Resolver::ProgramFound(std::string& reason) const
     {
         if (access(program.c_str(), X_OK) == 0)
             return true;
-        reason = "resolver \"" + program + "\" cannot be run: " + strerror(errno);
+        reason = "resolver \"" + program + "\" cannot be run: " + ErrorText(errno);
         return false;
     }
     const char* path = std::getenv("PATH");
@@ -203,21 +212,22 @@ std::shared_ptr<const Resolver::Entry> Resolver::FromCache(const std::string& id
     return nullptr;
 }
 
-std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, std::string& error)
+std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, Failure& failure)
 {
-    if (!Enabled())
-    {
-        error = "resolving is turned off";
-        return nullptr;
-    }
+    // No video has such an id, whether or not resolving is on.
     if (!IsValidVideoId(id))
     {
-        error = "not a video id";
-        return nullptr;
+        failure.log = "not a video id";
+        return Failed(failure, FailureReason::kUnavailable);
+    }
+    if (!Enabled())
+    {
+        failure.log = "resolving is turned off";
+        return Failed(failure, FailureReason::kNoResolver);
     }
     if (std::shared_ptr<const Entry> cached = FromCache(id))
         return cached;
-    std::shared_ptr<const Entry> entry = Resolve(id, error);
+    std::shared_ptr<const Entry> entry = Resolve(id, failure);
     if (!entry)
         return nullptr;
     const auto now = std::chrono::steady_clock::now();
@@ -236,16 +246,18 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, s
     return entry;
 }
 
-std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, std::string& error)
+std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, Failure& failure)
 {
     const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
+    std::string& error = failure.log;
     // A folder of its own: yt-dlp reads a configuration file from the folder it runs in.
     const std::unique_ptr<ScratchFolder> runFolder = NewRunFolder(error);
     if (!runFolder)
-        return nullptr;
+        return Failed(failure, FailureReason::kOther);
     ProcessRunner run;
+    // Whatever keeps a program from starting, it is one that cannot run here.
     if (!run.StartPipeline({LookupCommand(id)}, error, runFolder->Path()))
-        return nullptr;
+        return Failed(failure, FailureReason::kNoResolver);
     std::string text;
     std::vector<char> block(kReadBlockBytes);
     for (;;)
@@ -260,40 +272,66 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, 
                 run.Kill();
                 error = "the resolver's description passed " +
                         std::to_string(kMostDescriptionBytes) + " bytes";
-                return nullptr;
+                return Failed(failure, FailureReason::kOther);
             }
             continue;
         }
         if (result == ProcessRunner::ReadResult::End)
             break;
         run.Kill();
-        error = result == ProcessRunner::ReadResult::TimedOut
-                    ? TookTooLong(settings.timeout)
-                    : "the resolver's output could not be read";
-        return nullptr;
+        if (result == ProcessRunner::ReadResult::TimedOut)
+        {
+            error = TookTooLong(settings.timeout);
+            return Failed(failure, FailureReason::kTimeout);
+        }
+        error = "the resolver's output could not be read";
+        return Failed(failure, FailureReason::kOther);
     }
     std::string why;
     if (!run.Finish(deadline, why))
     {
-        error = ProcessRunner::Clock::now() >= deadline ? TookTooLong(settings.timeout)
-                                                        : "the resolver " + why;
+        const bool late = ProcessRunner::Clock::now() >= deadline;
+        error = late ? TookTooLong(settings.timeout) : "the resolver " + why;
+        const std::string reply = error;
         const std::string said = run.LastErrorLine();
         if (!said.empty())
             error += ": " + said;
+        if (late)
+        {
+            failure.reply = MakeResolverFailure(FailureReason::kTimeout, reply);
+            return nullptr;
+        }
+        // yt-dlp's own words say why; without any, the exit status does.
+        failure.reply = ClassifyResolverOutput(run.ErrorOutput());
+        if (failure.reply.message.empty())
+            failure.reply.message = ReplyMessageLine(error);
         return nullptr;
     }
+    return Describe(id, text, run, failure);
+}
+
+std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
+                                                          const std::string& text,
+                                                          const ProcessRunner& run,
+                                                          Failure& failure)
+{
+    std::string& error = failure.log;
     const nlohmann::json info = nlohmann::json::parse(text, nullptr, false);
+    ResolvedVideo video;
     if (info.is_discarded())
-    {
         error = text.empty() ? "the resolver printed nothing" : "the resolver printed no JSON";
+    if (info.is_discarded() || !MapResolverJson(info, video, error))
+    {
+        // yt-dlp ended as if it had succeeded, but its warnings may still say why nothing is
+        // usable (no JavaScript runtime: only pictures are left); otherwise the log's words do.
+        failure.reply = ClassifyResolverOutput(run.ErrorOutput());
+        if (failure.reply.reason == FailureReason::kOther)
+            failure.reply.message = ReplyMessageLine(error);
         return nullptr;
     }
-    ResolvedVideo video;
-    if (!MapResolverJson(info, video, error))
-        return nullptr;
     const std::string file = WriteInfoFile(id, text, error);
     if (file.empty())
-        return nullptr;
+        return Failed(failure, FailureReason::kOther);
     // Without its picture the lookup still answers; the preview then stays empty.
     ThumbnailFetcher::Picture picture;
     std::string pictureError;

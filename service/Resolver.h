@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessRunner.h"
+#include "ResolverFailure.h"
 #include "ResolverJson.h"
 #include "ScratchFolder.h"
 #include "ThumbnailFetcher.h"
@@ -36,7 +37,7 @@ public:
     class Entry
     {
     public:
-        Entry(ResolvedVideo video, std::string infoFile, ThumbnailFetcher::Picture picture);
+        Entry(ResolvedVideo resolved, std::string description, ThumbnailFetcher::Picture fetched);
         ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
@@ -47,6 +48,14 @@ public:
         const ThumbnailFetcher::Picture picture;
         // The record whose itag this is, or null.
         const ResolvedFormat* Format(const std::string& itag) const;
+    };
+
+    // Why a lookup gave no video: the line for the log, and the reason and message a reply
+    // carries.
+    struct Failure
+    {
+        std::string log;
+        ResolverFailure reply;
     };
 
     // The word that turns resolving off.
@@ -64,7 +73,7 @@ public:
 
     // The video for a valid id, from the cache or from a run of the program; null with the
     // reason when there is none.
-    std::shared_ptr<const Entry> Lookup(const std::string& id, std::string& error);
+    std::shared_ptr<const Entry> Lookup(const std::string& id, Failure& failure);
     // The video when a lookup of it is still cached, without running anything; else null.
     std::shared_ptr<const Entry> FromCache(const std::string& id);
 
@@ -83,7 +92,11 @@ private:
     ProcessRunner::Command BaseCommand() const;
     // The run of the program that describes the watch page of an id.
     ProcessRunner::Command LookupCommand(const std::string& id) const;
-    std::shared_ptr<const Entry> Resolve(const std::string& id, std::string& error);
+    std::shared_ptr<const Entry> Resolve(const std::string& id, Failure& failure);
+    // The video described by what a run of the program printed; null with the reason, read
+    // from the run's error output, when there is none.
+    std::shared_ptr<const Entry> Describe(const std::string& id, const std::string& text,
+                                          const ProcessRunner& run, Failure& failure);
     std::string WriteInfoFile(const std::string& id, const std::string& text, std::string& error);
 
     struct Cached

@@ -1,5 +1,7 @@
 #include "ScratchFolder.h"
 
+#include "ErrorText.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -26,7 +28,7 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const std::string& parent,
     // mkdtemp makes it readable by its owner alone.
     if (!mkdtemp(pattern.data()))
     {
-        error = "cannot make a folder under " + parent + ": " + std::strerror(errno);
+        error = "cannot make a folder under " + parent + ": " + ErrorText(errno);
         return nullptr;
     }
     int lockFd = -1;
@@ -36,7 +38,7 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Make(const std::string& parent,
         lockFd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
         {
-            error = "cannot lock " + lockFile + ": " + std::strerror(errno);
+            error = "cannot lock " + lockFile + ": " + ErrorText(errno);
             if (lockFd >= 0)
                 close(lockFd);
             std::error_code ignored;

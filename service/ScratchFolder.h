@@ -25,7 +25,7 @@ public:
     const std::string& Path() const { return path; }
 
 private:
-    ScratchFolder(std::string path, int lockFd) : path(std::move(path)), lockFd(lockFd) {}
+    ScratchFolder(std::string folder, int lock) : path(std::move(folder)), lockFd(lock) {}
 
     const std::string path;
     const int lockFd;

@@ -1,5 +1,6 @@
 #include "ServiceRoutes.h"
 
+#include "ByteRange.h"
 #include "Replies.h"
 #include "ServiceLog.h"
 #include "ServiceSecret.h"
@@ -39,53 +40,20 @@ void IgnoreRanges(const httplib::Request& req)
     Mutable(req).ranges.clear();
 }
 
-enum class RangeFit
+// Applies the single range the file can serve to the request, from which the server cuts its
+// reply; anything else leaves the whole file to be sent.
+ByteRange::Kind FitRange(const httplib::Request& req, std::uintmax_t size)
 {
-    Whole,
-    Part,
-    Outside
-};
-
-// Turns a single range into explicit first and last offsets within the file. Several ranges
-// at once are answered with the whole file, which HTTP allows and our client never asks for.
-RangeFit FitRange(const httplib::Request& req, std::uintmax_t size)
-{
-    constexpr ssize_t kOpen = -1;
     httplib::Ranges& ranges = Mutable(req).ranges;
-    if (ranges.size() != 1)
-    {
-        ranges.clear();
-        return RangeFit::Whole;
-    }
-    auto [first, last] = ranges.front();
-    const auto fileSize = ssize_t(size);
-    if (first == kOpen && last == kOpen)
-    {
-        ranges.clear();
-        return RangeFit::Whole;
-    }
-    if (first == kOpen)
-    {
-        // "bytes=-N": the last N bytes.
-        if (last == 0 || fileSize == 0)
-            return RangeFit::Outside;
-        first = std::max<ssize_t>(0, fileSize - last);
-        last = fileSize - 1;
-    }
+    std::vector<RequestedRange> asked;
+    for (const auto& [first, last] : ranges)
+        asked.push_back({first, last});
+    const ByteRange fit = FitByteRange(asked, size);
+    if (fit.kind == ByteRange::Kind::Part)
+        ranges = {{ssize_t(fit.first), ssize_t(fit.last)}};
     else
-    {
-        if (first >= fileSize)
-            return RangeFit::Outside;
-        if (last != kOpen && last < first)
-        {
-            ranges.clear();
-            return RangeFit::Whole;
-        }
-        if (last == kOpen || last >= fileSize)
-            last = fileSize - 1;
-    }
-    ranges.front() = {first, last};
-    return RangeFit::Part;
+        ranges.clear();
+    return fit.kind;
 }
 
 void NotFound(const httplib::Request& req, httplib::Response& res)
@@ -146,9 +114,8 @@ void ServeFile(const Catalogue::File* file, const httplib::Request& req, httplib
     auto in = file ? std::make_shared<std::ifstream>(file->path, std::ios::binary) : nullptr;
     if (!in || !*in)
         return NotFound(req, res);
-    if (FitRange(req, file->size) == RangeFit::Outside)
+    if (FitRange(req, file->size) == ByteRange::Kind::Unsatisfiable)
     {
-        IgnoreRanges(req);
         res.status = kStatusRangeNotSatisfiable;
         res.set_header("Content-Range", "bytes */" + std::to_string(file->size));
         return;
@@ -188,8 +155,8 @@ std::string Lower(std::string text)
 }
 } // namespace
 
-ServiceRoutes::ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings)
-    : catalogue(catalogue), resolver(resolver), settings(std::move(settings))
+ServiceRoutes::ServiceRoutes(const Catalogue& videos, Resolver& lookups, Settings given)
+    : catalogue(videos), resolver(lookups), settings(std::move(given))
 {
     routes = {
         {R"(/api/?)",
@@ -330,14 +297,13 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
     const std::string base = Base(req);
     if (const Catalogue::Video* video = catalogue.Find(id))
         return res.set_content(VideoReply(*video, base), kTextType);
-    if (!resolver.Enabled())
-        return res.set_content(FailReply(), kTextType);
-    std::string error;
-    const auto entry = resolver.Lookup(id, error);
+    Resolver::Failure failure;
+    const auto entry = resolver.Lookup(id, failure);
     if (!entry)
     {
-        LogLine("lookup \"" + id + "\" failed: " + error);
-        return res.set_content(FailReply(), kTextType);
+        if (resolver.Enabled())
+            LogLine("lookup \"" + id + "\" failed: " + failure.log);
+        return res.set_content(FailReply(failure.reply), kTextType);
     }
     std::vector<ReplyRecord> records;
     for (const ResolvedFormat& f : entry->video.formats)
@@ -371,10 +337,11 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     // Catalogue videos are served from their files, never through the resolver.
     if (!resolver.Enabled() || !IsValidVideoId(id) || !IsValidFormatId(itag) || catalogue.Find(id))
         return NotFound(req, res);
-    std::string error;
-    const auto entry = resolver.Lookup(id, error);
+    Resolver::Failure failure;
+    const auto entry = resolver.Lookup(id, failure);
     if (!entry)
-        return StreamFailed(id + "/" + itag, error, res);
+        return StreamFailed(id + "/" + itag, failure.log, res);
+    std::string error;
     const ResolvedFormat* format = entry->Format(itag);
     if (!format)
         return NotFound(req, res);

@@ -29,7 +29,7 @@ public:
         std::string secret;
     };
 
-    ServiceRoutes(const Catalogue& catalogue, Resolver& resolver, Settings settings);
+    ServiceRoutes(const Catalogue& videos, Resolver& lookups, Settings given);
 
     // Registers every route, the check of the secret and the Host, the request log and the
     // handling of unreadable ranges.
@@ -41,8 +41,8 @@ private:
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
     struct Route
     {
-        Route(const std::string& text, Handler handler)
-            : text(text), pattern(text), handler(std::move(handler))
+        Route(const std::string& expression, Handler onRequest)
+            : text(expression), pattern(expression), handler(std::move(onRequest))
         {
         }
         std::string text;

@@ -1,5 +1,7 @@
 #include "ServiceSecret.h"
 
+#include "ErrorText.h"
+
 #include <sys/random.h>
 
 #include <algorithm>
@@ -30,7 +32,7 @@ bool ServiceSecret::Make(std::string& secret, std::string& error)
             continue;
         if (n <= 0)
         {
-            error = std::string("no random bytes for the secret: ") + std::strerror(errno);
+            error = std::string("no random bytes for the secret: ") + ErrorText(errno);
             return false;
         }
         got += std::size_t(n);

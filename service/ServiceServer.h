@@ -23,7 +23,7 @@ public:
         std::chrono::milliseconds writeLimit{0};
     };
 
-    explicit ServiceServer(Limits limits) : limits(limits), gate(limits.head) {}
+    explicit ServiceServer(Limits given) : limits(given), gate(given.head) {}
 
     // Called after binding; listening again on a listening socket only changes its queue.
     bool WidenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }

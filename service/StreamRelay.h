@@ -18,7 +18,7 @@ class StreamRelay
 {
 public:
     // label names the stream in the log.
-    explicit StreamRelay(std::string label) : label(std::move(label)) {}
+    explicit StreamRelay(std::string name) : label(std::move(name)) {}
 
     // Starts the programs in the given folder, which the relay keeps until they are gone and
     // then removes, and waits, at most firstByteLimit, for their first output, so that a

@@ -33,8 +33,8 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
 }
 } // namespace
 
-ThumbnailFetcher::ThumbnailFetcher(std::size_t mostBytes, std::chrono::milliseconds timeLimit)
-    : mostBytes(mostBytes), timeLimit(timeLimit)
+ThumbnailFetcher::ThumbnailFetcher(std::size_t most, std::chrono::milliseconds limit)
+    : mostBytes(most), timeLimit(limit)
 {
 }
 

@@ -22,8 +22,8 @@ public:
     };
 
     // Limits are parameters so tests can use small ones.
-    explicit ThumbnailFetcher(std::size_t mostBytes = kMostBytes,
-                              std::chrono::milliseconds timeLimit = kTimeLimit);
+    explicit ThumbnailFetcher(std::size_t most = kMostBytes,
+                              std::chrono::milliseconds limit = kTimeLimit);
 
     // True with the picture when the address gives a JPEG or PNG of at most the byte limit
     // within the time limit; otherwise false with a reason fit for a log line. Redirects

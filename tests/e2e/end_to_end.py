@@ -5,7 +5,8 @@ Run by ctest. It starts a private Xvfb, then runs itself again under a private D
 accessibility registry and build/norvik with a fresh HOME. It then copies a watch-page
 address, reads the formats, presses Download, and checks the saved files byte for byte;
 then does the same for an id only the service's resolver (the real yt-dlp, reading a watch
-page of our own on loopback) knows; then cancels a slow download from its line's menu, retries
+page of our own on loopback) knows; then copies one the resolver refuses as the site would (a
+stand-in in front of yt-dlp prints its bot check) and reads why in the window; then cancels a slow download from its line's menu, retries
 it and compares the result byte for byte; last it quits during a slow download and checks
 that nothing partial is left behind.
 """
@@ -38,6 +39,19 @@ RESOLVED_BYTES = 3 * 1024 * 1024 + 5
 MERGED_ID = "NkMerged240"
 MERGED_SECONDS = 2.0
 MERGED_SLACK_SECONDS = 0.1
+# An id the site refuses until one signs in: the stand-in in front of yt-dlp answers it with
+# yt-dlp's own words, every other run is yt-dlp's.
+REFUSED_ID = "NkSignInPls"
+BOT_CHECK = ("ERROR: [youtube] {}: Sign in to confirm you\u2019re not a bot. Use "
+             "--cookies-from-browser or --cookies for the authentication.")
+SIGN_IN_SENTENCE = "The site asks you to sign in before it shows this video."
+STAND_IN = """#!/usr/bin/python3
+import os, sys
+if any(arg.endswith("=" + {id!r}) for arg in sys.argv):
+    sys.stderr.buffer.write({line!r}.encode() + b"\\n")
+    sys.exit(1)
+os.execvp("yt-dlp", ["yt-dlp"] + sys.argv[1:])
+"""
 # Fast enough for the small demo clips to arrive at once, slow enough that the big stream
 # is still running when the program is told to quit.
 MEDIA_RATE = 1024 * 1024
@@ -104,10 +118,20 @@ def probe(path):
     return json.loads(out or b"{}")
 
 
-def start_service(build_dir, catalogue, log_path, watch_url=None):
+def write_stand_in(folder):
+    """The resolver of the service: yt-dlp, except that it refuses REFUSED_ID as the site
+    does when it wants a signed-in browser."""
+    path = os.path.join(folder, "refusing-yt-dlp")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(STAND_IN.format(id=REFUSED_ID, line=BOT_CHECK.format(REFUSED_ID)))
+    os.chmod(path, 0o755)
+    return path
+
+
+def start_service(build_dir, catalogue, log_path, watch_url=None, resolver_program="yt-dlp"):
     """The service on a free port; its resolver reads the page of watch_url, or it has none."""
     log = open(log_path, "wb")
-    resolver = ["--resolver", "yt-dlp", "--watch-url", watch_url] if watch_url else [
+    resolver = ["--resolver", resolver_program, "--watch-url", watch_url] if watch_url else [
         "--resolver", "none"]
     service = subprocess.Popen(
         [os.path.join(build_dir, "norvik-service"), "--port", "0", "--catalogue", catalogue,
@@ -152,7 +176,7 @@ class EndToEnd:
         self.page = WatchPage(self.resolved_clip, RESOLVED_TITLE, self.dash_dir, MERGED_ID)
         self.service, url = start_service(self.args.build_dir, catalogue,
                                           os.path.join(self.args.artifacts, "service.log"),
-                                          self.page.watch_url)
+                                          self.page.watch_url, write_stand_in(self.work))
         self.write_settings(url)
         self.ui = Accessible()
         self.start_program()
@@ -164,6 +188,7 @@ class EndToEnd:
         self.save_video()
         self.save_mp3()
         self.save_resolved_stream()
+        self.read_refusal()
         self.cancel_and_retry_slow_download()
         # After the line menu's step: one more line would push the slow one out of sight.
         self.save_merged_stream()
@@ -284,6 +309,16 @@ class EndToEnd:
             raise StepFailed(f"{self.videos} gained {sorted(added)}")
         if read_bytes(path) != read_bytes(self.resolved_clip):
             raise StepFailed(f"{path} differs from the page's clip")
+
+    def read_refusal(self):
+        self.step = "reading why the site refused a video"
+        self.clipboard.put(WATCH_PAGE + REFUSED_ID)
+        wait_for(f"the sentence {SIGN_IN_SENTENCE!r}",
+                 lambda: self.ui.find(self.frame, "label", SIGN_IN_SENTENCE), STEP_SECONDS)
+        # The sentence stands where the formats would: none of the earlier video's are left.
+        rows = self.format_rows()
+        if rows:
+            raise StepFailed(f"the formats list still shows {rows} beside the refusal")
 
     def format_rows(self):
         """The formats list's lines; None while the window does not answer (it reads the

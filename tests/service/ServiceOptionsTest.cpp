@@ -1,5 +1,8 @@
-// The command line, the start-up line, the request log and stopping; the demo data itself.
+// The command line, read on its own and by the running program; the start-up line, the request
+// log and stopping; the demo data itself.
+#include "ServiceOptions.h"
 #include "ServiceHarness.h"
+#include "ServiceSecret.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,6 +19,77 @@ const fs::path kDemo = NORVIK_DEMO_DIR;
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+const std::string kDefaultCatalogue = "/demo/catalogue.json";
+
+ParsedServiceOptions Parse(const std::vector<std::string>& args)
+{
+    return ParseServiceOptions(args, kDefaultCatalogue);
+}
+
+TEST(ServiceOptionsParseTest, EachOptionReachesItsSettingAndTheRestKeepTheirDefaults)
+{
+    const ParsedServiceOptions none = Parse({});
+    ASSERT_EQ("", none.error);
+    EXPECT_FALSE(none.help);
+    EXPECT_EQ(8731, none.options.port);
+    EXPECT_EQ("127.0.0.1", none.options.bind);
+    EXPECT_EQ(kDefaultCatalogue, none.options.catalogue);
+    EXPECT_EQ("2.0", none.options.version);
+    EXPECT_EQ("yt-dlp", none.options.resolver.program);
+    EXPECT_TRUE(none.options.useSecret);
+
+    const std::string secret(ServiceSecret::kShortest, 'a');
+    const ParsedServiceOptions all =
+        Parse({"--port", "0", "--bind", "::1", "--catalogue", "c.json", "--version", "3.1",
+               "--media-rate", "4096", "--resolver", "none", "--watch-url", "http://h/%s",
+               "--resolve-timeout", "3600", "--secret", secret});
+    ASSERT_EQ("", all.error);
+    const ServiceOptions& o = all.options;
+    EXPECT_EQ(0, o.port);
+    EXPECT_EQ("::1", o.bind);
+    EXPECT_EQ("c.json", o.catalogue);
+    EXPECT_EQ("3.1", o.version);
+    EXPECT_EQ(4096u, o.mediaRate);
+    EXPECT_EQ("none", o.resolver.program);
+    EXPECT_EQ("http://h/%s", o.resolver.watchUrl);
+    EXPECT_EQ(std::chrono::seconds(3600), o.resolver.timeout);
+    EXPECT_EQ(secret, o.secret);
+    EXPECT_FALSE(Parse({"--no-secret"}).options.useSecret);
+    EXPECT_EQ(65535, Parse({"--port", "65535"}).options.port);
+}
+
+TEST(ServiceOptionsParseTest, HelpWinsAndEveryRefusalSaysWhichOption)
+{
+    EXPECT_TRUE(Parse({"--port", "1", "-h"}).help);
+    // Nothing after --help is read: the usage is what was asked for.
+    const ParsedServiceOptions help = Parse({"--help", "--colour"});
+    EXPECT_TRUE(help.help);
+    EXPECT_EQ("", help.error);
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* error;
+    } refused[] = {
+        {{"--colour"}, "unknown option \"--colour\""},
+        {{"--bind"}, "--bind needs a value"},
+        {{"--port", "65536"}, "--port \"65536\" is not a port number from 0 to 65535"},
+        {{"--media-rate", "1000000000000"},
+         "--media-rate \"1000000000000\" is not a number of bytes"},
+        {{"--resolve-timeout", "3601"},
+         "--resolve-timeout \"3601\" is not a number of seconds from 1 to 3600"},
+        {{"--watch-url", "x"}, "--watch-url \"x\" must name the id exactly once, as %s"},
+        {{"--secret", "0123456789abcdef0123456789abcdef", "--no-secret"},
+         "--secret and --no-secret exclude each other"},
+    };
+    for (const auto& r : refused)
+    {
+        SCOPED_TRACE(r.args.front());
+        const ParsedServiceOptions parsed = Parse(r.args);
+        EXPECT_EQ(r.error, parsed.error);
+        EXPECT_FALSE(parsed.help);
+    }
 }
 
 TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)

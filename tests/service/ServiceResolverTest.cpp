@@ -197,7 +197,11 @@ TEST_F(ServiceResolverTest, BadIdsAndFormatIdsNeverReachAProcess)
                                  "AbCdEf%2FhIj", "AbCdEf.hIjK", ""})
     {
         SCOPED_TRACE(id);
-        EXPECT_EQ("fail", Lookup(id)["status"]);
+        auto values = Lookup(id);
+        EXPECT_EQ("fail", values["status"]);
+        // No video has such an id.
+        EXPECT_EQ("unavailable", values["reason"]);
+        EXPECT_EQ("not a video id", values["message"]);
         EXPECT_EQ(404, HttpGet(service.BaseUrl() + "/stream/" + id + "/18").status);
     }
     for (const std::string format : {"18;x", "18%20", "..", "18.mp4", "%2E%2E", "a%0Ab"})
@@ -210,13 +214,25 @@ TEST_F(ServiceResolverTest, BadIdsAndFormatIdsNeverReachAProcess)
 
 TEST_F(ServiceResolverTest, EachResolverFailureIsAFailReplyAndOneLogLineSayingWhy)
 {
+    const std::string botCheck = "ERROR: [youtube] " + kId +
+                                 ": Sign in to confirm you\u2019re not a bot. Use "
+                                 "--cookies-from-browser or --cookies for the authentication.";
     const struct
     {
         const char* mode;
         const char* why;
-    } cases[] = {{"fail", "exited with status 1: ERROR: [youtube] AbCdEfGhI-_: Video unavailable"},
-                 {"nojson", "printed no JSON"},
-                 {"noformats", "lists no formats"}};
+        const char* reason;
+        std::string message; // yt-dlp's line, or the log's words when it gave none
+    } cases[] = {{"fail", "exited with status 1: ERROR: [youtube] AbCdEfGhI-_: Video unavailable",
+                  "unavailable", "ERROR: [youtube] AbCdEfGhI-_: Video unavailable"},
+                 {"botcheck", "exited with status 1: ERROR: [youtube]", "sign-in", botCheck},
+                 {"nojson", "printed no JSON", "other", "the resolver printed no JSON"},
+                 // A success with pictures alone, explained by the warning before it.
+                 {"nojs", "none of its 1 formats", "no-js-runtime",
+                  "WARNING: [youtube] No supported JavaScript runtime could be found. YouTube "
+                  "extraction without a JS runtime has been deprecated, and some formats may be "
+                  "missing."},
+                 {"noformats", "lists no formats", "other", "the description lists no formats"}};
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.mode);
@@ -224,8 +240,10 @@ TEST_F(ServiceResolverTest, EachResolverFailureIsAFailReplyAndOneLogLineSayingWh
         ASSERT_TRUE(
             one.Start({"--resolver", kFake, "--watch-url",
                        std::string("fake:") + c.mode + ":" + folder.Path().string() + ":%s"}));
-        EXPECT_EQ("fail",
-                  ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=" + kId).body)["status"]);
+        auto values = ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=" + kId).body);
+        EXPECT_EQ("fail", values["status"]);
+        EXPECT_EQ(c.reason, values["reason"]);
+        EXPECT_EQ(c.message, values["message"]);
         const std::string log = one.ErrorOutput();
         EXPECT_NE(std::string::npos, log.find(c.why)) << log;
         EXPECT_NE(std::string::npos, log.find(kId)) << log;
@@ -241,7 +259,10 @@ TEST_F(ServiceResolverTest, MissingResolverIsSaidOnceAtStartAndOnEveryLookup)
     ServiceUnderTest one;
     ASSERT_TRUE(one.Start({"--resolver", (folder.Path() / "no-such-program").string()}));
     EXPECT_NE(std::string::npos, one.ErrorOutput().find("cannot be run"));
-    EXPECT_EQ("fail", ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=" + kId).body)["status"]);
+    auto missing = ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=" + kId).body);
+    EXPECT_EQ("fail", missing["status"]);
+    EXPECT_EQ("no-resolver", missing["reason"]);
+    EXPECT_NE(std::string::npos, missing["message"].find("no-such-program")) << missing["message"];
     EXPECT_EQ("ok",
               ReplyValues(HttpGet(one.BaseUrl() + "/api/?videoid=NkDemoClip2").body)["status"]);
     const std::string log = one.ErrorOutput();
@@ -249,7 +270,9 @@ TEST_F(ServiceResolverTest, MissingResolverIsSaidOnceAtStartAndOnEveryLookup)
 
     ServiceUnderTest off;
     ASSERT_TRUE(off.Start({"--resolver", "none"}));
-    EXPECT_EQ("fail", ReplyValues(HttpGet(off.BaseUrl() + "/api/?videoid=" + kId).body)["status"]);
+    auto turnedOff = ReplyValues(HttpGet(off.BaseUrl() + "/api/?videoid=" + kId).body);
+    EXPECT_EQ("fail", turnedOff["status"]);
+    EXPECT_EQ("no-resolver", turnedOff["reason"]);
     EXPECT_EQ(std::string::npos, off.ErrorOutput().find("resolver")) << off.ErrorOutput();
 }
 
@@ -258,7 +281,10 @@ TEST_F(ServiceResolverTest, ResolverPastTheTimeBoundIsKilledWithItsWholeGroup)
     // Three seconds: long enough for the fake to start and record itself on a loaded machine.
     ASSERT_TRUE(StartWith("hang", {"--resolve-timeout", "3"}));
     const auto start = Clock::now();
-    EXPECT_EQ("fail", Lookup(kId)["status"]);
+    auto values = Lookup(kId);
+    EXPECT_EQ("fail", values["status"]);
+    EXPECT_EQ("timeout", values["reason"]);
+    EXPECT_EQ("the resolver took longer than 3 s and was ended", values["message"]);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
     EXPECT_NE(std::string::npos, service.ErrorOutput().find("took longer than 3 s"));
     const ResolverRun lookup = WaitForRun("lookup");
