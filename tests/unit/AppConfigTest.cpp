@@ -222,7 +222,9 @@ TEST_F(SettingsTest, AutostartEntryNamesItsProgramAndIsNeverWrittenForOneOthersC
         ASSERT_EQ(0, chmod(folder.fn_str(), c.mode));
         constexpr uid_t kNobody = 65534;
         if (c.foreignOwner)
+        {
             ASSERT_EQ(0, chown(folder.fn_str(), kNobody, gid_t(-1)));
+        }
         EXPECT_EQ(c.written, AutostartEntry::Write(program));
         EXPECT_EQ(c.written, wxFileExists(entry));
         wxRemoveFile(entry);
