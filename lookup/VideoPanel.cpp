@@ -8,6 +8,7 @@
 #include "lookup/LookupFailure.h"
 #include "lookup/LookupRequest.h"
 #include "lookup/PreviewPage.h"
+#include "lookup/ServiceAddress.h"
 #include "lookup/ServiceRequest.h"
 #include "lookup/VideoReply.h"
 #include "ui/BlockingWork.h"
@@ -35,7 +36,7 @@ void NorvikFrame::LoadVideo(wxCommandEvent&)
     // The same address again while its lookup runs (Enter, then Load; a paste of what the
     // clipboard watch took up): the answer is on its way.
     if (!path.empty() && lookup &&
-        lookup->Address() == ServiceRequestAddress(AppConfig().GetServiceUrl(), path))
+        lookup->Address() == ServiceRequestAddress(ServiceAddress::ForRequest(), path))
         return;
     ClearVideoPanel();
     if (!path.empty())
@@ -100,7 +101,7 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
 bool NorvikFrame::LookupVideo(const wxString& address)
 {
     const wxString request =
-        ServiceRequestAddress(AppConfig().GetServiceUrl(), LookupPath(address));
+        ServiceRequestAddress(ServiceAddress::ForRequest(), LookupPath(address));
     const std::uint64_t number = ++lookupNumber;
     lookup = std::make_unique<LookupRequest>(
         request,

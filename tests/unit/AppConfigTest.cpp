@@ -273,25 +273,3 @@ TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
         EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
 }
 
-TEST_F(SettingsTest, DefaultServiceSourceServesOnlyWhenTheKeyIsAbsent)
-{
-    int asked = 0;
-    AppConfig::SetDefaultServiceUrlSource(
-        [&asked]
-        {
-            ++asked;
-            return wxString("http://127.0.0.1:40000");
-        });
-    EXPECT_EQ("http://127.0.0.1:40000", AppConfig().GetServiceUrl());
-    EXPECT_EQ(1, asked);
-    // A set key is the user's choice, even when it is empty.
-    for (const wxString stored : {"http://10.0.0.1:80", ""})
-    {
-        WriteSettings("ServiceUrl=" + stored + "\n");
-        EXPECT_EQ(stored, AppConfig().GetServiceUrl());
-    }
-    EXPECT_EQ(1, asked);
-    AppConfig::SetDefaultServiceUrlSource(nullptr);
-    wxRemoveFile(SettingsFile());
-    EXPECT_EQ("http://127.0.0.1:8731", AppConfig().GetServiceUrl());
-}
