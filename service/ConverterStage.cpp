@@ -17,9 +17,11 @@ ProcessRunner::Command Start()
 ProcessRunner::Command ConverterStage::Remux()
 {
     ProcessRunner::Command command = Start();
+    // MPEG-TS carries AAC with ADTS headers, which MP4 does not take, and ffmpeg 5 does not
+    // convert them by itself. HLS sound is AAC; other sound fails here and cuts the transfer.
     command.insert(command.end(),
-                   {"-i", kFromPipe, "-map", "0", "-c", "copy", "-f", "mp4", "-movflags",
-                    "frag_keyframe+empty_moov+default_base_moof", kToPipe});
+                   {"-i", kFromPipe, "-map", "0", "-c", "copy", "-bsf:a", "aac_adtstoasc", "-f",
+                    "mp4", "-movflags", "frag_keyframe+empty_moov+default_base_moof", kToPipe});
     return command;
 }
 
