@@ -27,6 +27,8 @@ namespace
 {
 const wxString kRecordTempPrefix = wxString(TempFileRegistry::kTempNamePrefix) + "-";
 const wxString kAudioExtension = ".m4a";
+// The service's MP3 of a video's sound, offered as its own record.
+const wxString kMp3Extension = ".mp3";
 } // namespace
 
 void NorvikFrame::LoadVideo(wxCommandEvent&)
@@ -87,8 +89,10 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
     {
         StreamRecord& rec = records[i];
         rec = parsed.records[size_t(i)];
-        // Sound alone goes to the audio folder: the service's M4A streams and the MP3 entry.
-        const bool audio = rec.extension == kAudioExtension || IsMp3Entry(rec);
+        // Sound alone goes to the audio folder: the service's M4A and MP3 streams and the MP3
+        // entry.
+        const bool audio =
+            rec.extension == kAudioExtension || rec.extension == kMp3Extension || IsMp3Entry(rec);
         rec.outputPath =
             MakeOutputPath(audio ? audioFolder : videoFolder, videoTitle, rec.extension);
         // One file per record, the MP3 entry's too: the FLV entry may be downloading into

@@ -1,6 +1,7 @@
 #include "ServiceRoutes.h"
 
 #include "ByteRange.h"
+#include "PageAddress.h"
 #include "Replies.h"
 #include "ServiceLog.h"
 #include "ServiceSecret.h"
@@ -293,14 +294,19 @@ bool ServiceRoutes::AnswerWithoutRange(const httplib::Request& req, httplib::Res
 void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
 {
     IgnoreRanges(req);
-    const std::string id = req.get_param_value("videoid");
     const std::string base = Base(req);
-    if (const Catalogue::Video* video = catalogue.Find(id))
+    // A page of any site, named by the id the service gives its address.
+    const bool byAddress = req.has_param("url");
+    const std::string address = req.get_param_value("url");
+    const std::string id = byAddress ? PageAddress::IdOf(address) : req.get_param_value("videoid");
+    if (const Catalogue::Video* video = byAddress ? nullptr : catalogue.Find(id))
         return res.set_content(VideoReply(*video, base), kTextType);
     Resolver::Failure failure;
-    const auto entry = resolver.Lookup(id, failure);
+    const auto entry =
+        byAddress ? resolver.LookupAddress(address, failure) : resolver.Lookup(id, failure);
     if (!entry)
     {
+        // The address itself stays out of the log: it may carry a token of its site.
         if (resolver.Enabled())
             LogLine("lookup \"" + id + "\" failed: " + failure.log);
         return res.set_content(FailReply(failure.reply), kTextType);
@@ -320,8 +326,9 @@ void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)
 {
     IgnoreRanges(req);
     // Only a lookup still cached has a picture; asking for one never starts the resolver.
+    const std::string id = req.matches[1];
     const auto entry =
-        IsValidVideoId(req.matches[1]) ? resolver.FromCache(req.matches[1]) : nullptr;
+        IsValidVideoId(id) || PageAddress::IsId(id) ? resolver.FromCache(id) : nullptr;
     if (!entry || entry->picture.bytes.empty())
         return NotFound(req, res);
     // With its length, never chunked: Norvik's client speaks HTTP/1.0.
@@ -335,7 +342,8 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     const std::string id = req.matches[1];
     const std::string itag = req.matches[2];
     // Catalogue videos are served from their files, never through the resolver.
-    if (!resolver.Enabled() || !IsValidVideoId(id) || !IsValidFormatId(itag) || catalogue.Find(id))
+    if (!resolver.Enabled() || !(IsValidVideoId(id) || PageAddress::IsId(id)) ||
+        !IsValidFormatId(itag) || catalogue.Find(id))
         return NotFound(req, res);
     Resolver::Failure failure;
     const auto entry = resolver.Lookup(id, failure);
