@@ -27,8 +27,6 @@ namespace
 {
 const wxString kRecordTempPrefix = wxString(TempFileRegistry::kTempNamePrefix) + "-";
 const wxString kAudioExtension = ".m4a";
-// The service's MP3 of a video's sound, offered as its own record.
-const wxString kMp3Extension = ".mp3";
 } // namespace
 
 void NorvikFrame::LoadVideo(wxCommandEvent&)
@@ -89,10 +87,9 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
     {
         StreamRecord& rec = records[i];
         rec = parsed.records[size_t(i)];
-        // Sound alone goes to the audio folder: the service's M4A and MP3 streams and the MP3
-        // entry.
-        const bool audio =
-            rec.extension == kAudioExtension || rec.extension == kMp3Extension || IsMp3Entry(rec);
+        // The audio folder takes the service's M4A streams and the "audio/mp3 audio/music" line,
+        // whether it is the FLV stream's MP3 entry or the service's MP3 of any video's sound.
+        const bool audio = rec.extension == kAudioExtension || FormatsLine(rec) == kMp3Line;
         rec.outputPath =
             MakeOutputPath(audio ? audioFolder : videoFolder, videoTitle, rec.extension);
         // One file per record, the MP3 entry's too: the FLV entry may be downloading into
