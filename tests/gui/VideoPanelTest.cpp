@@ -203,7 +203,8 @@ TEST_F(VideoPanelTest, ARefusedLookupSaysWhyInThePanel)
     Start(kBotId);
     ASSERT_TRUE(WaitForLookup(frame));
     EXPECT_TRUE(frame->lookupStatus->IsShown());
-    EXPECT_EQ("The site asks you to sign in before it shows this video.",
+    EXPECT_EQ("The site asks you to sign in before it shows this video. Choose the browser whose "
+              "sign-in to use in File > Options.",
               frame->lookupStatus->GetLabel());
     EXPECT_EQ(kBotMessage, frame->lookupStatus->GetToolTipText());
     EXPECT_EQ(0u, frame->formatsList->GetCount());
