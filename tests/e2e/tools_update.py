@@ -17,6 +17,8 @@ from end_to_end import (RESOLVED_TITLE, STEP_SECONDS, WATCH_PAGE, EndToEnd, main
 from watch_page import WatchPage
 
 VERSION = "2099.01.02"
+# The page's one clip (its codecs unnamed, so taken to have sound), then the service's MP3 of it.
+RESOLVED_LINES = ["video/mp4", "audio/mp3 audio/music"]
 LOOKUP_ID = "NkOwnCopy01"
 CLIP_BYTES = 64 * 1024
 RUN_SECONDS = 90
@@ -103,7 +105,7 @@ class ToolsUpdate(EndToEnd):
         self.step = "looking up through the copy"
         self.clipboard.put(WATCH_PAGE + LOOKUP_ID)
         wait_for("the page's format",
-                 lambda: [r.strip() for r in self.format_rows() or []] == ["video/mp4"],
+                 lambda: [r.strip() for r in self.format_rows() or []] == RESOLVED_LINES,
                  STEP_SECONDS)
         wait_for("the page's title",
                  lambda: any(self.ui.text_of(t).startswith(RESOLVED_TITLE)
