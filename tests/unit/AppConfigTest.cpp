@@ -272,4 +272,3 @@ TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
     for (const auto& c : cases)
         EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
 }
-
