@@ -9,6 +9,9 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 launcher=""
 command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+# Paths relative to the checkout, so another clone of the same sources finds them in the cache.
+CCACHE_BASEDIR="$(pwd)"
+export CCACHE_BASEDIR
 
 # Our own C++ files; generated and third-party ones are not in git.
 sources() { git ls-files '*.cpp' '*.h'; }
