@@ -25,8 +25,8 @@ constexpr std::size_t kMostCachedVideos = 256;
 // Addresses are small; past this many, one other than the newest is forgotten.
 constexpr std::size_t kMostRememberedAddresses = 4096;
 // A watch page's description is a few megabytes at most; this bounds a runaway program.
-constexpr std::size_t kMostDescriptionBytes = 64 * 1024 * 1024;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kMostDescriptionBytes = std::size_t{64} * 1024 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 
 std::string TookTooLong(std::chrono::seconds limit)
 {

@@ -22,7 +22,7 @@ constexpr int kStatusNotFound = 404;
 constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 // A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
 // and a stopped client is noticed quickly.
 constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;

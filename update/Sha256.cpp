@@ -13,7 +13,7 @@
 namespace
 {
 constexpr std::size_t kDigestHexDigits = 64;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 
 struct ContextFree
 {
