@@ -89,7 +89,7 @@ struct ChildSetup
     // must get both back, so that it ends when its reader goes away.
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
     for (const int sig : {SIGPIPE, SIGTERM, SIGINT})
         signal(sig, SIG_DFL);
     if (setup.folder && chdir(setup.folder) != 0)

@@ -312,9 +312,9 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
         return res.set_content(FailReply(failure.reply), kTextType);
     }
     std::vector<ReplyRecord> records;
+    const std::string streamBase = base + "/stream/" + id + "/";
     for (const ResolvedFormat& f : entry->video.formats)
-        records.push_back(
-            {f.itag, base + "/stream/" + id + "/" + EncodePath(f.itag), f.type, f.quality, f.size});
+        records.push_back({f.itag, streamBase + EncodePath(f.itag), f.type, f.quality, f.size});
     // Norvik's client speaks neither HTTPS nor redirects nor WebP: it gets the picture from
     // here, and none when it could not be fetched.
     const std::string picture =

@@ -108,10 +108,10 @@ int main(int argc, char** argv)
     // for the resolver itself.
     if (!options.toolsDir.empty())
     {
-        const char* path = std::getenv("PATH");
+        const char* path = std::getenv("PATH"); // NOLINT(concurrency-mt-unsafe): no threads yet
         const std::string searched =
             options.toolsDir + (path && *path ? ":" + std::string(path) : "");
-        setenv("PATH", searched.c_str(), 1);
+        setenv("PATH", searched.c_str(), 1); // NOLINT(concurrency-mt-unsafe): no threads yet
     }
 
     // Blocked before any thread starts, so every thread inherits the mask and only the

@@ -217,6 +217,8 @@ void OptionsDlg::ProbeTools()
     const AppConfig settings;
     const bool ownCopies = ToolUpdates::Enabled(settings);
     const std::string folder = ToolUpdater::DefaultFolder();
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): only read; the program writes its environment
+    // only at start-up (app/StartupEnvironment), before any thread of ours runs.
     const char* path = std::getenv("PATH");
     const std::string searchPath = path ? path : "";
     toolsReport = std::make_shared<ToolsReport>();
