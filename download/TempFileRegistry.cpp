@@ -205,8 +205,9 @@ int TempFileRegistry::RemoveLeftovers(const wxString& folder)
     if (!dir)
         return 0;
     int removed = 0;
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): the stream is this call's own; glibc's readdir is
-    // safe on distinct streams, and readdir_r is deprecated.
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent* entry = readdir(dir))
     {
         const std::string name = entry->d_name;

@@ -44,16 +44,16 @@ const char* const kFolderPrefix = "norvik-service-";
 
 std::string TemporaryRoot()
 {
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): only read; the service writes its environment
-    // only in main, before any thread starts.
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : "/tmp";
 }
 
 std::string FromEnvironment(const char* name)
 {
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): only read; the service writes its environment
-    // only in main, before any thread starts.
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* value = std::getenv(name);
     return value && *value ? value : "";
 }
@@ -161,8 +161,8 @@ bool Resolver::ProgramFound(std::string& reason) const
         reason = "resolver \"" + program + "\" cannot be run: " + ErrorText(errno);
         return false;
     }
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): only read; the service writes its environment
-    // only in main, before any thread starts.
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "";
     std::size_t start = 0;

@@ -55,8 +55,9 @@ int ScratchFolder::RemoveAbandoned(const std::string& parent, const std::string&
     if (!dir)
         return 0;
     int removed = 0;
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): the stream is this call's own; glibc's readdir is
-    // safe on distinct streams, and readdir_r is deprecated.
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent* entry = readdir(dir))
     {
         const std::string name = entry->d_name;

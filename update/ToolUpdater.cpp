@@ -131,8 +131,9 @@ void RemoveLeftovers(const std::string& folder)
     DIR* dir = opendir(folder.c_str());
     if (!dir)
         return;
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): the stream is this call's own; glibc's readdir is
-    // safe on distinct streams, and readdir_r is deprecated.
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent* entry = readdir(dir))
         if (std::strncmp(entry->d_name, kTempPrefix, std::strlen(kTempPrefix)) == 0)
             unlinkat(dirfd(dir), entry->d_name, 0);
@@ -176,8 +177,9 @@ bool FetchChecked(const std::string& address, const std::string& digest, TempFil
 
 std::string ToolUpdater::DefaultFolder()
 {
-    // NOLINTNEXTLINE(concurrency-mt-unsafe): only read; the program writes its environment
-    // only at start-up (app/StartupEnvironment), before any thread of ours runs.
+    // Only read; the program writes its environment only at start-up
+    // (app/StartupEnvironment), before any thread of ours runs.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* data = std::getenv("XDG_DATA_HOME");
     // The base directory specification says to ignore a relative path there.
     if (data && data[0] == '/')
