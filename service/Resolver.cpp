@@ -25,8 +25,8 @@ constexpr std::size_t kMostCachedVideos = 256;
 // Addresses are small; past this many, one other than the newest is forgotten.
 constexpr std::size_t kMostRememberedAddresses = 4096;
 // A watch page's description is a few megabytes at most; this bounds a runaway program.
-constexpr std::size_t kMostDescriptionBytes = 64 * 1024 * 1024;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kMostDescriptionBytes = std::size_t{64} * 1024 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 
 std::string TookTooLong(std::chrono::seconds limit)
 {
@@ -44,12 +44,16 @@ const char* const kFolderPrefix = "norvik-service-";
 
 std::string TemporaryRoot()
 {
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : "/tmp";
 }
 
 std::string FromEnvironment(const char* name)
 {
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* value = std::getenv(name);
     return value && *value ? value : "";
 }
@@ -157,6 +161,8 @@ bool Resolver::ProgramFound(std::string& reason) const
         reason = "resolver \"" + program + "\" cannot be run: " + ErrorText(errno);
         return false;
     }
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "";
     std::size_t start = 0;
@@ -166,7 +172,10 @@ bool Resolver::ProgramFound(std::string& reason) const
         if (end == std::string::npos)
             end = dirs.size();
         const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        if (access((dir + "/" + program).c_str(), X_OK) == 0)
+        std::string candidate = dir;
+        candidate += '/';
+        candidate += program;
+        if (access(candidate.c_str(), X_OK) == 0)
             return true;
         start = end + 1;
     }
@@ -421,7 +430,7 @@ std::string Resolver::WriteFile(const std::string& id, const std::string& ending
         const std::lock_guard<std::mutex> hold(lock);
         number = ++fileCount;
     }
-    const std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ending;
+    std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ending;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(text.data(), std::streamsize(text.size()));
     out.close();

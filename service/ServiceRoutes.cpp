@@ -22,7 +22,7 @@ constexpr int kStatusNotFound = 404;
 constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 // A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
 // and a stopped client is noticed quickly.
 constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
@@ -312,9 +312,9 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
         return res.set_content(FailReply(failure.reply), kTextType);
     }
     std::vector<ReplyRecord> records;
+    const std::string streamBase = base + "/stream/" + id + "/";
     for (const ResolvedFormat& f : entry->video.formats)
-        records.push_back(
-            {f.itag, base + "/stream/" + id + "/" + EncodePath(f.itag), f.type, f.quality, f.size});
+        records.push_back({f.itag, streamBase + EncodePath(f.itag), f.type, f.quality, f.size});
     // Norvik's client speaks neither HTTPS nor redirects nor WebP: it gets the picture from
     // here, and none when it could not be fetched.
     const std::string picture =

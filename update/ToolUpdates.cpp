@@ -80,6 +80,9 @@ ToolUpdater::Settings ToolUpdates::CheckSettings(const AppConfig& settings)
     check.folder = ToolUpdater::DefaultFolder();
     check.resolverReleaseUrl = settings.GetResolverReleaseUrl().utf8_string();
     check.jsRuntimeReleaseUrl = settings.GetJsRuntimeReleaseUrl().utf8_string();
+    // Only read; the program writes its environment only at start-up
+    // (app/StartupEnvironment), before any thread of ours runs.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* path = std::getenv("PATH");
     check.searchPath = path ? path : "";
     return check;
