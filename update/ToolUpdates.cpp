@@ -21,9 +21,11 @@ void Begin(const AppConfig& settings)
                            const long when = long(std::time(nullptr));
                            // The settings belong to the GUI thread; without an application
                            // (a test of the worker alone) there is nobody to record it.
-                           if (wxTheApp)
-                               wxTheApp->CallAfter([outcome, when]
-                                                   { ToolUpdates::Record(outcome, when); });
+                           // The console half of the application: this library has no windows,
+                           // and the window class's type is not linked here.
+                           if (wxAppConsole* app = wxAppConsole::GetInstance())
+                               app->CallAfter([outcome, when]
+                                              { ToolUpdates::Record(outcome, when); });
                        });
 }
 } // namespace
