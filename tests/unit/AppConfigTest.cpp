@@ -231,12 +231,26 @@ TEST_F(SettingsTest, AutostartEntryNamesItsProgramAndIsNeverWrittenForOneOthersC
     }
     wxFileName::Rmdir(root, wxPATH_RMDIR_RECURSIVE);
 
-    // A build in the shared temporary folder, below an own folder of mode 0700.
+    // A build in a folder of the user's inside the shared temporary folder: the sticky folder
+    // lets nobody else rename or remove that folder, so the entry is written; a program right
+    // in the shared folder, or one that is not there, gets none.
     TempDir build;
     const wxString program = build.File("norvik");
     ASSERT_TRUE(WriteFileText(program, "#!/bin/sh\n"));
     ASSERT_EQ(0, chmod(program.fn_str(), 0755));
-    EXPECT_FALSE(AutostartEntry::Write(program));
+    EXPECT_TRUE(AutostartEntry::Write(program));
+    wxRemoveFile(entry);
+    const wxString shared = wxFileName(build.Path()).GetPath();
+    struct stat sharedInfo;
+    ASSERT_EQ(0, stat(shared.fn_str(), &sharedInfo));
+    if (sharedInfo.st_mode & S_ISVTX)
+    {
+        const wxString loose = shared + wxString::Format("/norvik-loose-%d", int(getpid()));
+        ASSERT_TRUE(WriteFileText(loose, "#!/bin/sh\n"));
+        ASSERT_EQ(0, chmod(loose.fn_str(), 0755));
+        EXPECT_FALSE(AutostartEntry::Write(loose));
+        wxRemoveFile(loose);
+    }
     EXPECT_FALSE(AutostartEntry::Write(build.File("missing")));
     EXPECT_FALSE(wxFileExists(entry));
 }
