@@ -1,7 +1,7 @@
 #include "download/StreamTransfer.h"
 
+#include "config/SystemErrorText.h"
 #include "download/HttpStatusText.h"
-#include "download/SystemErrorText.h"
 
 #include <curl/curl.h>
 #include <wx/intl.h>

@@ -1,6 +1,6 @@
 #include "update/ChildRun.h"
 
-#include "update/ErrnoText.h"
+#include "config/SystemErrorText.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,7 +35,8 @@ bool ChildRun::Run(const std::vector<std::string>& command, std::chrono::millise
     int fds[2];
     if (command.empty() || pipe2(fds, O_CLOEXEC) != 0)
     {
-        error = command.empty() ? "no program" : std::string("pipe: ") + ErrnoText(errno);
+        error = command.empty() ? "no program"
+                                : std::string("pipe: ") + SystemErrorText(errno).utf8_string();
         return false;
     }
     posix_spawn_file_actions_t actions;
@@ -62,7 +63,7 @@ bool ChildRun::Run(const std::vector<std::string>& command, std::chrono::millise
     if (spawned != 0)
     {
         close(fds[0]);
-        error = command[0] + ": " + ErrnoText(spawned);
+        error = command[0] + ": " + SystemErrorText(spawned).utf8_string();
         return false;
     }
 

@@ -1,6 +1,6 @@
 #include "update/ReleaseDownload.h"
 
-#include "update/ErrnoText.h"
+#include "config/SystemErrorText.h"
 
 #include <curl/curl.h>
 
@@ -100,7 +100,7 @@ bool Fetch(const std::string& address, Transfer& transfer, const ReleaseDownload
     else if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED)
         error = address + " is larger than " + std::to_string(limits.mostBytes) + " bytes";
     else if (transfer.writeFailed)
-        error = "cannot write the download: " + ErrnoText(errno);
+        error = "cannot write the download: " + SystemErrorText(errno).utf8_string();
     else if (status >= kFirstErrorStatus)
         error = address + " answered with status " + std::to_string(status);
     else

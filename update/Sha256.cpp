@@ -1,6 +1,6 @@
 #include "update/Sha256.h"
 
-#include "update/ErrnoText.h"
+#include "config/SystemErrorText.h"
 
 #include <openssl/evp.h>
 
@@ -28,7 +28,7 @@ std::string Sha256::OfFile(const std::string& path, std::string& error)
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
     {
-        error = path + ": " + ErrnoText(errno);
+        error = path + ": " + SystemErrorText(errno).utf8_string();
         return "";
     }
     const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
@@ -41,7 +41,7 @@ std::string Sha256::OfFile(const std::string& path, std::string& error)
             continue;
         if (got < 0)
         {
-            error = path + ": " + ErrnoText(errno);
+            error = path + ": " + SystemErrorText(errno).utf8_string();
             close(fd);
             return "";
         }

@@ -1,7 +1,7 @@
 #include "update/ToolUpdater.h"
 
+#include "config/SystemErrorText.h"
 #include "update/ChildRun.h"
-#include "update/ErrnoText.h"
 #include "update/Sha256.h"
 
 #include <dirent.h>
@@ -58,7 +58,7 @@ bool MakeFolders(const std::string& folder, std::string& error)
         const std::string part = folder.substr(0, slash);
         if (mkdir(part.c_str(), kFolderMode) != 0 && errno != EEXIST)
         {
-            error = "cannot make " + part + ": " + ErrnoText(errno);
+            error = "cannot make " + part + ": " + SystemErrorText(errno).utf8_string();
             return false;
         }
         if (slash == std::string::npos)
@@ -90,7 +90,7 @@ public:
     bool Made(std::string& error) const
     {
         if (fd < 0)
-            error = "cannot make a file for the download: " + ErrnoText(errno);
+            error = "cannot make a file for the download: " + SystemErrorText(errno).utf8_string();
         return fd >= 0;
     }
     int Fd() const { return fd; }
@@ -106,13 +106,14 @@ public:
     {
         if (fd >= 0 && (fchmod(fd, mode) != 0 || fsync(fd) != 0))
         {
-            error = "cannot finish " + path + ": " + ErrnoText(errno);
+            error = "cannot finish " + path + ": " + SystemErrorText(errno).utf8_string();
             return false;
         }
         Close();
         if (chmod(path.c_str(), mode) != 0 || rename(path.c_str(), target.c_str()) != 0)
         {
-            error = "cannot put the download at " + target + ": " + ErrnoText(errno);
+            error = "cannot put the download at " + target + ": " +
+                    SystemErrorText(errno).utf8_string();
             return false;
         }
         path.clear();
@@ -181,7 +182,7 @@ std::string ToolUpdater::DefaultFolder()
     // (app/StartupEnvironment), before any thread of ours runs.
     // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* data = std::getenv("XDG_DATA_HOME");
-    // The base directory specification says to ignore a relative path there.
+    // A relative XDG_DATA_HOME is invalid by the XDG base-directory rules: ignore it.
     if (data && data[0] == '/')
         return std::string(data) + "/norvik";
     const char* home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe): as above
