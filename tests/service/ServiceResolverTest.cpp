@@ -450,6 +450,10 @@ TEST_F(ServiceResolverTest, EachStreamRunsInAFolderOfItsOwnRemovedWithIt)
 // service removes the folder the killed one left.
 TEST_F(ServiceResolverTest, AKilledServiceLeavesNoResolverNorFolderBehind)
 {
+    // A temporary root of this test's own: a service that another test starts meanwhile
+    // would otherwise be the one to remove the folder.
+    const TempFolder root;
+    service.SetEnvironment("TMPDIR", root.Path().string());
     ASSERT_TRUE(StartWith("hang"));
     auto client =
         std::async(std::launch::async,
@@ -475,6 +479,7 @@ TEST_F(ServiceResolverTest, AKilledServiceLeavesNoResolverNorFolderBehind)
     EXPECT_TRUE(fs::exists(serviceFolder));
 
     ServiceUnderTest next;
+    next.SetEnvironment("TMPDIR", root.Path().string());
     ASSERT_TRUE(next.Start({"--resolver", kFake}));
     EXPECT_FALSE(fs::exists(serviceFolder));
     EXPECT_NE(std::string::npos, next.ErrorOutput().find("removed ")) << next.ErrorOutput();
