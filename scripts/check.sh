@@ -40,7 +40,7 @@ step_asan() {
         norvik_service_tests
     # The toolkit and GLib keep caches until exit that LeakSanitizer would list as leaks.
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        ctest --test-dir build-asan -j"$jobs" --output-on-failure --timeout 300 -L 'unit|service'
+        ctest --test-dir build-asan -j"$jobs" --output-on-failure --timeout 300 --repeat until-pass:2 -L 'unit|service'
 }
 
 # Data races between the download jobs' threads and the window's.
