@@ -52,7 +52,8 @@ bool Extract(wxFile& source, FILE* file, const std::atomic<bool>* stop)
             }
         }
         extractor.Finish();
-        if (extractor.WriteFailed())
+        // A short last tag of other sound is parsed only by Finish.
+        if (extractor.WriteFailed() || extractor.Rejected())
             ok = false;
     }
     borrowed.Detach();

@@ -22,6 +22,17 @@ constexpr size_t kMinFeedToParse = 25;
 constexpr std::uint8_t kAudioTagType = 8;
 // The first body byte of an audio tag describes the codec; the sound data follows it.
 constexpr size_t kAudioFlagsSize = 1;
+// The codec is the high four bits of that byte. Only MP3 frames make an MP3 file when copied
+// as they are; AAC, Speex and the others would give a file no player reads.
+constexpr int kSoundFormatShift = 4;
+constexpr std::uint8_t kSoundFormatMp3 = 2;
+constexpr std::uint8_t kSoundFormatMp3At8kHz = 14;
+
+bool IsMp3Sound(std::uint8_t flags)
+{
+    const int format = flags >> kSoundFormatShift;
+    return format == kSoundFormatMp3 || format == kSoundFormatMp3At8kHz;
+}
 } // namespace
 
 StreamAudioExctractor::StreamAudioExctractor() = default;
@@ -35,12 +46,15 @@ bool StreamAudioExctractor::Open(wxOutputStream* output)
     readPos = 0;
     feedCount = 0;
     headerSeen = false;
+    rejected = false;
     writeFailed = false;
     return true;
 }
 
 bool StreamAudioExctractor::Feed(const void* bytes, size_t count)
 {
+    if (rejected)
+        return false;
     const auto* first = static_cast<const std::uint8_t*>(bytes);
     // Grown to exactly what is needed: the vector's own growth would double the buffer, up
     // to twice the largest tag.
@@ -57,20 +71,25 @@ bool StreamAudioExctractor::Feed(const void* bytes, size_t count)
     do
         result = Step();
     while (result == 1);
+    if (result == -1)
+        rejected = true;
     // What is left is the start of one tag, at most kMinFeedToParse plus this chunk of
     // bytes after the last consumed tag, so moving it now keeps the whole run linear; a
     // tag that stays incomplete over many chunks is never moved again.
     Compact();
-    return result != -1;
+    return !rejected;
 }
 
 void StreamAudioExctractor::Finish()
 {
-    if (PendingSize() > 0)
+    if (PendingSize() > 0 && !rejected)
     {
-        while (Step() == 1)
-        {
-        }
+        int result;
+        do
+            result = Step();
+        while (result == 1);
+        if (result == -1)
+            rejected = true;
     }
     std::vector<std::uint8_t>().swap(pending);
     readPos = 0;
@@ -110,7 +129,11 @@ int StreamAudioExctractor::Step()
         return 0;
     }
     if (data[0] == kAudioTagType && bodySize >= kAudioFlagsSize)
+    {
+        if (!IsMp3Sound(data[kTagHeaderSize]))
+            return -1;
         WriteSound(data + kTagHeaderSize + kAudioFlagsSize, bodySize - kAudioFlagsSize);
+    }
     Consume(bodySize + kTagOverhead);
     return 1;
 }

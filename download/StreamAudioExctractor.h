@@ -7,7 +7,8 @@
 class wxOutputStream;
 
 // Copies the sound data of every audio tag of an FLV stream, in order, to an output stream.
-// Fed incrementally: bytes that do not yet form a whole header or tag wait in a buffer.
+// A stream whose sound is not MP3 is rejected at its first such tag. Fed incrementally: bytes that
+// do not yet form a whole header or tag wait in a buffer.
 class StreamAudioExctractor
 {
 public:
@@ -18,11 +19,13 @@ public:
 
     // Attaches the output (not owned) and forgets any earlier input. Always true.
     bool Open(wxOutputStream* output);
-    // Appends and parses; false once the input has been rejected as not FLV.
+    // Appends and parses; false once the input has been rejected as not FLV with MP3 sound.
     bool Feed(const void* bytes, size_t count);
     // Parses what is complete, drops the rest and detaches the output.
     void Finish();
 
+    // True once the input was rejected, by Feed or by what Finish parsed.
+    bool Rejected() const { return rejected; }
     // True when a write to the output failed since Open.
     bool WriteFailed() const { return writeFailed; }
     // Bytes held in memory for parsing, including parsed ones not yet dropped.
@@ -31,7 +34,8 @@ public:
     size_t ReservedBytes() const { return pending.capacity(); }
 
 private:
-    // 1: a header or tag was consumed, 0: more input is needed, -1: not FLV.
+    // 1: a header or tag was consumed, 0: more input is needed, -1: not FLV, or sound of
+    // another codec.
     int Step();
     void Consume(size_t count);
     // Moves the unparsed bytes to the front of the buffer.
@@ -48,5 +52,6 @@ private:
     // completes it.
     size_t feedCount = 0;
     bool headerSeen = false;
+    bool rejected = false;
     bool writeFailed = false;
 };

@@ -21,6 +21,10 @@ constexpr int kBitsPerByte = 8;
 // encrypted and does not start with the sound flags.
 constexpr std::uint8_t kAudioTag = 8;
 constexpr size_t kSoundFlagsBytes = 1;
+// The codec in the high bits of the sound flags: MP3, and MP3 at 8 kHz.
+constexpr int kCodecShift = 4;
+constexpr int kMp3Codec = 2;
+constexpr int kMp3At8kHzCodec = 14;
 
 size_t BigEndian(const std::string& bytes, size_t at, size_t count)
 {
@@ -50,8 +54,16 @@ FlvWholeFileReader::Result FlvWholeFileReader::Read(const std::string& file)
         if (tagEnd > file.size())
             break;
         if (std::uint8_t(file[tag]) == kAudioTag && dataSize >= kSoundFlagsBytes)
+        {
+            const int codec = std::uint8_t(file[tag + kTagHeaderBytes]) >> kCodecShift;
+            if (codec != kMp3Codec && codec != kMp3At8kHzCodec)
+            {
+                result.foreignSound = true;
+                break;
+            }
             result.sound.append(file, tag + kTagHeaderBytes + kSoundFlagsBytes,
                                 dataSize - kSoundFlagsBytes);
+        }
         tag = tagEnd;
     }
     return result;

@@ -10,7 +10,9 @@ public:
     struct Result
     {
         bool isFlv = false;
+        // The sound up to the first whole audio tag of another codec than MP3, if any.
         std::string sound;
+        bool foreignSound = false;
         // The largest header or tag, by the sizes its fields declare, even where the input
         // ends inside it; bounds what the extractor may have to hold at once.
         size_t largestUnit = 0;

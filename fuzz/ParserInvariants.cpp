@@ -418,8 +418,11 @@ std::string ParserInvariants::CheckExtraction(const std::string& file,
     const std::string sound = Contents(out);
 
     const bool signatureOk = file.compare(0, kFlvSignature.size(), kFlvSignature) == 0;
-    if (!accepted && signatureOk)
-        return "StreamAudioExctractor rejected a stream with the FLV signature";
+    if (!accepted && signatureOk && !whole.foreignSound)
+        return "StreamAudioExctractor rejected a stream with the FLV signature and MP3 sound";
+    if (signatureOk && extractor.Rejected() != whole.foreignSound)
+        return whole.foreignSound ? "StreamAudioExctractor accepted sound other than MP3"
+                                  : "StreamAudioExctractor rejected MP3 sound";
     if (accepted && !signatureOk && file.size() >= kExtractorParseThreshold)
         return "StreamAudioExctractor accepted " + std::to_string(file.size()) +
                " bytes without the FLV signature";

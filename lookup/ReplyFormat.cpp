@@ -16,8 +16,8 @@ struct TypeExtension
 // Checked in this order and the last row that applies wins, so a type naming several
 // containers gets the one listed latest.
 const TypeExtension kTypeExtensions[] = {
-    {"/m4a", ".m4a"}, {"/mp4", ".mp4"},  {"/x-flv", ".flv"}, {"/flv", ".flv"},
-    {"/3gp", ".3gp"}, {"/3gpp", ".3gp"}, {"/webm", ".webm"}, {"/mp3", ".mp3"},
+    {"/m4a", ".m4a"},  {"/mp4", ".mp4"},   {"/x-flv", ".flv"}, {"/flv", ".flv"}, {"/3gp", ".3gp"},
+    {"/3gpp", ".3gp"}, {"/webm", ".webm"}, {"/mp3", ".mp3"},   {"/mp2t", ".ts"},
 };
 } // namespace
 

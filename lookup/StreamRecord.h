@@ -14,6 +14,8 @@ struct StreamRecord
     wxString quality;
     wxString size;
     wxString extension;
+    // The sound codec as the service names it ("mp3", "aac"); empty when it did not say.
+    wxString sound;
     wxString statusText;
 };
 

@@ -25,14 +25,16 @@ int RecordCount(const wxString& announced)
 }
 
 // The last record whose line names an FLV type, or -1. The line is searched, quality and
-// all, for both spellings of the type.
+// all, for both spellings of the type. An FLV stream whose sound the service names as another
+// codec than MP3 is passed over: its sound copied as it is would not be an MP3.
 int FindFlvRecord(const std::vector<StreamRecord>& records)
 {
     int found = -1;
     for (size_t i = 0; i < records.size(); ++i)
     {
         const wxString line = FormatsLine(records[i]);
-        if (line.Contains("video/flv") || line.Contains("video/x-flv"))
+        const bool mp3Sound = records[i].sound.empty() || records[i].sound == kMp3Type;
+        if ((line.Contains("video/flv") || line.Contains("video/x-flv")) && mp3Sound)
             found = int(i);
     }
     return found;
@@ -76,6 +78,7 @@ VideoReply ParseVideoReplyText(const wxString& reply)
         rec.type = GetReplyValue(wxString::Format("type%d", i), reply);
         rec.quality = GetReplyValue(wxString::Format("quality%d", i), reply);
         rec.size = GetReplyValue(wxString::Format("size%d", i), reply);
+        rec.sound = GetReplyValue(wxString::Format("sound%d", i), reply).Lower();
         rec.extension = ExtensionForType(rec.type);
         parsed.records.push_back(rec);
     }

@@ -84,6 +84,8 @@ std::string VideoReply(const std::string& id, const std::string& title,
               << "type" << i << ":" << OneLine(r.type) << "\n"
               << "quality" << i << ":" << OneLine(r.quality) << "\n"
               << "size" << i << ":" << OneLine(r.size) << "\n";
+        if (!r.sound.empty())
+            reply << "sound" << i << ":" << OneLine(r.sound) << "\n";
     }
     return reply.str();
 }
@@ -93,7 +95,7 @@ std::string VideoReply(const Catalogue::Video& video, const std::string& baseUrl
     std::vector<ReplyRecord> records;
     for (const Catalogue::Stream& s : video.streams)
         records.push_back({std::to_string(s.itag), baseUrl + "/media/" + EncodePath(s.file), s.type,
-                           s.quality, std::to_string(s.size)});
+                           s.quality, std::to_string(s.size), ""});
     return VideoReply(video.id, video.title, baseUrl + "/thumbs/" + EncodePath(video.thumbnail),
                       records);
 }

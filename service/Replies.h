@@ -24,6 +24,7 @@ struct ReplyRecord
     std::string type;
     std::string quality;
     std::string size;
+    std::string sound; // the sound codec, written only when known
 };
 
 // The "key:value" lines for one video. A value cannot hold a line break, so every control

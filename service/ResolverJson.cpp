@@ -30,6 +30,44 @@ bool IsMp4Type(const std::string& type)
     return type == "video/mp4" || type == "audio/m4a";
 }
 
+// MPEG-TS kept as it is, for a stream that cannot be remuxed into MP4.
+const char* const kTransportStreamType = "video/mp2t";
+
+bool StartsWith(const std::string& text, const char* start)
+{
+    return text.rfind(start, 0) == 0;
+}
+
+// The sound codec in the words of the reply: "mp3", "aac", else yt-dlp's name without its
+// profile ("opus", "ac-3"); empty when unknown or absent.
+std::string SoundCodec(const nlohmann::json& format)
+{
+    const std::string codec = Text(format, "acodec");
+    if (codec.empty() || codec == kNoCodec)
+        return "";
+    if (StartsWith(codec, "mp3"))
+        return "mp3";
+    if (StartsWith(codec, "mp4a") || StartsWith(codec, "aac"))
+        return "aac";
+    return codec.substr(0, codec.find('.'));
+}
+
+// The remux copies the streams as they are and converts AAC's MPEG-TS headers: it holds
+// AAC sound and the picture codecs of HLS. Unknown codecs are taken for these, as HLS
+// almost always carries them.
+bool RemuxHolds(const nlohmann::json& format, const std::string& sound)
+{
+    if (!sound.empty() && sound != "aac")
+        return false;
+    const std::string picture = Text(format, "vcodec");
+    if (picture.empty() || picture == kNoCodec)
+        return true;
+    for (const char* codec : {"avc", "h264", "hvc1", "hev1", "h265", "hevc"})
+        if (StartsWith(picture, codec))
+            return true;
+    return false;
+}
+
 bool IsIdCharacter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -106,9 +144,16 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
         return false;
     candidate.format.itag = id;
     candidate.format.selection = id;
-    // Saved under ".mp4", MPEG-TS bytes would be a file that players misread.
+    candidate.format.sound = SoundCodec(format);
+    // Saved under ".mp4", MPEG-TS bytes would be a file that players misread; what the
+    // remux cannot hold is offered, and saved, as the MPEG-TS it is.
     if (IsHls(Text(format, "protocol")) && IsMp4Type(candidate.format.type))
-        candidate.format.conversion = StreamConversion::Remux;
+    {
+        if (RemuxHolds(format, candidate.format.sound))
+            candidate.format.conversion = StreamConversion::Remux;
+        else
+            candidate.format.type = kTransportStreamType;
+    }
     candidate.height = Height(format);
     const double total = Number(format, "tbr");
     // Sound alone is ranked by its own rate, the one its quality names.

@@ -30,6 +30,7 @@ struct ResolvedFormat
     std::string type;      // MIME type
     std::string quality;   // "720p", "129k" or the format's note
     std::string size;      // bytes, exact or approximate; empty when unknown
+    std::string sound;     // "mp3", "aac" or another codec's name; empty when unknown
     StreamConversion conversion = StreamConversion::None;
 };
 

@@ -314,7 +314,8 @@ void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
     std::vector<ReplyRecord> records;
     const std::string streamBase = base + "/stream/" + id + "/";
     for (const ResolvedFormat& f : entry->video.formats)
-        records.push_back({f.itag, streamBase + EncodePath(f.itag), f.type, f.quality, f.size});
+        records.push_back(
+            {f.itag, streamBase + EncodePath(f.itag), f.type, f.quality, f.size, f.sound});
     // Norvik's client speaks neither HTTPS nor redirects nor WebP: it gets the picture from
     // here, and none when it could not be fetched.
     const std::string picture =

@@ -154,4 +154,33 @@ TEST(ResolverJsonTest, TheMp3OfTheBestSoundEndsTheRecordsAndHlsIsRemuxed)
     EXPECT_EQ("f39", video.formats.back().selection);
     EXPECT_EQ(StreamConversion::Mp3, video.formats.back().conversion);
 }
+
+// The remux copies AAC sound and the picture codecs of HLS into MP4; a stream of anything
+// else is offered as the MPEG-TS it is. The reply names each format's sound where known.
+TEST(ResolverJsonTest, HlsTheRemuxCannotHoldStaysMpegTsAndTheSoundIsNamed)
+{
+    const json info = json::parse(R"({"title": "T", "formats": [
+        {"format_id": "aac", "ext": "mp4", "protocol": "m3u8", "height": 720,
+         "vcodec": "avc1.64001f", "acodec": "mp4a.40.2"},
+        {"format_id": "ac3", "ext": "mp4", "protocol": "m3u8", "height": 480,
+         "vcodec": "avc1.4d401e", "acodec": "ac-3"},
+        {"format_id": "vp8", "ext": "mp4", "protocol": "m3u8_native", "height": 360,
+         "vcodec": "vp8", "acodec": "mp4a.40.2"},
+        {"format_id": "flv", "ext": "flv", "protocol": "https", "height": 240,
+         "vcodec": "h263", "acodec": "mp3"}]})");
+    ResolvedVideo video;
+    std::string error;
+    ASSERT_TRUE(MapResolverJson(info, video, error)) << error;
+    ASSERT_EQ((std::vector<std::string>{"aac", "ac3", "vp8", "flv", kMp3FormatId}), Itags(video));
+    EXPECT_EQ(StreamConversion::Remux, video.formats[0].conversion);
+    EXPECT_EQ("video/mp4", video.formats[0].type);
+    for (size_t i : {1, 2})
+    {
+        EXPECT_EQ(StreamConversion::None, video.formats[i].conversion) << i;
+        EXPECT_EQ("video/mp2t", video.formats[i].type) << i;
+    }
+    EXPECT_EQ("aac", video.formats[0].sound);
+    EXPECT_EQ("ac-3", video.formats[1].sound);
+    EXPECT_EQ("mp3", video.formats[3].sound);
+}
 } // namespace

@@ -87,6 +87,18 @@ TEST_F(Mp3ConverterTest, NotFlvFailsWithoutOutput)
     EXPECT_EQ(0u, PartFiles(temp.Path()));
 }
 
+TEST_F(Mp3ConverterTest, SoundOtherThanMp3FailsWithoutOutput)
+{
+    const char kAacFlags = char(0xaf);
+    FlvBuilder aac;
+    aac.Video(1000).Tag(FlvBuilder::kAudioType, std::string(1, kAacFlags) + "aac-frame");
+    ASSERT_TRUE(WriteBytes(source, aac.Bytes()));
+
+    EXPECT_FALSE(ConvertToMp3(source, output));
+    EXPECT_FALSE(wxFileName::Exists(output));
+    EXPECT_EQ(0u, PartFiles(temp.Path()));
+}
+
 TEST_F(Mp3ConverterTest, FailureKeepsEarlierOutput)
 {
     FlvBuilder notFlv(FlvBuilder::kUsualHeaderLength, "flv");

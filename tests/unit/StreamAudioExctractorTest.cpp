@@ -308,3 +308,39 @@ TEST(StreamAudioExctractorTest, ReservesOneTagAndOneChunkAtMost)
     EXPECT_LE(largestReserve, kBound);
     EXPECT_EQ("beforeafter", Contents(out));
 }
+
+// Copied as they are, only MP3 frames make an MP3 file: other sound ends the extraction at its
+// first tag, whole or in pieces, and also when only Finish gets to parse it.
+TEST(StreamAudioExctractorTest, SoundOfAnotherCodecIsRejected)
+{
+    const std::uint8_t kAacFlags = 0xaf;
+    const std::uint8_t kMp3At8kHzFlags = 0xe2;
+    FlvBuilder flv;
+    flv.Audio("mp3-sound")
+        .Tag(FlvBuilder::kAudioType, std::string(1, char(kMp3At8kHzFlags)) + "low")
+        .Video(100)
+        .Tag(FlvBuilder::kAudioType, std::string(1, char(kAacFlags)) + "aac-sound")
+        .Audio("after");
+    for (size_t chunk : {kWholeInput, size_t{7}, kConverterChunk})
+    {
+        SCOPED_TRACE(chunk);
+        const Extraction result = Extract(flv.Bytes(), chunk);
+        EXPECT_FALSE(result.accepted);
+        EXPECT_EQ("mp3-soundlow", result.sound);
+    }
+
+    FlvBuilder shortLast;
+    shortLast.Audio("mp3-sound").Tag(FlvBuilder::kAudioType, std::string(1, char(kAacFlags)));
+    wxMemoryOutputStream out;
+    StreamAudioExctractor extractor;
+    extractor.Open(&out);
+    // The last tag alone is below the size Feed parses at.
+    const std::string& bytes = shortLast.Bytes();
+    const size_t lastTag = 16;
+    ASSERT_LT(lastTag, kParseThreshold);
+    EXPECT_TRUE(extractor.Feed(bytes.data(), bytes.size() - lastTag));
+    EXPECT_TRUE(extractor.Feed(bytes.data() + bytes.size() - lastTag, lastTag));
+    EXPECT_FALSE(extractor.Rejected());
+    extractor.Finish();
+    EXPECT_TRUE(extractor.Rejected());
+}

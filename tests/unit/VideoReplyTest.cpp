@@ -17,6 +17,22 @@ TEST(VideoReplyTest, TheMp3EntryFollowsTheLastFlvRecordWhileTheTableHasRoom)
     EXPECT_EQ(kMp3Line, FormatsLine(reply.records[3]));
     EXPECT_EQ("video/mp4 medium", FormatsLine(reply.records[1]));
 
+    // The service names the sound where it knows it: an FLV stream of AAC sound has no MP3
+    // to copy, so the MP3 entry follows the FLV stream of MP3 sound before it.
+    const VideoReply aacLast =
+        ParseVideoReplyText("status:ok\nnrecords:2\ntype0:video/x-flv\nurl0:A\nsound0:mp3\n"
+                            "type1:video/x-flv\nurl1:B\nsound1:AAC\n");
+    ASSERT_EQ(3u, aacLast.records.size());
+    EXPECT_EQ(0, aacLast.flvIndex);
+    EXPECT_EQ("A", aacLast.records[2].url);
+    const VideoReply aacOnly =
+        ParseVideoReplyText("status:ok\nnrecords:1\ntype0:video/x-flv\nsound0:speex\n");
+    EXPECT_EQ(-1, aacOnly.flvIndex);
+    EXPECT_EQ(1u, aacOnly.records.size());
+    EXPECT_EQ(
+        ".ts",
+        ParseVideoReplyText("status:ok\nnrecords:1\ntype0:video/mp2t\n").records[0].extension);
+
     wxString full = "status:ok\nnrecords:32\n";
     for (int i = 0; i < 32; ++i)
         full += wxString::Format("type%d:video/x-flv\n", i);
