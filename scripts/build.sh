@@ -8,7 +8,10 @@ launcher=""
 command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 # Paths relative to the checkout, so another clone of the same sources finds them in the cache.
 CCACHE_BASEDIR="$(pwd)"
-export CCACHE_BASEDIR
+# Debug information names the build folder, which ccache otherwise hashes: another clone
+# would miss every entry. Its debug paths then name the clone that filled the cache.
+CCACHE_NOHASHDIR=1
+export CCACHE_BASEDIR CCACHE_NOHASHDIR
 # NORVIK_WERROR=ON (the check script's build) makes every warning an error; unset, the
 # build keeps what it was configured with, so the tests reuse the checked build.
 werror=""

@@ -6,7 +6,7 @@ packages="cmake g++ make pkg-config libwxgtk3.2-dev libcurl4-openssl-dev libgtes
 libcpp-httplib-dev nlohmann-json3-dev libx11-dev libxfixes-dev gettext desktop-file-utils xvfb xauth \
 xclip dbus-daemon at-spi2-core libatk-adaptor python3-pyatspi xdotool x11-apps dpkg-dev file appstream \
 libgtk-3-dev libssl-dev python3-gi yt-dlp ffmpeg \
-locales trayer $*"
+locales trayer ccache $*"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -14,7 +14,10 @@ launcher=""
 command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 # Paths relative to the checkout, so another clone of the same sources finds them in the cache.
 CCACHE_BASEDIR="$(pwd)"
-export CCACHE_BASEDIR
+# Debug information names the build folder, which ccache otherwise hashes: another clone
+# would miss every entry. Its debug paths then name the clone that filled the cache.
+CCACHE_NOHASHDIR=1
+export CCACHE_BASEDIR CCACHE_NOHASHDIR
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVIK_TESTS=OFF $launcher >/dev/null
