@@ -1,5 +1,7 @@
 #include "lookup/LocalService.h"
 
+#include "config/SystemErrorText.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace
 {
@@ -22,18 +23,9 @@ constexpr int kExitCannotRun = 127;
 constexpr std::size_t kLongestLine = 4096;
 constexpr int kPollMs = 50;
 constexpr auto kReapInterval = std::chrono::milliseconds(10);
-// Longer than any message of the C library's.
-constexpr std::size_t kMostErrorChars = 256;
-
 std::string LastError(const char* what)
 {
-    char buffer[kMostErrorChars];
-    // strerror keeps an unknown value's text in one buffer shared by all threads; the GNU
-    // strerror_r returns its text, in the buffer or a static one of its own.
-    std::string text = what;
-    text += ": ";
-    text += strerror_r(errno, buffer, sizeof buffer);
-    return text;
+    return std::string(what) + ": " + SystemErrorText(errno).ToStdString();
 }
 } // namespace
 
