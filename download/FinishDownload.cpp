@@ -2,14 +2,25 @@
 
 #include "download/MoveIntoPlace.h"
 #include "download/Mp3Converter.h"
+#include "download/Mp3Index.h"
 #include "download/OutputNames.h"
 #include "download/TempFileRegistry.h"
 
+#include <wx/file.h>
 #include <wx/intl.h>
+#include <wx/log.h>
 
 namespace
 {
 const wxString kMp3Type = "mp3";
+const wxString kMp3Extension = ".mp3";
+
+bool ReadsAsUnindexedMp3(const wxString& path, Mp3Index& index)
+{
+    wxLogNull quiet;
+    wxFile file(path);
+    return file.IsOpened() && index.Scan(file);
+}
 } // namespace
 
 FinishResult FinishDownload(const StreamRecord& rec, const wxString& tempPath,
@@ -38,7 +49,19 @@ FinishResult FinishDownload(const StreamRecord& rec, const wxString& tempPath,
     }
     onStatus(_("Finishing"));
     wxString reason;
-    if (MoveIntoPlace(tempPath, names, reason, &stop, &result.placed))
+    // An MP3 that its encoder wrote to a pipe (the service's MP3 of a video's sound) lacks the
+    // frame index by which players know a VBR file's length: the copy put in place gets one.
+    Mp3Index index;
+    if (rec.extension == kMp3Extension && ReadsAsUnindexedMp3(tempPath, index))
+    {
+        const CopyInsertion insertion{index.AudioStart(), index.Frame()};
+        if (CopyIntoPlace(tempPath, names, reason, &stop, &result.placed, &insertion))
+        {
+            TempFileRegistry::Remove(tempPath);
+            return result;
+        }
+    }
+    else if (MoveIntoPlace(tempPath, names, reason, &stop, &result.placed))
         return result;
     result.outcome = stop.load() ? FinishOutcome::Stopped : FinishOutcome::SaveFailed;
     if (result.outcome == FinishOutcome::SaveFailed)

@@ -25,9 +25,9 @@ struct FinishResult
 };
 
 // Puts the whole download in tempPath where rec says: the MP3 entry is converted (and its
-// temporary file removed), any other moved. The name taken is the first free one of the
-// record's names. onStatus is told the phase's status text before it begins; stop ends it
-// early, leaving nothing behind.
+// temporary file removed), an MP3 without a frame index copied with one, any other moved. The name
+// taken is the first free one of the record's names. onStatus is told the phase's status text
+// before it begins; stop ends it early, leaving nothing behind.
 FinishResult FinishDownload(const StreamRecord& rec, const wxString& tempPath,
                             const std::atomic<bool>& stop,
                             const std::function<void(const wxString&)>& onStatus);

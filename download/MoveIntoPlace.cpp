@@ -6,6 +6,7 @@
 
 #include <wx/log.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -19,8 +20,45 @@ namespace
 constexpr size_t kCopyBlockSize = 1 << 20;
 } // namespace
 
+namespace
+{
+// Copies count bytes, or up to the end when count is kToTheEnd; false with error set on a
+// failure or a stop.
+constexpr std::uint64_t kToTheEnd = UINT64_MAX;
+
+bool CopyBytes(FILE* source, FILE* target, std::uint64_t count, char* block,
+               const std::atomic<bool>* stop, wxString& error)
+{
+    while (count > 0)
+    {
+        if (stop && stop->load())
+        {
+            error = wxSysErrorMsgStr(ECANCELED);
+            return false;
+        }
+        const size_t wanted = size_t(std::min<std::uint64_t>(count, kCopyBlockSize));
+        const size_t got = std::fread(block, 1, wanted, source);
+        if (got > 0 && std::fwrite(block, 1, got, target) != got)
+        {
+            error = wxSysErrorMsgStr(errno);
+            return false;
+        }
+        if (got < wanted)
+        {
+            if (!std::ferror(source))
+                return true;
+            error = wxSysErrorMsgStr(errno);
+            return false;
+        }
+        if (count != kToTheEnd)
+            count -= got;
+    }
+    return true;
+}
+} // namespace
+
 bool CopyIntoPlace(const wxString& from, const OutputNames& names, wxString& error,
-                   const std::atomic<bool>* stop, wxString* placed)
+                   const std::atomic<bool>* stop, wxString* placed, const CopyInsertion* insertion)
 {
     FILE* source = std::fopen(from.fn_str(), "rb");
     if (!source)
@@ -37,31 +75,17 @@ bool CopyIntoPlace(const wxString& from, const OutputNames& names, wxString& err
     }
     std::unique_ptr<char[]> block(new char[kCopyBlockSize]);
     bool ok = true;
-    for (;;)
+    if (insertion)
     {
-        if (stop && stop->load())
-        {
-            error = wxSysErrorMsgStr(ECANCELED);
-            ok = false;
-            break;
-        }
-        const size_t got = std::fread(block.get(), 1, kCopyBlockSize, source);
-        if (got > 0 && std::fwrite(block.get(), 1, got, target.GetFile()) != got)
+        const std::string& bytes = insertion->bytes;
+        ok = CopyBytes(source, target.GetFile(), insertion->at, block.get(), stop, error);
+        if (ok && std::fwrite(bytes.data(), 1, bytes.size(), target.GetFile()) != bytes.size())
         {
             error = wxSysErrorMsgStr(errno);
             ok = false;
-            break;
-        }
-        if (got < kCopyBlockSize)
-        {
-            if (std::ferror(source))
-            {
-                error = wxSysErrorMsgStr(errno);
-                ok = false;
-            }
-            break;
         }
     }
+    ok = ok && CopyBytes(source, target.GetFile(), kToTheEnd, block.get(), stop, error);
     std::fclose(source);
     if (!ok)
         return false;
