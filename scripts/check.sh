@@ -60,8 +60,8 @@ TSAN_TESTS='Downloader*:StopEveryPhase*:Worker*:StreamTransfer*:TempFileRegistry
 
 step_tidy() {
     [ -f build/compile_commands.json ] || step_werror
-    if ! production | xargs run-clang-tidy -quiet -p build -j "$jobs" >build/clang-tidy.log 2>&1
-    then
+    # shellcheck disable=SC2046
+    if ! scripts/tidy.py build build/clang-tidy.log $(production); then
         grep -E 'warning:|error:' build/clang-tidy.log | grep -v 'warnings generated' | sort -u
         echo "check.sh: clang-tidy has findings (build/clang-tidy.log)"
         return 1
