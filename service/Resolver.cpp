@@ -1,9 +1,8 @@
 #include "Resolver.h"
 
-#include "ConverterStage.h"
 #include "ErrorText.h"
-#include "MergedFormats.h"
 #include "PageAddress.h"
+#include "ResolverProgram.h"
 #include "ServiceLog.h"
 
 #include <nlohmann/json.hpp>
@@ -11,9 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
 namespace
@@ -42,43 +39,6 @@ std::shared_ptr<const Resolver::Entry> Failed(Resolver::Failure& failure, const 
 
 const char* const kFolderPrefix = "norvik-service-";
 
-std::string TemporaryRoot()
-{
-    // Only read; the service writes its environment only in main, before any thread starts.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const char* tmp = std::getenv("TMPDIR");
-    return tmp && *tmp ? tmp : "/tmp";
-}
-
-std::string FromEnvironment(const char* name)
-{
-    // Only read; the service writes its environment only in main, before any thread starts.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const char* value = std::getenv(name);
-    return value && *value ? value : "";
-}
-
-// The user's own configuration file, where yt-dlp looks for it (its manual's "User
-// Configuration", first found wins); empty when there is none.
-std::string UserConfiguration()
-{
-    const std::string home = FromEnvironment("HOME");
-    std::string configHome = FromEnvironment("XDG_CONFIG_HOME");
-    if (configHome.empty() && !home.empty())
-        configHome = home + "/.config";
-    std::vector<std::string> candidates;
-    if (!configHome.empty())
-        candidates = {configHome + "/yt-dlp.conf", configHome + "/yt-dlp/config",
-                      configHome + "/yt-dlp/config.txt"};
-    if (!home.empty())
-        for (const char* name :
-             {"/yt-dlp.conf", "/yt-dlp.conf.txt", "/.yt-dlp/config", "/.yt-dlp/config.txt"})
-            candidates.push_back(home + name);
-    for (const std::string& file : candidates)
-        if (access(file.c_str(), R_OK) == 0)
-            return file;
-    return "";
-}
 } // namespace
 
 Resolver::Entry::Entry(ResolvedVideo resolved, std::string description,
@@ -105,18 +65,9 @@ const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
 
 namespace
 {
-// Every run starts in a folder of its own: a program named by a relative path is found from
-// the folder the service started in.
 Resolver::Settings WithAbsoluteProgram(Resolver::Settings settings)
 {
-    std::string& program = settings.program;
-    if (program.find('/') != std::string::npos && program.front() != '/')
-    {
-        std::error_code failed;
-        const std::filesystem::path absolute = std::filesystem::absolute(program, failed);
-        if (!failed)
-            program = absolute.string();
-    }
+    settings.program = ResolverProgram::Absolute(settings.program);
     return settings;
 }
 } // namespace
@@ -125,70 +76,24 @@ Resolver::Resolver(Settings s) : settings(WithAbsoluteProgram(std::move(s)))
 {
     if (!Enabled())
         return;
-    const int abandoned = ScratchFolder::RemoveAbandoned(TemporaryRoot(), kFolderPrefix);
+    const std::string root = ResolverProgram::TemporaryRoot();
+    const int abandoned = ScratchFolder::RemoveAbandoned(root, kFolderPrefix);
     if (abandoned > 0)
         LogLine("removed " + std::to_string(abandoned) + " folder(s) of services that were ended");
-    folder = ScratchFolder::Make(TemporaryRoot(), kFolderPrefix, folderError, true);
-    userConfiguration = UserConfiguration();
+    folder = ScratchFolder::Make(root, kFolderPrefix, folderError, true);
+    commands = ResolverCommands(settings.program, ResolverProgram::UserConfiguration(),
+                                settings.cookiesFromBrowser);
 }
 
-ProcessRunner::Command Resolver::BaseCommand() const
+bool Resolver::ProgramFound(std::string& reason) const
 {
-    // Never a configuration file of the folder it runs in (one can name commands to run);
-    // the user's own stays honoured, cookies and all, as it would be on their command line.
-    ProcessRunner::Command command{settings.program, "--ignore-config"};
-    if (!userConfiguration.empty())
-        command.insert(command.end(), {"--config-locations", userConfiguration});
-    // Lookups and streams alike: a site that asks for a sign-in asks for both.
-    if (!settings.cookiesFromBrowser.empty())
-        command.insert(command.end(), {"--cookies-from-browser", settings.cookiesFromBrowser});
-    return command;
+    return ResolverProgram::Found(settings.program, reason);
 }
 
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
 {
     const std::size_t first = text.find(kIdPlaceholder);
     return first != std::string::npos && text.find(kIdPlaceholder, first + 1) == std::string::npos;
-}
-
-bool Resolver::ProgramFound(std::string& reason) const
-{
-    const std::string& program = settings.program;
-    if (program.find('/') != std::string::npos)
-    {
-        if (access(program.c_str(), X_OK) == 0)
-            return true;
-        reason = "resolver \"" + program + "\" cannot be run: " + ErrorText(errno);
-        return false;
-    }
-    // Only read; the service writes its environment only in main, before any thread starts.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    std::size_t start = 0;
-    while (start <= dirs.size())
-    {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        std::string candidate = dir;
-        candidate += '/';
-        candidate += program;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    reason = "resolver \"" + program + "\" is not found on PATH";
-    return false;
-}
-
-ProcessRunner::Command Resolver::LookupCommand(const std::string& page) const
-{
-    ProcessRunner::Command command = BaseCommand();
-    // The address goes after "--", so nothing in it is ever read as an option.
-    command.insert(command.end(), {"--dump-single-json", "--no-playlist", "--", page});
-    return command;
 }
 
 std::string Resolver::PageOf(const std::string& id)
@@ -207,27 +112,8 @@ std::string Resolver::PageOf(const std::string& id)
 std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
                                                              const ResolvedFormat& format) const
 {
-    ProcessRunner::Command command = BaseCommand();
-    // Left to itself yt-dlp skips a fragment it cannot fetch and ends with success: the
-    // client would get a file with a hole, reported complete.
-    command.insert(command.end(), {"--load-info-json", entry.infoFile, "--format", format.selection,
-                                   "--quiet", "--no-progress", "--abort-on-unavailable-fragment"});
-    // A merge of two formats: the resolver's ffmpeg writes it in the record's container.
-    if (format.selection.find('+') != std::string::npos)
-        for (const std::string& option : MergedFormats::StreamOptions(format.type))
-            command.push_back(option);
-    command.insert(command.end(), {"--output", "-"});
-    switch (format.conversion)
-    {
-    case StreamConversion::Remux:
-        return {command, ConverterStage::Remux()};
-    case StreamConversion::Mp3:
-        return {command,
-                ConverterStage::Mp3(entry.video.title, entry.video.uploader, entry.pictureFile)};
-    case StreamConversion::None:
-        break;
-    }
-    return {command};
+    return commands.Stream(
+        {entry.infoFile, entry.video.title, entry.video.uploader, entry.pictureFile}, format);
 }
 
 std::unique_ptr<ScratchFolder> Resolver::NewRunFolder(std::string& error) const
@@ -323,7 +209,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
         return Failed(failure, FailureReason::kOther);
     ProcessRunner run;
     // Whatever keeps a program from starting, it is one that cannot run here.
-    if (!run.StartPipeline({LookupCommand(page)}, error, runFolder->Path()))
+    if (!run.StartPipeline({commands.Lookup(page)}, error, runFolder->Path()))
         return Failed(failure, FailureReason::kNoResolver);
     std::string text;
     std::vector<char> block(kReadBlockBytes);

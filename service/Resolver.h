@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessRunner.h"
+#include "ResolverCommands.h"
 #include "ResolverFailure.h"
 #include "ResolverJson.h"
 #include "ScratchFolder.h"
@@ -95,10 +96,6 @@ public:
     std::unique_ptr<ScratchFolder> NewRunFolder(std::string& error) const;
 
 private:
-    // The program and the options every run of it gets.
-    ProcessRunner::Command BaseCommand() const;
-    // The run of the program that describes a page.
-    ProcessRunner::Command LookupCommand(const std::string& page) const;
     // The page an id stands for: the watch page of a video id, the remembered address of a
     // page's id; empty when there is none.
     std::string PageOf(const std::string& id);
@@ -124,8 +121,7 @@ private:
     std::unique_ptr<ScratchFolder> folder;
     // Why there is no folder, for every lookup and stream that then fails.
     std::string folderError;
-    // The user's own yt-dlp configuration file, or empty.
-    std::string userConfiguration;
+    ResolverCommands commands;
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;

@@ -6,12 +6,12 @@
 #include "ServiceLog.h"
 #include "ServiceSecret.h"
 #include "StreamRelay.h"
+#include "Throttle.h"
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <memory>
-#include <thread>
 
 namespace
 {
@@ -23,9 +23,6 @@ constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
 constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
-// A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
-// and a stopped client is noticed quickly.
-constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
 
 // cpp-httplib parses Range into the request before any handler runs and later cuts every
 // reply by it, without checking it against a streamed body's length. The request object is
@@ -71,41 +68,6 @@ void StreamFailed(const std::string& stream, const std::string& error, httplib::
     res.status = kStatusBadGateway;
     res.set_content("the resolver failed\n", kTextType);
 }
-
-// Holds a body back to a steady number of bytes a second, measured from its first block.
-class Throttle
-{
-public:
-    explicit Throttle(std::uintmax_t bytesPerSecond) : rate(bytesPerSecond) {}
-
-    // How much of a block may go at once; everything when there is no limit.
-    std::size_t Slice(std::size_t wanted) const
-    {
-        if (rate == 0)
-            return wanted;
-        return std::size_t(std::clamp<std::uintmax_t>(rate / kThrottleSlicesPerSecond, 1, wanted));
-    }
-
-    // Waits until count more bytes are due.
-    void Before(std::size_t count)
-    {
-        if (rate == 0)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (sent == 0)
-            start = now;
-        sent += count;
-        const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     std::chrono::duration<double>(double(sent) / double(rate)));
-        if (due > now)
-            std::this_thread::sleep_for(due - now);
-    }
-
-private:
-    std::uintmax_t rate;
-    std::uintmax_t sent = 0;
-    std::chrono::steady_clock::time_point start;
-};
 
 // Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
 // no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
