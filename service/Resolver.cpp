@@ -72,7 +72,9 @@ Resolver::Settings WithAbsoluteProgram(Resolver::Settings settings)
 }
 } // namespace
 
-Resolver::Resolver(Settings s) : settings(WithAbsoluteProgram(std::move(s)))
+Resolver::Resolver(Settings s)
+    : settings(WithAbsoluteProgram(std::move(s))),
+      gate(std::max<std::size_t>(1, settings.mostRunning))
 {
     if (!Enabled())
         return;
@@ -88,6 +90,11 @@ Resolver::Resolver(Settings s) : settings(WithAbsoluteProgram(std::move(s)))
 bool Resolver::ProgramFound(std::string& reason) const
 {
     return ResolverProgram::Found(settings.program, reason);
+}
+
+std::unique_ptr<ResolverGate::Turn> Resolver::TakeTurn(ResolverGate::Clock::time_point deadline)
+{
+    return gate.Take(deadline);
 }
 
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
@@ -179,9 +186,33 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
         failure.log = "no page is known for this id";
         return Failed(failure, FailureReason::kUnavailable);
     }
-    std::shared_ptr<const Entry> entry = Resolve(id, page, failure);
-    if (!entry)
-        return nullptr;
+    const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
+    // One who joins a lookup under way waits as long as that run may take, its picture too.
+    const Outcome outcome = lookups.Run(
+        id, deadline + ThumbnailFetcher::kTimeLimit,
+        [&]
+        {
+            // A lookup that ended just before this one joined is not made again.
+            Outcome run{FromCache(id), {}};
+            if (!run.entry)
+                run.entry = Resolve(id, page, deadline, run.failure);
+            if (run.entry)
+                Keep(id, run.entry);
+            return run;
+        },
+        [this]
+        {
+            Outcome late;
+            late.failure.log = TookTooLong(settings.timeout);
+            Failed(late.failure, FailureReason::kTimeout);
+            return late;
+        });
+    failure = outcome.failure;
+    return outcome.entry;
+}
+
+void Resolver::Keep(const std::string& id, const std::shared_ptr<const Entry>& entry)
+{
     const auto now = std::chrono::steady_clock::now();
     const std::lock_guard<std::mutex> hold(lock);
     for (auto it = cache.begin(); it != cache.end();)
@@ -195,14 +226,21 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
         cache.erase(oldest);
     }
     cache[id] = {entry, now + kCacheLifetime};
-    return entry;
 }
 
 std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
-                                                         const std::string& page, Failure& failure)
+                                                         const std::string& page,
+                                                         ProcessRunner::Clock::time_point deadline,
+                                                         Failure& failure)
 {
-    const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
     std::string& error = failure.log;
+    const std::unique_ptr<ResolverGate::Turn> turn = gate.Take(deadline);
+    if (!turn)
+    {
+        error = "all " + std::to_string(gate.Limit()) + " runs of the resolver allowed at once " +
+                "were busy for " + std::to_string(settings.timeout.count()) + " s";
+        return Failed(failure, FailureReason::kTimeout);
+    }
     // A folder of its own: yt-dlp reads a configuration file from the folder it runs in.
     const std::unique_ptr<ScratchFolder> runFolder = NewRunFolder(error);
     if (!runFolder)

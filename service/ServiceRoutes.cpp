@@ -22,6 +22,7 @@ constexpr int kStatusNotFound = 404;
 constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
+constexpr int kStatusUnavailable = 503;
 constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 
 // cpp-httplib parses Range into the request before any handler runs and later cuts every
@@ -315,10 +316,20 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     const ResolvedFormat* format = entry->Format(itag);
     if (!format)
         return NotFound(req, res);
+    // The turn is the resolver's: lookups and piped streams share the limit.
+    auto turn = resolver.TakeTurn(std::chrono::steady_clock::now() + settings.firstByteLimit);
+    if (!turn)
+    {
+        LogLine("stream " + id + "/" + itag +
+                " refused: every run of the resolver allowed at once is busy");
+        res.status = kStatusUnavailable;
+        return res.set_content("the resolver is busy\n", kTextType);
+    }
     auto relay = std::make_shared<StreamRelay>(id + "/" + itag);
     auto workFolder = resolver.NewRunFolder(error);
-    if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, *format),
-                                     std::move(workFolder), settings.firstByteLimit, error))
+    if (!workFolder ||
+        !relay->Begin(resolver.StreamCommands(*entry, *format), std::move(workFolder),
+                      settings.firstByteLimit, error, std::move(turn)))
         return StreamFailed(id + "/" + itag, error, res);
     // The provider keeps the relay, and with it the lookup's description file, until the
     // response is gone; the relay's end ends its programs.
