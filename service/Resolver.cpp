@@ -7,11 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 namespace
 {
@@ -38,21 +38,24 @@ std::shared_ptr<const Resolver::Entry> Failed(Resolver::Failure& failure, const 
 }
 
 const char* const kFolderPrefix = "norvik-service-";
-
+// What yt-dlp needs to find in a cookie file before it adds the cookies it used.
+const char* const kEmptyCookieFile = "# Netscape HTTP Cookie File\n";
+constexpr mode_t kOwnerOnly = 0600;
 } // namespace
 
 Resolver::Entry::Entry(ResolvedVideo resolved, std::string description,
-                       ThumbnailFetcher::Picture fetched, std::string pictureOnDisk)
+                       ThumbnailFetcher::Picture fetched, std::string pictureOnDisk,
+                       std::string cookies)
     : video(std::move(resolved)), infoFile(std::move(description)), picture(std::move(fetched)),
-      pictureFile(std::move(pictureOnDisk))
+      pictureFile(std::move(pictureOnDisk)), cookieFile(std::move(cookies))
 {
 }
 
 Resolver::Entry::~Entry()
 {
-    unlink(infoFile.c_str());
-    if (!pictureFile.empty())
-        unlink(pictureFile.c_str());
+    for (const std::string* file : {&infoFile, &pictureFile, &cookieFile})
+        if (!file->empty())
+            unlink(file->c_str());
 }
 
 const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
@@ -211,6 +214,19 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
     return outcome.entry;
 }
 
+std::shared_ptr<const Resolver::Entry>
+Resolver::LookupAgain(const std::string& id, const std::shared_ptr<const Entry>& stale,
+                      Failure& failure)
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto cached = cache.find(id);
+        if (cached != cache.end() && cached->second.entry == stale)
+            cache.erase(cached);
+    }
+    return Lookup(id, failure);
+}
+
 void Resolver::Keep(const std::string& id, const std::shared_ptr<const Entry>& entry)
 {
     const auto now = std::chrono::steady_clock::now();
@@ -241,13 +257,33 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
                 "were busy for " + std::to_string(settings.timeout.count()) + " s";
         return Failed(failure, FailureReason::kTimeout);
     }
+    std::string cookieFile;
+    if (!settings.cookiesFromBrowser.empty())
+    {
+        cookieFile = WriteFile(id, ".cookies", kEmptyCookieFile, error);
+        if (cookieFile.empty())
+            return Failed(failure, FailureReason::kOther);
+    }
+    std::shared_ptr<const Entry> entry = RunLookup(id, page, cookieFile, deadline, failure);
+    // A lookup that failed leaves no cookies behind; one that succeeded hands them on to its
+    // entry.
+    if (!entry && !cookieFile.empty())
+        unlink(cookieFile.c_str());
+    return entry;
+}
+
+std::shared_ptr<const Resolver::Entry>
+Resolver::RunLookup(const std::string& id, const std::string& page, const std::string& cookieFile,
+                    ProcessRunner::Clock::time_point deadline, Failure& failure)
+{
+    std::string& error = failure.log;
     // A folder of its own: yt-dlp reads a configuration file from the folder it runs in.
     const std::unique_ptr<ScratchFolder> runFolder = NewRunFolder(error);
     if (!runFolder)
         return Failed(failure, FailureReason::kOther);
     ProcessRunner run;
     // Whatever keeps a program from starting, it is one that cannot run here.
-    if (!run.StartPipeline({commands.Lookup(page)}, error, runFolder->Path()))
+    if (!run.StartPipeline({commands.Lookup(page, cookieFile)}, error, runFolder->Path()))
         return Failed(failure, FailureReason::kNoResolver);
     std::string text;
     std::vector<char> block(kReadBlockBytes);
@@ -298,13 +334,12 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
             failure.reply.message = ReplyMessageLine(error);
         return nullptr;
     }
-    return Describe(id, text, run, failure);
+    return Describe(id, text, run, cookieFile, failure);
 }
 
-std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
-                                                          const std::string& text,
-                                                          const ProcessRunner& run,
-                                                          Failure& failure)
+std::shared_ptr<const Resolver::Entry>
+Resolver::Describe(const std::string& id, const std::string& text, const ProcessRunner& run,
+                   const std::string& cookieFile, Failure& failure)
 {
     std::string& error = failure.log;
     const nlohmann::json info = nlohmann::json::parse(text, nullptr, false);
@@ -338,7 +373,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
             LogLine("picture of " + id + " not kept for the MP3: " + pictureError);
     }
     return std::make_shared<const Entry>(std::move(video), file, std::move(picture),
-                                         std::move(pictureFile));
+                                         std::move(pictureFile), cookieFile);
 }
 
 std::string Resolver::WriteFile(const std::string& id, const std::string& ending,
@@ -355,13 +390,23 @@ std::string Resolver::WriteFile(const std::string& id, const std::string& ending
         number = ++fileCount;
     }
     std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ending;
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), std::streamsize(text.size()));
-    out.close();
-    if (!out)
+    // The owner's alone: a cookie file holds the browser's sign-in.
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kOwnerOnly);
+    int failed = fd < 0 ? errno : 0;
+    for (std::size_t done = 0; failed == 0 && done < text.size();)
+    {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += std::size_t(n);
+        else if (n == 0 || errno != EINTR)
+            failed = n == 0 ? EIO : errno;
+    }
+    if (fd >= 0 && close(fd) != 0 && failed == 0)
+        failed = errno;
+    if (failed != 0)
     {
         unlink(file.c_str());
-        error = "cannot write " + file;
+        error = "cannot write " + file + ": " + ErrorText(failed);
         return "";
     }
     return file;

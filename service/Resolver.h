@@ -44,7 +44,7 @@ public:
     {
     public:
         Entry(ResolvedVideo resolved, std::string description, ThumbnailFetcher::Picture fetched,
-              std::string pictureOnDisk);
+              std::string pictureOnDisk, std::string cookies);
         ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
@@ -55,6 +55,9 @@ public:
         const ThumbnailFetcher::Picture picture;
         // The picture written beside the description, for the MP3's cover; empty when none.
         const std::string pictureFile;
+        // The cookies yt-dlp used, in a file of the owner's alone, for the service's own
+        // requests of the media; empty without a browser's sign-in.
+        const std::string cookieFile;
         // The record whose itag this is, or null.
         const ResolvedFormat* Format(const std::string& itag) const;
     };
@@ -89,6 +92,10 @@ public:
     std::shared_ptr<const Entry> LookupAddress(const std::string& address, Failure& failure);
     // The video when a lookup of it is still cached, without running anything; else null.
     std::shared_ptr<const Entry> FromCache(const std::string& id);
+    // The video from a new run of the program, for a stream whose media address was refused:
+    // stale leaves the cache, unless a newer lookup has already taken its place.
+    std::shared_ptr<const Entry>
+    LookupAgain(const std::string& id, const std::shared_ptr<const Entry>& stale, Failure& failure);
     // A turn to run the program, as every lookup takes one; null when none came free by the
     // deadline. A piped stream holds one for as long as its programs run.
     std::unique_ptr<ResolverGate::Turn> TakeTurn(ResolverGate::Clock::time_point deadline);
@@ -111,12 +118,19 @@ private:
     std::shared_ptr<const Entry> Resolve(const std::string& id, const std::string& page,
                                          ProcessRunner::Clock::time_point deadline,
                                          Failure& failure);
+    // The run itself, in a folder of its own, its cookies written to cookieFile when one is
+    // given.
+    std::shared_ptr<const Entry> RunLookup(const std::string& id, const std::string& page,
+                                           const std::string& cookieFile,
+                                           ProcessRunner::Clock::time_point deadline,
+                                           Failure& failure);
     // Puts a new lookup into the cache.
     void Keep(const std::string& id, const std::shared_ptr<const Entry>& entry);
     // The video described by what a run of the program printed; null with the reason, read
     // from the run's error output, when there is none.
     std::shared_ptr<const Entry> Describe(const std::string& id, const std::string& text,
-                                          const ProcessRunner& run, Failure& failure);
+                                          const ProcessRunner& run, const std::string& cookieFile,
+                                          Failure& failure);
     // Writes bytes to a new file of the resolver's folder; its name, or empty with the reason.
     std::string WriteFile(const std::string& id, const std::string& ending,
                           const std::string& bytes, std::string& error);

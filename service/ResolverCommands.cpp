@@ -23,9 +23,13 @@ ProcessRunner::Command ResolverCommands::Base() const
     return command;
 }
 
-ProcessRunner::Command ResolverCommands::Lookup(const std::string& page) const
+ProcessRunner::Command ResolverCommands::Lookup(const std::string& page,
+                                                const std::string& cookieFile) const
 {
     ProcessRunner::Command command = Base();
+    // The cookies yt-dlp used, written out at its end for the service's own requests.
+    if (!cookieFile.empty())
+        command.insert(command.end(), {"--cookies", cookieFile});
     // The address goes after "--", so nothing in it is ever read as an option.
     command.insert(command.end(), {"--dump-single-json", "--no-playlist", "--", page});
     return command;

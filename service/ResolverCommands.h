@@ -16,8 +16,9 @@ public:
     // browser whose cookies every run reads, or empty.
     ResolverCommands(std::string program, std::string userConfiguration, std::string browser);
 
-    // Prints the page's description.
-    ProcessRunner::Command Lookup(const std::string& page) const;
+    // Prints the page's description; writes the cookies it used to cookieFile when one is
+    // given.
+    ProcessRunner::Command Lookup(const std::string& page, const std::string& cookieFile) const;
 
     // What a stream needs of its lookup besides the format.
     struct Described

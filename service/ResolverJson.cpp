@@ -109,6 +109,8 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
     // Saved under ".mp4", MPEG-TS bytes would be a file that players misread.
     if (IsHls(Text(format, "protocol")) && IsMp4Type(candidate.format.type))
         candidate.format.conversion = StreamConversion::Remux;
+    else
+        candidate.format.direct = DirectSource::Read(format);
     candidate.height = Height(format);
     const double total = Number(format, "tbr");
     // Sound alone is ranked by its own rate, the one its quality names.

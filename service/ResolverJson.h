@@ -1,7 +1,10 @@
 #pragma once
 
+#include "DirectSource.h"
+
 #include <nlohmann/json_fwd.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,8 @@ struct ResolvedFormat
     std::string quality;   // "720p", "129k" or the format's note
     std::string size;      // bytes, exact or approximate; empty when unknown
     StreamConversion conversion = StreamConversion::None;
+    // Set for a single file the service fetches itself; the others are streamed by yt-dlp.
+    std::optional<DirectSource> direct;
 };
 
 struct ResolvedVideo

@@ -39,15 +39,20 @@ void IgnoreRanges(const httplib::Request& req)
     Mutable(req).ranges.clear();
 }
 
+std::vector<RequestedRange> RangesOf(const httplib::Request& req)
+{
+    std::vector<RequestedRange> asked;
+    for (const auto& [first, last] : req.ranges)
+        asked.push_back({first, last});
+    return asked;
+}
+
 // Applies the single range the file can serve to the request, from which the server cuts its
 // reply; anything else leaves the whole file to be sent.
 ByteRange::Kind FitRange(const httplib::Request& req, std::uintmax_t size)
 {
     httplib::Ranges& ranges = Mutable(req).ranges;
-    std::vector<RequestedRange> asked;
-    for (const auto& [first, last] : ranges)
-        asked.push_back({first, last});
-    const ByteRange fit = FitByteRange(asked, size);
+    const ByteRange fit = FitByteRange(RangesOf(req), size);
     if (fit.kind == ByteRange::Kind::Part)
         ranges = {{ssize_t(fit.first), ssize_t(fit.last)}};
     else
@@ -62,12 +67,12 @@ void NotFound(const httplib::Request& req, httplib::Response& res)
     res.set_content("not found\n", kTextType);
 }
 
-// A stream the resolver could not start: the client is told so, the log says why.
+// A stream that could not start: the client is told so, the log says why.
 void StreamFailed(const std::string& stream, const std::string& error, httplib::Response& res)
 {
     LogLine("stream " + stream + " failed: " + error);
     res.status = kStatusBadGateway;
-    res.set_content("the resolver failed\n", kTextType);
+    res.set_content("the stream could not be started\n", kTextType);
 }
 
 // Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
@@ -298,9 +303,15 @@ void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)
     res.set_content(entry->picture.bytes, entry->picture.type);
 }
 
+std::chrono::steady_clock::time_point ServiceRoutes::FirstByteDeadline() const
+{
+    return std::chrono::steady_clock::now() + settings.firstByteLimit;
+}
+
 void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
 {
-    // A relayed stream has no length before it ends: it cannot be cut into ranges.
+    // A direct stream answers ranges itself; a piped one has no length to cut them from.
+    const DirectRelay::Asked asked{RangesOf(req), req.get_header_value("If-Range")};
     IgnoreRanges(req);
     const std::string id = req.matches[1];
     const std::string itag = req.matches[2];
@@ -312,28 +323,65 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     const auto entry = resolver.Lookup(id, failure);
     if (!entry)
         return StreamFailed(id + "/" + itag, failure.log, res);
-    std::string error;
     const ResolvedFormat* format = entry->Format(itag);
     if (!format)
         return NotFound(req, res);
+    if (format->direct)
+        return DirectStream(id, itag, entry, asked, res);
+    PipedStream(id, *format, entry, res);
+}
+
+void ServiceRoutes::DirectStream(const std::string& id, const std::string& itag,
+                                 std::shared_ptr<const Resolver::Entry> entry,
+                                 const DirectRelay::Asked& asked, httplib::Response& res)
+{
+    const std::string label = id + "/" + itag;
+    const auto relay = std::make_shared<DirectRelay>(label);
+    const ResolvedFormat* format = entry->Format(itag);
+    std::string error;
+    auto opened =
+        relay->Open(*format->direct, entry->cookieFile, asked, FirstByteDeadline(), error);
+    if (opened == DirectRelay::Opened::Refused)
+    {
+        // An address past its time, or given to another client, is looked up once more.
+        LogLine("stream " + label + ": " + error + "; looking the video up again");
+        Resolver::Failure failure;
+        entry = resolver.LookupAgain(id, entry, failure);
+        if (!entry)
+            return StreamFailed(label, failure.log, res);
+        format = entry->Format(itag);
+        if (!format || !format->direct)
+            return StreamFailed(label, "the new lookup offers no such file", res);
+        opened = relay->Open(*format->direct, entry->cookieFile, asked, FirstByteDeadline(), error);
+    }
+    if (opened != DirectRelay::Opened::Ready)
+        return StreamFailed(label, error, res);
+    relay->Keep(entry);
+    relay->Answer(format->type, res);
+}
+
+void ServiceRoutes::PipedStream(const std::string& id, const ResolvedFormat& format,
+                                const std::shared_ptr<const Resolver::Entry>& entry,
+                                httplib::Response& res)
+{
+    const std::string label = id + "/" + format.itag;
     // The turn is the resolver's: lookups and piped streams share the limit.
-    auto turn = resolver.TakeTurn(std::chrono::steady_clock::now() + settings.firstByteLimit);
+    auto turn = resolver.TakeTurn(FirstByteDeadline());
     if (!turn)
     {
-        LogLine("stream " + id + "/" + itag +
-                " refused: every run of the resolver allowed at once is busy");
+        LogLine("stream " + label + " refused: every run of the resolver allowed at once is busy");
         res.status = kStatusUnavailable;
         return res.set_content("the resolver is busy\n", kTextType);
     }
-    auto relay = std::make_shared<StreamRelay>(id + "/" + itag);
+    std::string error;
+    auto relay = std::make_shared<StreamRelay>(label);
     auto workFolder = resolver.NewRunFolder(error);
-    if (!workFolder ||
-        !relay->Begin(resolver.StreamCommands(*entry, *format), std::move(workFolder),
-                      settings.firstByteLimit, error, std::move(turn)))
-        return StreamFailed(id + "/" + itag, error, res);
+    if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, format), std::move(workFolder),
+                                     settings.firstByteLimit, error, std::move(turn)))
+        return StreamFailed(label, error, res);
     // The provider keeps the relay, and with it the lookup's description file, until the
     // response is gone; the relay's end ends its programs.
-    res.set_chunked_content_provider(format->type,
+    res.set_chunked_content_provider(format.type,
                                      [relay, entry](std::size_t, httplib::DataSink& sink)
                                      { return relay->Next(sink); });
 }
