@@ -12,10 +12,10 @@
 // Fetches a stretch of one media file over http or https with libcurl, the way the site's own
 // player and yt-dlp do: in range requests of at most kMostRangeBytes, one after another on one
 // connection, each answer checked against what was asked and the bytes handed on as they come.
-// Nothing is kept beyond libcurl's own buffer, so a stream costs the same memory whatever its
-// length. Driven through libcurl's multi interface, so the first answer's head can be read
-// before anything is promised to the client, and every wait looks at the client and at the
-// end of the service. Call curl_global_init once before the first fetch.
+// Nothing is kept beyond libcurl's buffer and one block, so a stream costs the same memory
+// whatever its length. Driven through libcurl's multi interface, so the first answer's head can be
+// read before anything is promised to the client, and every wait looks at the client and at the end
+// of the service. Call curl_global_init once before the first fetch.
 class RangedFetch
 {
 public:
@@ -107,6 +107,8 @@ private:
     // The answer under way says the file has no bytes past the last one passed on.
     bool AtFileEnd() const;
     Flow Drive(const Presence& clientThere, std::string& error);
+    // Hands the gathered block to the writer; false when the client is gone.
+    bool PassBlock();
 
     Source source;
     CURL* easy = nullptr;
@@ -132,4 +134,6 @@ private:
     std::optional<std::uint64_t> total;
     std::string validator;
     const Writer* writer = nullptr;
+    // The body gathered for the writer, at most a block.
+    std::string block;
 };
