@@ -112,7 +112,10 @@ DirectRelay::Opened DirectRelay::Open(const DirectSource& source, const std::str
         break;
     }
     finished = head == RangedFetch::Head::Unsatisfiable;
-    headers.emplace_back("Accept-Ranges", total ? "bytes" : "none");
+    // Ranges are promised only where they can be kept: a source that sends its whole file to
+    // every request takes none.
+    headers.emplace_back("Accept-Ranges",
+                         head == RangedFetch::Head::Part && total ? "bytes" : "none");
     if (!tag.empty())
         headers.emplace_back("ETag", tag);
     const std::uint64_t lastByte = total && *total > 0 ? std::min(wanted.last, *total - 1) : 0;

@@ -1,8 +1,10 @@
 #include "RangedFetch.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <atomic>
-#include <cctype>
+#include <cstring>
 
 namespace
 {
@@ -25,42 +27,14 @@ constexpr long kStatusOk = 200;
 constexpr long kStatusForbidden = 403;
 constexpr long kStatusGone = 410;
 constexpr long kStatusUnsatisfiable = 416;
-constexpr long kFirstRedirect = 300;
-constexpr long kFirstAfterRedirects = 400;
 
 // Set once by the thread that ends the service, read by every fetch.
 std::atomic<bool> closing{false};
 
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    return text;
-}
-
-std::string Trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    const auto end = text.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? std::string() : text.substr(first, end + 1 - first);
-}
-
-// Lengths and offsets of up to 18 digits: far past any file, and never past the integer.
-constexpr std::size_t kMostDigits = 18;
-
-std::optional<std::uint64_t> Count(const std::string& digits)
-{
-    if (digits.empty() || digits.size() > kMostDigits ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return std::stoull(digits);
-}
-
 bool IsCookieLine(const std::string& line)
 {
-    return Lower(line.substr(0, line.find(':'))) == "cookie";
+    return strncasecmp(line.c_str(), "cookie:", std::strlen("cookie:")) == 0;
 }
-
 } // namespace
 
 RangedFetch::RangedFetch(Source given)
@@ -123,49 +97,8 @@ void RangedFetch::SetUpHandle()
 
 std::size_t RangedFetch::OnHeader(char* data, std::size_t size, std::size_t count, void* self)
 {
-    static_cast<RangedFetch*>(self)->ReadHeaderLine(std::string(data, size * count));
+    static_cast<RangedFetch*>(self)->answer.Read(std::string(data, size * count));
     return size * count;
-}
-
-void RangedFetch::ReadHeaderLine(const std::string& line)
-{
-    if (line.compare(0, std::string("HTTP/").size(), "HTTP/") == 0)
-    {
-        answer = Answer();
-        const std::size_t space = line.find(' ');
-        answer.status = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
-        return;
-    }
-    if (Trimmed(line).empty())
-    {
-        // A redirect's head is followed by the next answer's.
-        answer.complete = !(answer.moved && answer.status >= kFirstRedirect &&
-                            answer.status < kFirstAfterRedirects);
-        return;
-    }
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos)
-        return;
-    const std::string name = Lower(Trimmed(line.substr(0, colon)));
-    const std::string value = Trimmed(line.substr(colon + 1));
-    if (name == "location")
-        answer.moved = true;
-    else if (name == "content-length")
-        answer.length = Count(value);
-    else if (name == "etag")
-        answer.etag = value;
-    else if (name == "last-modified")
-        answer.lastModified = value;
-    else if (name == "content-range" && Lower(value).rfind("bytes ", 0) == 0)
-    {
-        // "bytes FIRST-LAST/TOTAL", "bytes */TOTAL", "bytes FIRST-LAST/*"
-        const std::string range = value.substr(std::string("bytes ").size());
-        const std::size_t slash = range.find('/');
-        if (slash == std::string::npos)
-            return;
-        answer.total = Count(range.substr(slash + 1));
-        answer.rangeFirst = Count(range.substr(0, range.find('-')));
-    }
 }
 
 std::size_t RangedFetch::OnBody(char* data, std::size_t size, std::size_t count, void* fetch)
@@ -238,7 +171,7 @@ void RangedFetch::Request(std::uint64_t from)
         headersIfRange = curl_slist_append(headersIfRange, ifRangeLine.c_str());
     }
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headersIfRange ? headersIfRange : headers);
-    answer = Answer();
+    answer = RangeAnswer();
     ended = false;
     endedWith = CURLE_OK;
     reachedLast = false;
@@ -329,8 +262,7 @@ RangedFetch::Head RangedFetch::Open(std::uint64_t first, std::uint64_t lastWante
         return Head::Failed;
     }
     answer.checked = true;
-    const bool strongTag = !answer.etag.empty() && answer.etag.rfind("W/", 0) != 0;
-    validator = strongTag ? answer.etag : answer.lastModified;
+    validator = answer.Validator();
     return whole ? Head::Whole : Head::Part;
 }
 

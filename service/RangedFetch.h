@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RangeAnswer.h"
+
 #include <curl/curl.h>
 
 #include <chrono>
@@ -78,23 +80,8 @@ public:
     static void EndAll();
 
 private:
-    // The head of the answer being received; a status line begins a new one.
-    struct Answer
-    {
-        long status = 0;
-        std::optional<std::uint64_t> rangeFirst;
-        std::optional<std::uint64_t> total; // from Content-Range
-        std::optional<std::uint64_t> length;
-        std::string etag;
-        std::string lastModified;
-        bool moved = false;    // a redirect that libcurl follows
-        bool complete = false; // the head of the final answer is in
-        bool checked = false;  // found to be what was asked for
-    };
-
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
-    void ReadHeaderLine(const std::string& line);
     void SetUpHandle();
     // Sends the request for the next range, from the byte given on.
     void Request(std::uint64_t from);
@@ -130,7 +117,7 @@ private:
     bool reachedLast = false; // the body went past the last byte wanted
     bool clientGone = false;
     std::string bodyError; // why the body was refused
-    Answer answer;
+    RangeAnswer answer;    // the answer under way
     std::optional<std::uint64_t> total;
     std::string validator;
     const Writer* writer = nullptr;

@@ -2,17 +2,12 @@
 // on a media server of the test's own on loopback, with a header of their own, and the test
 // reads what that server was asked and what the client got.
 #include "ServiceHarness.h"
+#include "StalledSource.h"
 #include "TestHttpServer.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -139,9 +134,9 @@ protected:
         return count;
     }
 
-    // plain: ranges honoured; refused: 403; refused-once: 403 to the first request, then
-    // plain; cut: the first answer stops after kCutAfterBytes; moved: a redirect to plain on
-    // another host name of the same server.
+    // plain: ranges honoured; whole: the whole file to every request; refused: 403;
+    // refused-once: 403 to the first request, then plain; cut: the first answer stops after
+    // kCutAfterBytes; moved: a redirect to plain on another host name of the same server.
     void Serve(const httplib::Request& req, httplib::Response& res)
     {
         // Answered here: the library would cut the range out of the answer again.
@@ -167,6 +162,8 @@ protected:
                                     "/media/plain");
         const std::string& media = Media();
         auto [first, last] = RangeOf(req.get_header_value("Range"));
+        if (path == "whole")
+            first = -1;
         if (first >= 0)
         {
             if (std::size_t(first) >= media.size())
@@ -287,6 +284,17 @@ TEST_F(DirectRelayTest, ARangeIsAnsweredWith206WhileItsIfRangeNamesThisFile)
     EXPECT_EQ("bytes *" + total, past.Header("content-range"));
 }
 
+TEST_F(DirectRelayTest, ASourceThatTakesNoRangesIsRelayedWholeAndPromisesNone)
+{
+    ASSERT_TRUE(StartWith({Format("18", "whole")}));
+    const HttpReply reply = Get("18", {"Range: bytes=100-199"});
+    EXPECT_EQ(200, reply.status) << service.ErrorOutput();
+    EXPECT_EQ("none", reply.Header("accept-ranges"));
+    EXPECT_EQ(std::to_string(kMediaBytes), reply.Header("content-length"));
+    EXPECT_TRUE(reply.body == Media());
+    EXPECT_EQ(1u, Requests().size());
+}
+
 TEST_F(DirectRelayTest, AnAddressRefusedBeforeTheFirstByteIsLookedUpOnceMore)
 {
     ASSERT_TRUE(StartWith({Format("18", "refused-once"), Format("22", "refused")}));
@@ -347,93 +355,6 @@ TEST_F(DirectRelayTest, TheDescriptionsCookieNeverFollowsARedirectToAnotherHost)
     EXPECT_EQ("", seen[1].cookie);
     EXPECT_EQ(kHeaderValue, seen[1].header);
 }
-
-// A source that sends the head and the first bytes of a large file and then nothing, and
-// notes when its client, the service, closes the connection.
-class StalledSource
-{
-public:
-    static constexpr std::size_t kFirstBytes = 64 * 1024;
-    static constexpr std::size_t kClaimedBytes = 100000000;
-
-    StalledSource()
-    {
-        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(listener, 8) != 0 ||
-            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        port = ntohs(address.sin_port);
-        thread = std::thread([this] { Serve(); });
-    }
-    ~StalledSource()
-    {
-        stop = true;
-        if (thread.joinable())
-            thread.join();
-        close(listener);
-    }
-    StalledSource(const StalledSource&) = delete;
-    StalledSource& operator=(const StalledSource&) = delete;
-
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/media"; }
-    int Accepted() const { return accepted.load(); }
-    // When the last connection was closed by the service; empty while none was.
-    std::optional<Clock::time_point> Closed() const
-    {
-        const std::lock_guard<std::mutex> hold(lock);
-        return closed;
-    }
-
-private:
-    // One connection at a time, each held until the service lets go of it or the test ends.
-    void Serve()
-    {
-        while (!stop)
-        {
-            pollfd waiting{listener, POLLIN, 0};
-            if (poll(&waiting, 1, kStepMs) <= 0)
-                continue;
-            const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
-                continue;
-            ++accepted;
-            const std::string head =
-                "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-" +
-                std::to_string(kClaimedBytes - 1) + "/" + std::to_string(kClaimedBytes) +
-                "\r\nContent-Length: " + std::to_string(kClaimedBytes) + "\r\n\r\n";
-            const std::string reply = head + std::string(kFirstBytes, 'x');
-            send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
-            char block[4096];
-            while (!stop)
-            {
-                pollfd readable{client, POLLIN, 0};
-                if (poll(&readable, 1, kStepMs) <= 0)
-                    continue;
-                if (recv(client, block, sizeof block, 0) <= 0)
-                {
-                    const std::lock_guard<std::mutex> hold(lock);
-                    closed = Clock::now();
-                    break;
-                }
-            }
-            close(client);
-        }
-    }
-
-    static constexpr int kStepMs = 20;
-    int listener = -1;
-    int port = 0;
-    std::thread thread;
-    std::atomic<bool> stop{false};
-    std::atomic<int> accepted{0};
-    mutable std::mutex lock;
-    std::optional<Clock::time_point> closed;
-};
 
 size_t GoAwayAtOnce(char*, size_t, size_t, void* at)
 {
