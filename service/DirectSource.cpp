@@ -101,5 +101,6 @@ std::optional<DirectSource> DirectSource::Read(const nlohmann::json& format)
     const double size = Number(format, "filesize", -1);
     if (size >= 0 && size == std::floor(size))
         source.size = std::uintmax_t(size);
+    source.needsCookies = !Text(format, "cookies").empty();
     return source;
 }

@@ -18,6 +18,9 @@ struct DirectSource
     std::vector<std::string> headers;
     // The exact size the description states, when it states one.
     std::optional<std::uintmax_t> size;
+    // A newer yt-dlp names the cookies a format needs in a field of its own, no longer in its
+    // headers; the service sends them only from the cookie file of a browser's sign-in.
+    bool needsCookies = false;
 
     // The source of one entry of yt-dlp's "formats" list, or nothing when the format is not
     // one file over http or https, or when its address or headers could reach anything but a

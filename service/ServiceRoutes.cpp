@@ -326,9 +326,16 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     const ResolvedFormat* format = entry->Format(itag);
     if (!format)
         return NotFound(req, res);
-    if (format->direct)
+    if (IsDirect(*format, *entry))
         return DirectStream(id, itag, entry, asked, res);
     PipedStream(id, *format, entry, res);
+}
+
+bool ServiceRoutes::IsDirect(const ResolvedFormat& format, const Resolver::Entry& entry)
+{
+    // Cookies yt-dlp names for a format go with it only from the file of a browser's sign-in;
+    // without that file, yt-dlp fetches such a format with them.
+    return format.direct && (!format.direct->needsCookies || !entry.cookieFile.empty());
 }
 
 void ServiceRoutes::DirectStream(const std::string& id, const std::string& itag,
@@ -350,7 +357,7 @@ void ServiceRoutes::DirectStream(const std::string& id, const std::string& itag,
         if (!entry)
             return StreamFailed(label, failure.log, res);
         format = entry->Format(itag);
-        if (!format || !format->direct)
+        if (!format || !IsDirect(*format, *entry))
             return StreamFailed(label, "the new lookup offers no such file", res);
         opened = relay->Open(*format->direct, entry->cookieFile, asked, FirstByteDeadline(), error);
     }

@@ -69,6 +69,8 @@ private:
     void PipedStream(const std::string& id, const ResolvedFormat& format,
                      const std::shared_ptr<const Resolver::Entry>& entry, httplib::Response& res);
     std::chrono::steady_clock::time_point FirstByteDeadline() const;
+    // Whether the service fetches the format itself.
+    static bool IsDirect(const ResolvedFormat& format, const Resolver::Entry& entry);
     void Picture(const httplib::Request& req, httplib::Response& res);
     // Answers a request whose Range the server refused to read as if it had none.
     bool AnswerWithoutRange(const httplib::Request& req, httplib::Response& res);

@@ -342,6 +342,29 @@ TEST_F(DirectRelayTest, CookiesYtDlpUsedGoToTheMediaFromItsOwnersOnlyFile)
     EXPECT_EQ("600", permissions);
 }
 
+TEST_F(DirectRelayTest, AFormatThatNamesItsCookiesGoesThroughYtDlpWithoutTheSignInsFile)
+{
+    nlohmann::json format = Format("18", "plain");
+    format["cookies"] = "SID=needed; Domain=127.0.0.1; Path=/";
+    ASSERT_TRUE(StartWith({format}));
+    const HttpReply piped = Get("18");
+    EXPECT_EQ(200, piped.status) << service.ErrorOutput();
+    EXPECT_EQ("chunked", piped.Header("transfer-encoding"));
+    EXPECT_EQ(1, Runs("stream"));
+    EXPECT_TRUE(Requests().empty());
+
+    // With the sign-in's file the service fetches it itself, the cookies from that file.
+    ServiceUnderTest signedIn;
+    ASSERT_TRUE(signedIn.Start({"--resolver", kFake, "--watch-url",
+                                "fake:formats:" + folder.Path().string() + ":%s",
+                                "--cookies-from-browser", "firefox"}));
+    const HttpReply direct =
+        HttpGet(signedIn.BaseUrl() + "/stream/" + kId + "/18", {"Range: bytes=0-99"});
+    EXPECT_EQ(206, direct.status) << signedIn.ErrorOutput();
+    EXPECT_EQ(1, Runs("stream"));
+    ASSERT_EQ(1u, Requests().size());
+}
+
 TEST_F(DirectRelayTest, TheDescriptionsCookieNeverFollowsARedirectToAnotherHost)
 {
     nlohmann::json format = Format("18", "moved");

@@ -27,6 +27,10 @@ TEST(DirectSourceTest, ASingleFileOverHttpCarriesItsAddressHeadersAndExactSize)
                                         "User-Agent: agent"}),
               source->headers);
     EXPECT_EQ(1234u, source->size);
+    EXPECT_FALSE(source->needsCookies);
+    json named = SingleFile();
+    named["cookies"] = "a=b; Domain=.media.example; Path=/";
+    EXPECT_TRUE(DirectSource::Read(named)->needsCookies);
 
     json approximate = SingleFile();
     approximate.erase("filesize");
