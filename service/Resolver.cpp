@@ -1,20 +1,17 @@
 #include "Resolver.h"
 
-#include "ConverterStage.h"
 #include "ErrorText.h"
-#include "MergedFormats.h"
 #include "PageAddress.h"
+#include "ResolverProgram.h"
 #include "ServiceLog.h"
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace
 {
@@ -41,58 +38,24 @@ std::shared_ptr<const Resolver::Entry> Failed(Resolver::Failure& failure, const 
 }
 
 const char* const kFolderPrefix = "norvik-service-";
-
-std::string TemporaryRoot()
-{
-    // Only read; the service writes its environment only in main, before any thread starts.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const char* tmp = std::getenv("TMPDIR");
-    return tmp && *tmp ? tmp : "/tmp";
-}
-
-std::string FromEnvironment(const char* name)
-{
-    // Only read; the service writes its environment only in main, before any thread starts.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const char* value = std::getenv(name);
-    return value && *value ? value : "";
-}
-
-// The user's own configuration file, where yt-dlp looks for it (its manual's "User
-// Configuration", first found wins); empty when there is none.
-std::string UserConfiguration()
-{
-    const std::string home = FromEnvironment("HOME");
-    std::string configHome = FromEnvironment("XDG_CONFIG_HOME");
-    if (configHome.empty() && !home.empty())
-        configHome = home + "/.config";
-    std::vector<std::string> candidates;
-    if (!configHome.empty())
-        candidates = {configHome + "/yt-dlp.conf", configHome + "/yt-dlp/config",
-                      configHome + "/yt-dlp/config.txt"};
-    if (!home.empty())
-        for (const char* name :
-             {"/yt-dlp.conf", "/yt-dlp.conf.txt", "/.yt-dlp/config", "/.yt-dlp/config.txt"})
-            candidates.push_back(home + name);
-    for (const std::string& file : candidates)
-        if (access(file.c_str(), R_OK) == 0)
-            return file;
-    return "";
-}
+// What yt-dlp needs to find in a cookie file before it adds the cookies it used.
+const char* const kEmptyCookieFile = "# Netscape HTTP Cookie File\n";
+constexpr mode_t kOwnerOnly = 0600;
 } // namespace
 
 Resolver::Entry::Entry(ResolvedVideo resolved, std::string description,
-                       ThumbnailFetcher::Picture fetched, std::string pictureOnDisk)
+                       ThumbnailFetcher::Picture fetched, std::string pictureOnDisk,
+                       std::string cookies)
     : video(std::move(resolved)), infoFile(std::move(description)), picture(std::move(fetched)),
-      pictureFile(std::move(pictureOnDisk))
+      pictureFile(std::move(pictureOnDisk)), cookieFile(std::move(cookies))
 {
 }
 
 Resolver::Entry::~Entry()
 {
-    unlink(infoFile.c_str());
-    if (!pictureFile.empty())
-        unlink(pictureFile.c_str());
+    for (const std::string* file : {&infoFile, &pictureFile, &cookieFile})
+        if (!file->empty())
+            unlink(file->c_str());
 }
 
 const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
@@ -105,90 +68,42 @@ const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
 
 namespace
 {
-// Every run starts in a folder of its own: a program named by a relative path is found from
-// the folder the service started in.
 Resolver::Settings WithAbsoluteProgram(Resolver::Settings settings)
 {
-    std::string& program = settings.program;
-    if (program.find('/') != std::string::npos && program.front() != '/')
-    {
-        std::error_code failed;
-        const std::filesystem::path absolute = std::filesystem::absolute(program, failed);
-        if (!failed)
-            program = absolute.string();
-    }
+    settings.program = ResolverProgram::Absolute(settings.program);
     return settings;
 }
 } // namespace
 
-Resolver::Resolver(Settings s) : settings(WithAbsoluteProgram(std::move(s)))
+Resolver::Resolver(Settings s)
+    : settings(WithAbsoluteProgram(std::move(s))),
+      gate(std::max<std::size_t>(1, settings.mostRunning))
 {
     if (!Enabled())
         return;
-    const int abandoned = ScratchFolder::RemoveAbandoned(TemporaryRoot(), kFolderPrefix);
+    const std::string root = ResolverProgram::TemporaryRoot();
+    const int abandoned = ScratchFolder::RemoveAbandoned(root, kFolderPrefix);
     if (abandoned > 0)
         LogLine("removed " + std::to_string(abandoned) + " folder(s) of services that were ended");
-    folder = ScratchFolder::Make(TemporaryRoot(), kFolderPrefix, folderError, true);
-    userConfiguration = UserConfiguration();
+    folder = ScratchFolder::Make(root, kFolderPrefix, folderError, true);
+    commands = ResolverCommands(settings.program, ResolverProgram::UserConfiguration(),
+                                settings.cookiesFromBrowser);
 }
 
-ProcessRunner::Command Resolver::BaseCommand() const
+bool Resolver::ProgramFound(std::string& reason) const
 {
-    // Never a configuration file of the folder it runs in (one can name commands to run);
-    // the user's own stays honoured, cookies and all, as it would be on their command line.
-    ProcessRunner::Command command{settings.program, "--ignore-config"};
-    if (!userConfiguration.empty())
-        command.insert(command.end(), {"--config-locations", userConfiguration});
-    // Lookups and streams alike: a site that asks for a sign-in asks for both.
-    if (!settings.cookiesFromBrowser.empty())
-        command.insert(command.end(), {"--cookies-from-browser", settings.cookiesFromBrowser});
-    return command;
+    return ResolverProgram::Found(settings.program, reason);
+}
+
+std::unique_ptr<ResolverGate::Turn> Resolver::TakeTurn(ResolverGate::Clock::time_point deadline)
+{
+    return gate.Take(deadline);
 }
 
 bool Resolver::IsWatchUrlTemplate(const std::string& text)
 {
     const std::size_t first = text.find(kIdPlaceholder);
     return first != std::string::npos && text.find(kIdPlaceholder, first + 1) == std::string::npos;
-}
-
-bool Resolver::ProgramFound(std::string& reason) const
-{
-    const std::string& program = settings.program;
-    if (program.find('/') != std::string::npos)
-    {
-        if (access(program.c_str(), X_OK) == 0)
-            return true;
-        reason = "resolver \"" + program + "\" cannot be run: " + ErrorText(errno);
-        return false;
-    }
-    // Only read; the service writes its environment only in main, before any thread starts.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    std::size_t start = 0;
-    while (start <= dirs.size())
-    {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        std::string candidate = dir;
-        candidate += '/';
-        candidate += program;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return true;
-        start = end + 1;
-    }
-    reason = "resolver \"" + program + "\" is not found on PATH";
-    return false;
-}
-
-ProcessRunner::Command Resolver::LookupCommand(const std::string& page) const
-{
-    ProcessRunner::Command command = BaseCommand();
-    // The address goes after "--", so nothing in it is ever read as an option.
-    command.insert(command.end(), {"--dump-single-json", "--no-playlist", "--", page});
-    return command;
 }
 
 std::string Resolver::PageOf(const std::string& id)
@@ -207,27 +122,8 @@ std::string Resolver::PageOf(const std::string& id)
 std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
                                                              const ResolvedFormat& format) const
 {
-    ProcessRunner::Command command = BaseCommand();
-    // Left to itself yt-dlp skips a fragment it cannot fetch and ends with success: the
-    // client would get a file with a hole, reported complete.
-    command.insert(command.end(), {"--load-info-json", entry.infoFile, "--format", format.selection,
-                                   "--quiet", "--no-progress", "--abort-on-unavailable-fragment"});
-    // A merge of two formats: the resolver's ffmpeg writes it in the record's container.
-    if (format.selection.find('+') != std::string::npos)
-        for (const std::string& option : MergedFormats::StreamOptions(format.type))
-            command.push_back(option);
-    command.insert(command.end(), {"--output", "-"});
-    switch (format.conversion)
-    {
-    case StreamConversion::Remux:
-        return {command, ConverterStage::Remux()};
-    case StreamConversion::Mp3:
-        return {command,
-                ConverterStage::Mp3(entry.video.title, entry.video.uploader, entry.pictureFile)};
-    case StreamConversion::None:
-        break;
-    }
-    return {command};
+    return commands.Stream(
+        {entry.infoFile, entry.video.title, entry.video.uploader, entry.pictureFile}, format);
 }
 
 std::unique_ptr<ScratchFolder> Resolver::NewRunFolder(std::string& error) const
@@ -293,9 +189,46 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
         failure.log = "no page is known for this id";
         return Failed(failure, FailureReason::kUnavailable);
     }
-    std::shared_ptr<const Entry> entry = Resolve(id, page, failure);
-    if (!entry)
-        return nullptr;
+    const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
+    // One who joins a lookup under way waits as long as that run may take, its picture too.
+    const Outcome outcome = lookups.Run(
+        id, deadline + ThumbnailFetcher::kTimeLimit,
+        [&]
+        {
+            // A lookup that ended just before this one joined is not made again.
+            Outcome run{FromCache(id), {}};
+            if (!run.entry)
+                run.entry = Resolve(id, page, deadline, run.failure);
+            if (run.entry)
+                Keep(id, run.entry);
+            return run;
+        },
+        [this]
+        {
+            Outcome late;
+            late.failure.log = TookTooLong(settings.timeout);
+            Failed(late.failure, FailureReason::kTimeout);
+            return late;
+        });
+    failure = outcome.failure;
+    return outcome.entry;
+}
+
+std::shared_ptr<const Resolver::Entry>
+Resolver::LookupAgain(const std::string& id, const std::shared_ptr<const Entry>& stale,
+                      Failure& failure)
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto cached = cache.find(id);
+        if (cached != cache.end() && cached->second.entry == stale)
+            cache.erase(cached);
+    }
+    return Lookup(id, failure);
+}
+
+void Resolver::Keep(const std::string& id, const std::shared_ptr<const Entry>& entry)
+{
     const auto now = std::chrono::steady_clock::now();
     const std::lock_guard<std::mutex> hold(lock);
     for (auto it = cache.begin(); it != cache.end();)
@@ -309,13 +242,40 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
         cache.erase(oldest);
     }
     cache[id] = {entry, now + kCacheLifetime};
-    return entry;
 }
 
 std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
-                                                         const std::string& page, Failure& failure)
+                                                         const std::string& page,
+                                                         ProcessRunner::Clock::time_point deadline,
+                                                         Failure& failure)
 {
-    const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
+    std::string& error = failure.log;
+    const std::unique_ptr<ResolverGate::Turn> turn = gate.Take(deadline);
+    if (!turn)
+    {
+        error = "all " + std::to_string(gate.Limit()) + " runs of the resolver allowed at once " +
+                "were busy for " + std::to_string(settings.timeout.count()) + " s";
+        return Failed(failure, FailureReason::kTimeout);
+    }
+    std::string cookieFile;
+    if (!settings.cookiesFromBrowser.empty())
+    {
+        cookieFile = WriteFile(id, ".cookies", kEmptyCookieFile, error);
+        if (cookieFile.empty())
+            return Failed(failure, FailureReason::kOther);
+    }
+    std::shared_ptr<const Entry> entry = RunLookup(id, page, cookieFile, deadline, failure);
+    // A lookup that failed leaves no cookies behind; one that succeeded hands them on to its
+    // entry.
+    if (!entry && !cookieFile.empty())
+        unlink(cookieFile.c_str());
+    return entry;
+}
+
+std::shared_ptr<const Resolver::Entry>
+Resolver::RunLookup(const std::string& id, const std::string& page, const std::string& cookieFile,
+                    ProcessRunner::Clock::time_point deadline, Failure& failure)
+{
     std::string& error = failure.log;
     // A folder of its own: yt-dlp reads a configuration file from the folder it runs in.
     const std::unique_ptr<ScratchFolder> runFolder = NewRunFolder(error);
@@ -323,7 +283,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
         return Failed(failure, FailureReason::kOther);
     ProcessRunner run;
     // Whatever keeps a program from starting, it is one that cannot run here.
-    if (!run.StartPipeline({LookupCommand(page)}, error, runFolder->Path()))
+    if (!run.StartPipeline({commands.Lookup(page, cookieFile)}, error, runFolder->Path()))
         return Failed(failure, FailureReason::kNoResolver);
     std::string text;
     std::vector<char> block(kReadBlockBytes);
@@ -374,13 +334,12 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
             failure.reply.message = ReplyMessageLine(error);
         return nullptr;
     }
-    return Describe(id, text, run, failure);
+    return Describe(id, text, run, cookieFile, failure);
 }
 
-std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
-                                                          const std::string& text,
-                                                          const ProcessRunner& run,
-                                                          Failure& failure)
+std::shared_ptr<const Resolver::Entry>
+Resolver::Describe(const std::string& id, const std::string& text, const ProcessRunner& run,
+                   const std::string& cookieFile, Failure& failure)
 {
     std::string& error = failure.log;
     const nlohmann::json info = nlohmann::json::parse(text, nullptr, false);
@@ -414,7 +373,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
             LogLine("picture of " + id + " not kept for the MP3: " + pictureError);
     }
     return std::make_shared<const Entry>(std::move(video), file, std::move(picture),
-                                         std::move(pictureFile));
+                                         std::move(pictureFile), cookieFile);
 }
 
 std::string Resolver::WriteFile(const std::string& id, const std::string& ending,
@@ -431,13 +390,23 @@ std::string Resolver::WriteFile(const std::string& id, const std::string& ending
         number = ++fileCount;
     }
     std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ending;
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), std::streamsize(text.size()));
-    out.close();
-    if (!out)
+    // The owner's alone: a cookie file holds the browser's sign-in.
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kOwnerOnly);
+    int failed = fd < 0 ? errno : 0;
+    for (std::size_t done = 0; failed == 0 && done < text.size();)
+    {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += std::size_t(n);
+        else if (n == 0 || errno != EINTR)
+            failed = n == 0 ? EIO : errno;
+    }
+    if (fd >= 0 && close(fd) != 0 && failed == 0)
+        failed = errno;
+    if (failed != 0)
     {
         unlink(file.c_str());
-        error = "cannot write " + file;
+        error = "cannot write " + file + ": " + ErrorText(failed);
         return "";
     }
     return file;

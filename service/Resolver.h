@@ -1,9 +1,12 @@
 #pragma once
 
 #include "ProcessRunner.h"
+#include "ResolverCommands.h"
 #include "ResolverFailure.h"
+#include "ResolverGate.h"
 #include "ResolverJson.h"
 #include "ScratchFolder.h"
+#include "SingleFlight.h"
 #include "ThumbnailFetcher.h"
 
 #include <chrono>
@@ -15,7 +18,8 @@
 
 // Answers ids the catalogue does not hold by running the resolver program (yt-dlp) on the
 // watch page, and remembers each answer for a few minutes, together with the description it
-// came from, so that a stream of it starts without a second extraction.
+// came from, so that a stream of it starts without a second extraction. Simultaneous lookups
+// of one id share one run, and runs take turns (ResolverGate) with the piped streams.
 class Resolver
 {
 public:
@@ -30,6 +34,8 @@ public:
         // The browser whose cookies yt-dlp reads for every run (its own name for it), or
         // empty for none.
         std::string cookiesFromBrowser;
+        // How many runs of the program may go on at once, lookups and piped streams together.
+        std::size_t mostRunning = 4;
     };
 
     // One looked-up video; its description file lives as long as the entry, which a stream
@@ -38,7 +44,7 @@ public:
     {
     public:
         Entry(ResolvedVideo resolved, std::string description, ThumbnailFetcher::Picture fetched,
-              std::string pictureOnDisk);
+              std::string pictureOnDisk, std::string cookies);
         ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
@@ -49,6 +55,9 @@ public:
         const ThumbnailFetcher::Picture picture;
         // The picture written beside the description, for the MP3's cover; empty when none.
         const std::string pictureFile;
+        // The cookies yt-dlp used, in a file of the owner's alone, for the service's own
+        // requests of the media; empty without a browser's sign-in.
+        const std::string cookieFile;
         // The record whose itag this is, or null.
         const ResolvedFormat* Format(const std::string& itag) const;
     };
@@ -83,6 +92,13 @@ public:
     std::shared_ptr<const Entry> LookupAddress(const std::string& address, Failure& failure);
     // The video when a lookup of it is still cached, without running anything; else null.
     std::shared_ptr<const Entry> FromCache(const std::string& id);
+    // The video from a new run of the program, for a stream whose media address was refused:
+    // stale leaves the cache, unless a newer lookup has already taken its place.
+    std::shared_ptr<const Entry>
+    LookupAgain(const std::string& id, const std::shared_ptr<const Entry>& stale, Failure& failure);
+    // A turn to run the program, as every lookup takes one; null when none came free by the
+    // deadline. A piped stream holds one for as long as its programs run.
+    std::unique_ptr<ResolverGate::Turn> TakeTurn(ResolverGate::Clock::time_point deadline);
 
     // The programs that write one format of a looked-up video to their standard output, each
     // one's output the next one's input.
@@ -95,22 +111,36 @@ public:
     std::unique_ptr<ScratchFolder> NewRunFolder(std::string& error) const;
 
 private:
-    // The program and the options every run of it gets.
-    ProcessRunner::Command BaseCommand() const;
-    // The run of the program that describes a page.
-    ProcessRunner::Command LookupCommand(const std::string& page) const;
     // The page an id stands for: the watch page of a video id, the remembered address of a
     // page's id; empty when there is none.
     std::string PageOf(const std::string& id);
+    // One run of the program, once it has its turn, all of it by the deadline.
     std::shared_ptr<const Entry> Resolve(const std::string& id, const std::string& page,
+                                         ProcessRunner::Clock::time_point deadline,
                                          Failure& failure);
+    // The run itself, in a folder of its own, its cookies written to cookieFile when one is
+    // given.
+    std::shared_ptr<const Entry> RunLookup(const std::string& id, const std::string& page,
+                                           const std::string& cookieFile,
+                                           ProcessRunner::Clock::time_point deadline,
+                                           Failure& failure);
+    // Puts a new lookup into the cache.
+    void Keep(const std::string& id, const std::shared_ptr<const Entry>& entry);
     // The video described by what a run of the program printed; null with the reason, read
     // from the run's error output, when there is none.
     std::shared_ptr<const Entry> Describe(const std::string& id, const std::string& text,
-                                          const ProcessRunner& run, Failure& failure);
+                                          const ProcessRunner& run, const std::string& cookieFile,
+                                          Failure& failure);
     // Writes bytes to a new file of the resolver's folder; its name, or empty with the reason.
     std::string WriteFile(const std::string& id, const std::string& ending,
                           const std::string& bytes, std::string& error);
+
+    // What a lookup gives everyone who waited for it.
+    struct Outcome
+    {
+        std::shared_ptr<const Entry> entry;
+        Failure failure;
+    };
 
     struct Cached
     {
@@ -124,8 +154,7 @@ private:
     std::unique_ptr<ScratchFolder> folder;
     // Why there is no folder, for every lookup and stream that then fails.
     std::string folderError;
-    // The user's own yt-dlp configuration file, or empty.
-    std::string userConfiguration;
+    ResolverCommands commands;
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;
@@ -133,4 +162,6 @@ private:
     // lookups, so a stream chosen late still finds its page.
     std::map<std::string, std::string> addresses;
     unsigned long fileCount = 0;
+    ResolverGate gate;
+    SingleFlight<Outcome> lookups;
 };

@@ -154,6 +154,8 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
         else
             candidate.format.type = kTransportStreamType;
     }
+    else
+        candidate.format.direct = DirectSource::Read(format);
     candidate.height = Height(format);
     const double total = Number(format, "tbr");
     // Sound alone is ranked by its own rate, the one its quality names.

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "DirectSource.h"
+
 #include <nlohmann/json_fwd.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,8 @@ struct ResolvedFormat
     std::string size;      // bytes, exact or approximate; empty when unknown
     std::string sound;     // "mp3", "aac" or another codec's name; empty when unknown
     StreamConversion conversion = StreamConversion::None;
+    // Set for a single file the service fetches itself; the others are streamed by yt-dlp.
+    std::optional<DirectSource> direct;
 };
 
 struct ResolvedVideo

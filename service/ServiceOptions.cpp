@@ -8,6 +8,8 @@ namespace
 {
 constexpr long kHighestPort = 65535;
 constexpr long kMostResolveSeconds = 3600;
+// Each run is a Python process of tens of megabytes; more than this helps nobody.
+constexpr std::uintmax_t kMostResolvers = 64;
 // Twelve digits pass any rate or timeout anyone means, and stay far from an overflow.
 constexpr std::size_t kMostDigits = 12;
 
@@ -34,9 +36,9 @@ bool ParsePort(const std::string& text, int& port)
 
 bool TakesValue(const std::string& arg)
 {
-    for (const char* option :
-         {"--port", "--bind", "--catalogue", "--version", "--media-rate", "--resolver",
-          "--watch-url", "--resolve-timeout", "--secret", "--cookies-from-browser", "--tools-dir"})
+    for (const char* option : {"--port", "--bind", "--catalogue", "--version", "--media-rate",
+                               "--resolver", "--watch-url", "--resolve-timeout", "--secret",
+                               "--cookies-from-browser", "--tools-dir", "--max-resolvers"})
         if (arg == option)
             return true;
     return false;
@@ -57,6 +59,14 @@ std::string TakeValue(const std::string& arg, const std::string& value, ServiceO
             return "--resolve-timeout \"" + value + "\" is not a number of seconds from 1 to " +
                    std::to_string(kMostResolveSeconds);
         options.resolver.timeout = std::chrono::seconds(seconds);
+    }
+    if (arg == "--max-resolvers")
+    {
+        std::uintmax_t count = 0;
+        if (!ParseCount(value, count) || count == 0 || count > kMostResolvers)
+            return "--max-resolvers \"" + value + "\" is not a number from 1 to " +
+                   std::to_string(kMostResolvers);
+        options.resolver.mostRunning = std::size_t(count);
     }
     if (arg == "--watch-url" && !Resolver::IsWatchUrlTemplate(value))
         return "--watch-url \"" + value + "\" must name the id exactly once, as %s";
@@ -139,6 +149,7 @@ void WriteServiceUsage(std::ostream& out, const std::string& defaultCatalogue)
            "TEMPLATE]\n"
            "                      [--resolve-timeout SECONDS] [--secret TEXT | --no-secret]\n"
            "                      [--cookies-from-browser NAME] [--tools-dir DIR]\n"
+           "                      [--max-resolvers N]\n"
            "  --port N            port to listen on (default "
         << ServiceOptions::kDefaultPort
         << "; 0 picks a free one)\n"
@@ -169,6 +180,10 @@ void WriteServiceUsage(std::ostream& out, const std::string& defaultCatalogue)
            "  --cookies-from-browser NAME  the browser whose sign-in the resolver uses, by its\n"
            "                      name for it (firefox, chromium, chrome, ...; default none)\n"
            "  --tools-dir DIR     a folder put first on the resolver's PATH (an absolute path)\n"
+           "  --max-resolvers N   runs of the resolver at once, lookups and piped streams\n"
+           "                      together (default "
+        << Resolver::Settings().mostRunning
+        << "; the others wait their turn)\n"
            "  --no-secret         serve at the root: anyone on this machine can use the service\n"
            "  --help              this text\n"
            "Prints \"listening on http://ADDRESS:PORT/SECRET\" once it accepts requests, and\n"

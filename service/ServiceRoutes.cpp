@@ -6,12 +6,12 @@
 #include "ServiceLog.h"
 #include "ServiceSecret.h"
 #include "StreamRelay.h"
+#include "Throttle.h"
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <memory>
-#include <thread>
 
 namespace
 {
@@ -22,10 +22,8 @@ constexpr int kStatusNotFound = 404;
 constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
+constexpr int kStatusUnavailable = 503;
 constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
-// A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
-// and a stopped client is noticed quickly.
-constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
 
 // cpp-httplib parses Range into the request before any handler runs and later cuts every
 // reply by it, without checking it against a streamed body's length. The request object is
@@ -41,15 +39,20 @@ void IgnoreRanges(const httplib::Request& req)
     Mutable(req).ranges.clear();
 }
 
+std::vector<RequestedRange> RangesOf(const httplib::Request& req)
+{
+    std::vector<RequestedRange> asked;
+    for (const auto& [first, last] : req.ranges)
+        asked.push_back({first, last});
+    return asked;
+}
+
 // Applies the single range the file can serve to the request, from which the server cuts its
 // reply; anything else leaves the whole file to be sent.
 ByteRange::Kind FitRange(const httplib::Request& req, std::uintmax_t size)
 {
     httplib::Ranges& ranges = Mutable(req).ranges;
-    std::vector<RequestedRange> asked;
-    for (const auto& [first, last] : ranges)
-        asked.push_back({first, last});
-    const ByteRange fit = FitByteRange(asked, size);
+    const ByteRange fit = FitByteRange(RangesOf(req), size);
     if (fit.kind == ByteRange::Kind::Part)
         ranges = {{ssize_t(fit.first), ssize_t(fit.last)}};
     else
@@ -64,48 +67,13 @@ void NotFound(const httplib::Request& req, httplib::Response& res)
     res.set_content("not found\n", kTextType);
 }
 
-// A stream the resolver could not start: the client is told so, the log says why.
+// A stream that could not start: the client is told so, the log says why.
 void StreamFailed(const std::string& stream, const std::string& error, httplib::Response& res)
 {
     LogLine("stream " + stream + " failed: " + error);
     res.status = kStatusBadGateway;
-    res.set_content("the resolver failed\n", kTextType);
+    res.set_content("the stream could not be started\n", kTextType);
 }
-
-// Holds a body back to a steady number of bytes a second, measured from its first block.
-class Throttle
-{
-public:
-    explicit Throttle(std::uintmax_t bytesPerSecond) : rate(bytesPerSecond) {}
-
-    // How much of a block may go at once; everything when there is no limit.
-    std::size_t Slice(std::size_t wanted) const
-    {
-        if (rate == 0)
-            return wanted;
-        return std::size_t(std::clamp<std::uintmax_t>(rate / kThrottleSlicesPerSecond, 1, wanted));
-    }
-
-    // Waits until count more bytes are due.
-    void Before(std::size_t count)
-    {
-        if (rate == 0)
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        if (sent == 0)
-            start = now;
-        sent += count;
-        const auto due = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     std::chrono::duration<double>(double(sent) / double(rate)));
-        if (due > now)
-            std::this_thread::sleep_for(due - now);
-    }
-
-private:
-    std::uintmax_t rate;
-    std::uintmax_t sent = 0;
-    std::chrono::steady_clock::time_point start;
-};
 
 // Streams a file with its length known up front: the program's own HTTP/1.0 client decodes
 // no chunked bodies, and a provider with a length lets the server cut byte ranges itself.
@@ -336,9 +304,15 @@ void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)
     res.set_content(entry->picture.bytes, entry->picture.type);
 }
 
+std::chrono::steady_clock::time_point ServiceRoutes::FirstByteDeadline() const
+{
+    return std::chrono::steady_clock::now() + settings.firstByteLimit;
+}
+
 void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
 {
-    // A relayed stream has no length before it ends: it cannot be cut into ranges.
+    // A direct stream answers ranges itself; a piped one has no length to cut them from.
+    const DirectRelay::Asked asked{RangesOf(req), req.get_header_value("If-Range")};
     IgnoreRanges(req);
     const std::string id = req.matches[1];
     const std::string itag = req.matches[2];
@@ -350,18 +324,72 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     const auto entry = resolver.Lookup(id, failure);
     if (!entry)
         return StreamFailed(id + "/" + itag, failure.log, res);
-    std::string error;
     const ResolvedFormat* format = entry->Format(itag);
     if (!format)
         return NotFound(req, res);
-    auto relay = std::make_shared<StreamRelay>(id + "/" + itag);
+    if (IsDirect(*format, *entry))
+        return DirectStream(id, itag, entry, asked, res);
+    PipedStream(id, *format, entry, res);
+}
+
+bool ServiceRoutes::IsDirect(const ResolvedFormat& format, const Resolver::Entry& entry)
+{
+    // Cookies yt-dlp names for a format go with it only from the file of a browser's sign-in;
+    // without that file, yt-dlp fetches such a format with them.
+    return format.direct && (!format.direct->needsCookies || !entry.cookieFile.empty());
+}
+
+void ServiceRoutes::DirectStream(const std::string& id, const std::string& itag,
+                                 std::shared_ptr<const Resolver::Entry> entry,
+                                 const DirectRelay::Asked& asked, httplib::Response& res)
+{
+    const std::string label = id + "/" + itag;
+    const auto relay = std::make_shared<DirectRelay>(label);
+    const ResolvedFormat* format = entry->Format(itag);
+    std::string error;
+    auto opened =
+        relay->Open(*format->direct, entry->cookieFile, asked, FirstByteDeadline(), error);
+    if (opened == DirectRelay::Opened::Refused)
+    {
+        // An address past its time, or given to another client, is looked up once more.
+        LogLine("stream " + label + ": " + error + "; looking the video up again");
+        Resolver::Failure failure;
+        entry = resolver.LookupAgain(id, entry, failure);
+        if (!entry)
+            return StreamFailed(label, failure.log, res);
+        format = entry->Format(itag);
+        if (!format || !IsDirect(*format, *entry))
+            return StreamFailed(label, "the new lookup offers no such file", res);
+        opened = relay->Open(*format->direct, entry->cookieFile, asked, FirstByteDeadline(), error);
+    }
+    if (opened != DirectRelay::Opened::Ready)
+        return StreamFailed(label, error, res);
+    relay->Keep(entry);
+    relay->Answer(format->type, res);
+}
+
+void ServiceRoutes::PipedStream(const std::string& id, const ResolvedFormat& format,
+                                const std::shared_ptr<const Resolver::Entry>& entry,
+                                httplib::Response& res)
+{
+    const std::string label = id + "/" + format.itag;
+    // The turn is the resolver's: lookups and piped streams share the limit.
+    auto turn = resolver.TakeTurn(FirstByteDeadline());
+    if (!turn)
+    {
+        LogLine("stream " + label + " refused: every run of the resolver allowed at once is busy");
+        res.status = kStatusUnavailable;
+        return res.set_content("the resolver is busy\n", kTextType);
+    }
+    std::string error;
+    auto relay = std::make_shared<StreamRelay>(label);
     auto workFolder = resolver.NewRunFolder(error);
-    if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, *format),
-                                     std::move(workFolder), settings.firstByteLimit, error))
-        return StreamFailed(id + "/" + itag, error, res);
+    if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, format), std::move(workFolder),
+                                     settings.firstByteLimit, error, std::move(turn)))
+        return StreamFailed(label, error, res);
     // The provider keeps the relay, and with it the lookup's description file, until the
     // response is gone; the relay's end ends its programs.
-    res.set_chunked_content_provider(format->type,
+    res.set_chunked_content_provider(format.type,
                                      [relay, entry](std::size_t, httplib::DataSink& sink)
                                      { return relay->Next(sink); });
 }

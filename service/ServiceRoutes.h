@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "DirectRelay.h"
 #include "Resolver.h"
 
 #include <httplib.h>
@@ -59,6 +60,17 @@ private:
     void LogRequest(const httplib::Request& req, const httplib::Response& res) const;
     void Lookup(const httplib::Request& req, httplib::Response& res);
     void Stream(const httplib::Request& req, httplib::Response& res);
+    // A single file fetched by the service itself, with its length and ranges; an address
+    // the source refuses is looked up once more.
+    void DirectStream(const std::string& id, const std::string& itag,
+                      std::shared_ptr<const Resolver::Entry> entry, const DirectRelay::Asked& asked,
+                      httplib::Response& res);
+    // Any other format, relayed from what the resolver's programs write.
+    void PipedStream(const std::string& id, const ResolvedFormat& format,
+                     const std::shared_ptr<const Resolver::Entry>& entry, httplib::Response& res);
+    std::chrono::steady_clock::time_point FirstByteDeadline() const;
+    // Whether the service fetches the format itself.
+    static bool IsDirect(const ResolvedFormat& format, const Resolver::Entry& entry);
     void Picture(const httplib::Request& req, httplib::Response& res);
     // Answers a request whose Range the server refused to read as if it had none.
     bool AnswerWithoutRange(const httplib::Request& req, httplib::Response& res);

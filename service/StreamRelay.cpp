@@ -15,8 +15,10 @@ constexpr auto kFinishLimit = std::chrono::seconds(10);
 
 bool StreamRelay::Begin(const std::vector<ProcessRunner::Command>& commands,
                         std::unique_ptr<ScratchFolder> workFolder,
-                        std::chrono::steady_clock::duration firstByteLimit, std::string& error)
+                        std::chrono::steady_clock::duration firstByteLimit, std::string& error,
+                        std::unique_ptr<ResolverGate::Turn> heldTurn)
 {
+    turn = std::move(heldTurn);
     block.resize(kBlockBytes);
     folder = std::move(workFolder);
     if (!run.StartPipeline(commands, error, folder ? folder->Path() : std::string()))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessRunner.h"
+#include "ResolverGate.h"
 #include "ScratchFolder.h"
 
 #include <httplib.h>
@@ -23,10 +24,12 @@ public:
     // Starts the programs in the given folder, which the relay keeps until they are gone and
     // then removes, and waits, at most firstByteLimit, for their first output, so that a
     // pipeline that fails at once is answered with an error status instead of a body. False
-    // with the reason when it failed before any byte.
+    // with the reason when it failed before any byte. The turn, when given, is the resolver's
+    // the programs run on; it is given back once they are gone.
     bool Begin(const std::vector<ProcessRunner::Command>& commands,
                std::unique_ptr<ScratchFolder> workFolder,
-               std::chrono::steady_clock::duration firstByteLimit, std::string& error);
+               std::chrono::steady_clock::duration firstByteLimit, std::string& error,
+               std::unique_ptr<ResolverGate::Turn> heldTurn = nullptr);
 
     // One step of the content provider: passes the next block on, or ends the body. False
     // when the transfer must be cut (the reason is logged).
@@ -36,6 +39,8 @@ private:
     bool Cut(const std::string& why);
 
     const std::string label;
+    // Declared first, so it is given back only once the programs are ended and reaped.
+    std::unique_ptr<ResolverGate::Turn> turn;
     // Declared before the run, so it is removed only once the programs are ended and reaped.
     std::unique_ptr<ScratchFolder> folder;
     ProcessRunner run;

@@ -6,6 +6,7 @@
 #include "ConnectionThreads.h"
 #include "DefaultCatalogue.h"
 #include "ProcessRunner.h"
+#include "RangedFetch.h"
 #include "Replies.h"
 #include "Resolver.h"
 #include "ServiceLog.h"
@@ -64,9 +65,10 @@ void StopOnSignals(httplib::Server& server, const sigset_t& signals)
             const auto deadline = std::chrono::steady_clock::now() + kStopWaitLimit;
             while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
                 std::this_thread::sleep_for(kStopPollInterval);
-            // Streams end when their programs do, so the server's wait for its connections
-            // is short.
+            // Streams end when their programs or fetches do, so the server's wait for its
+            // connections is short.
             ProcessRunner::KillAll();
+            RangedFetch::EndAll();
             if (!server.is_running())
                 std::_Exit(kExitFailure);
             server.stop();
@@ -140,7 +142,8 @@ int main(int argc, char** argv)
     int port = options.port;
     const std::string bind = options.bind;
 
-    // Once, before any thread: pictures are fetched with libcurl on the request threads.
+    // Once, before any thread: pictures and single-file streams are fetched with libcurl on
+    // the request threads.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     Resolver resolver(options.resolver);
     if (resolver.Enabled() && !resolver.ProgramFound(error))

@@ -41,10 +41,26 @@ TEST(ServiceOptionsParseTest, EachOptionReachesItsSettingAndTheRestKeepTheirDefa
     EXPECT_TRUE(none.options.useSecret);
 
     const std::string secret(ServiceSecret::kShortest, 'a');
-    const ParsedServiceOptions all =
-        Parse({"--port", "0", "--bind", "::1", "--catalogue", "c.json", "--version", "3.1",
-               "--media-rate", "4096", "--resolver", "none", "--watch-url", "http://h/%s",
-               "--resolve-timeout", "3600", "--secret", secret});
+    const ParsedServiceOptions all = Parse({"--port",
+                                            "0",
+                                            "--bind",
+                                            "::1",
+                                            "--catalogue",
+                                            "c.json",
+                                            "--version",
+                                            "3.1",
+                                            "--media-rate",
+                                            "4096",
+                                            "--resolver",
+                                            "none",
+                                            "--watch-url",
+                                            "http://h/%s",
+                                            "--resolve-timeout",
+                                            "3600",
+                                            "--secret",
+                                            secret,
+                                            "--max-resolvers",
+                                            "64"});
     ASSERT_EQ("", all.error);
     const ServiceOptions& o = all.options;
     EXPECT_EQ(0, o.port);
@@ -55,6 +71,8 @@ TEST(ServiceOptionsParseTest, EachOptionReachesItsSettingAndTheRestKeepTheirDefa
     EXPECT_EQ("none", o.resolver.program);
     EXPECT_EQ("http://h/%s", o.resolver.watchUrl);
     EXPECT_EQ(std::chrono::seconds(3600), o.resolver.timeout);
+    EXPECT_EQ(64u, o.resolver.mostRunning);
+    EXPECT_EQ(4u, none.options.resolver.mostRunning);
     EXPECT_EQ(secret, o.secret);
     EXPECT_FALSE(Parse({"--no-secret"}).options.useSecret);
     EXPECT_EQ(65535, Parse({"--port", "65535"}).options.port);
@@ -80,6 +98,8 @@ TEST(ServiceOptionsParseTest, HelpWinsAndEveryRefusalSaysWhichOption)
         {{"--resolve-timeout", "3601"},
          "--resolve-timeout \"3601\" is not a number of seconds from 1 to 3600"},
         {{"--watch-url", "x"}, "--watch-url \"x\" must name the id exactly once, as %s"},
+        {{"--max-resolvers", "0"}, "--max-resolvers \"0\" is not a number from 1 to 64"},
+        {{"--max-resolvers", "65"}, "--max-resolvers \"65\" is not a number from 1 to 64"},
         {{"--secret", "0123456789abcdef0123456789abcdef", "--no-secret"},
          "--secret and --no-secret exclude each other"},
     };
@@ -100,7 +120,7 @@ TEST(ServiceOptionsTest, HelpDescribesEveryOptionAndExits)
     for (const char* word :
          {"--port", "--bind", "--catalogue", "--version", "--media-rate", "--resolver",
           "--watch-url", "--resolve-timeout", "8731", "2.0", "https://www.youtube.com/watch?v=%s",
-          "default 12", "--secret", "--no-secret"})
+          "default 12", "--secret", "--no-secret", "--max-resolvers"})
         EXPECT_TRUE(Contains(run.out, word)) << word;
     EXPECT_FALSE(Contains(run.out, "listening on http://127.0.0.1"));
 }
