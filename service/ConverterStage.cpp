@@ -26,10 +26,15 @@ ProcessRunner::Command ConverterStage::Remux()
 }
 
 ProcessRunner::Command ConverterStage::Mp3(const std::string& title, const std::string& uploader,
-                                           const std::string& pictureFile)
+                                           const std::string& pictureFile,
+                                           const std::string& address)
 {
     ProcessRunner::Command command = Start();
-    command.insert(command.end(), {"-i", kFromPipe});
+    if (address.empty())
+        command.insert(command.end(), {"-i", kFromPipe});
+    else
+        // Only the address given: a source that names other files or protocols reads none.
+        command.insert(command.end(), {"-protocol_whitelist", "http,tcp", "-i", address});
     if (!pictureFile.empty())
         command.insert(command.end(), {"-i", pictureFile});
     command.insert(command.end(), {"-map", "0:a:0", "-c:a", "libmp3lame", "-q:a", "2"});

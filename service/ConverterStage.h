@@ -14,7 +14,10 @@ public:
     static ProcessRunner::Command Remux();
 
     // The first sound stream as MP3 (LAME, VBR quality 2), with the title and the uploader as
-    // ID3 tags and the picture file, when one is named, as the cover.
+    // ID3 tags and the picture file, when one is named, as the cover. The source is the
+    // standard input, or an http address when one is given: ffmpeg reads that with ranges,
+    // so a file whose index comes after its data (an MP4 not made for streaming) converts too.
     static ProcessRunner::Command Mp3(const std::string& title, const std::string& uploader,
-                                      const std::string& pictureFile);
+                                      const std::string& pictureFile,
+                                      const std::string& address = std::string());
 };

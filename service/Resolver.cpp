@@ -120,10 +120,12 @@ std::string Resolver::PageOf(const std::string& id)
 }
 
 std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
-                                                             const ResolvedFormat& format) const
+                                                             const ResolvedFormat& format,
+                                                             const std::string& soundAddress) const
 {
     return commands.Stream(
-        {entry.infoFile, entry.video.title, entry.video.uploader, entry.pictureFile}, format);
+        {entry.infoFile, entry.video.title, entry.video.uploader, entry.pictureFile}, format,
+        soundAddress);
 }
 
 std::unique_ptr<ScratchFolder> Resolver::NewRunFolder(std::string& error) const

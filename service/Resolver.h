@@ -103,7 +103,8 @@ public:
     // The programs that write one format of a looked-up video to their standard output, each
     // one's output the next one's input.
     std::vector<ProcessRunner::Command> StreamCommands(const Entry& entry,
-                                                       const ResolvedFormat& format) const;
+                                                       const ResolvedFormat& format,
+                                                       const std::string& soundAddress = "") const;
 
     // A folder of its own for one run of the program, inside the resolver's private folder.
     // yt-dlp writes a fragmented format's parts beside its output, which for "-" is its

@@ -36,8 +36,11 @@ ProcessRunner::Command ResolverCommands::Lookup(const std::string& page,
 }
 
 std::vector<ProcessRunner::Command> ResolverCommands::Stream(const Described& video,
-                                                             const ResolvedFormat& format) const
+                                                             const ResolvedFormat& format,
+                                                             const std::string& soundAddress) const
 {
+    if (format.conversion == StreamConversion::Mp3 && !soundAddress.empty())
+        return {ConverterStage::Mp3(video.title, video.uploader, video.pictureFile, soundAddress)};
     ProcessRunner::Command command = Base();
     // Left to itself yt-dlp skips a fragment it cannot fetch and ends with success: the
     // client would get a file with a hole, reported complete.

@@ -30,8 +30,10 @@ public:
     };
     // The programs that write one format to their standard output, each one's output the
     // next one's input.
-    std::vector<ProcessRunner::Command> Stream(const Described& video,
-                                               const ResolvedFormat& format) const;
+    // An MP3 whose sound the service relays itself is converted from soundAddress, where the
+    // service serves that sound, with no resolver run.
+    std::vector<ProcessRunner::Command> Stream(const Described& video, const ResolvedFormat& format,
+                                               const std::string& soundAddress = "") const;
 
 private:
     ProcessRunner::Command Base() const;

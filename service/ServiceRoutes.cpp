@@ -329,7 +329,7 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
         return NotFound(req, res);
     if (IsDirect(*format, *entry))
         return DirectStream(id, itag, entry, asked, res);
-    PipedStream(id, *format, entry, res);
+    PipedStream(id, *format, entry, Base(req), res);
 }
 
 bool ServiceRoutes::IsDirect(const ResolvedFormat& format, const Resolver::Entry& entry)
@@ -370,9 +370,16 @@ void ServiceRoutes::DirectStream(const std::string& id, const std::string& itag,
 
 void ServiceRoutes::PipedStream(const std::string& id, const ResolvedFormat& format,
                                 const std::shared_ptr<const Resolver::Entry>& entry,
-                                httplib::Response& res)
+                                const std::string& base, httplib::Response& res)
 {
     const std::string label = id + "/" + format.itag;
+    // The MP3 of a sound the service fetches itself: ffmpeg reads it from the service, with
+    // ranges, and no yt-dlp starts.
+    std::string soundAddress;
+    const ResolvedFormat* sound =
+        format.conversion == StreamConversion::Mp3 ? entry->Format(format.selection) : nullptr;
+    if (sound && IsDirect(*sound, *entry))
+        soundAddress = base + "/stream/" + id + "/" + EncodePath(sound->itag);
     // The turn is the resolver's: lookups and piped streams share the limit.
     auto turn = resolver.TakeTurn(FirstByteDeadline());
     if (!turn)
@@ -384,8 +391,9 @@ void ServiceRoutes::PipedStream(const std::string& id, const ResolvedFormat& for
     std::string error;
     auto relay = std::make_shared<StreamRelay>(label);
     auto workFolder = resolver.NewRunFolder(error);
-    if (!workFolder || !relay->Begin(resolver.StreamCommands(*entry, format), std::move(workFolder),
-                                     settings.firstByteLimit, error, std::move(turn)))
+    if (!workFolder ||
+        !relay->Begin(resolver.StreamCommands(*entry, format, soundAddress), std::move(workFolder),
+                      settings.firstByteLimit, error, std::move(turn)))
         return StreamFailed(label, error, res);
     // The provider keeps the relay, and with it the lookup's description file, until the
     // response is gone; the relay's end ends its programs.

@@ -65,9 +65,12 @@ private:
     void DirectStream(const std::string& id, const std::string& itag,
                       std::shared_ptr<const Resolver::Entry> entry, const DirectRelay::Asked& asked,
                       httplib::Response& res);
-    // Any other format, relayed from what the resolver's programs write.
+    // Any other format, relayed from what the resolver's programs write. base: the service's
+    // own address as the client reached it, where an MP3's converter reads a sound that the
+    // service relays itself.
     void PipedStream(const std::string& id, const ResolvedFormat& format,
-                     const std::shared_ptr<const Resolver::Entry>& entry, httplib::Response& res);
+                     const std::shared_ptr<const Resolver::Entry>& entry, const std::string& base,
+                     httplib::Response& res);
     std::chrono::steady_clock::time_point FirstByteDeadline() const;
     // Whether the service fetches the format itself.
     static bool IsDirect(const ResolvedFormat& format, const Resolver::Entry& entry);
