@@ -1,6 +1,7 @@
 // The Download action and the downloads list of the main window, with each line's menu.
 #include "ui/NorvikFrame.h"
 
+#include "config/AppConfig.h"
 #include "ui/DesktopActions.h"
 #include "ui/MiddleEllipsis.h"
 
@@ -13,6 +14,13 @@
 
 namespace
 {
+constexpr std::int64_t kBytesPerKiB = 1024;
+
+std::int64_t SpeedLimitBytes()
+{
+    return std::int64_t(AppConfig().GetSpeedLimitKiB()) * kBytesPerKiB;
+}
+
 long MenuItemId(DownloadMenuItem item)
 {
     switch (item)
@@ -44,6 +52,7 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
         if (job.GetState() != Idle)
             continue;
         job.SetRecord(chosen);
+        job.SetSpeedLimit(SpeedLimitBytes());
         job.start();
         if (job.GetState() == Idle)
             return;
@@ -202,6 +211,7 @@ void NorvikFrame::OnRetryDownload(wxCommandEvent&)
     // The job's own record is compared with the others: it must not count against itself.
     if (menuJob < 0 || IsAlreadyDownloading(downloaders[menuJob].GetRecord(), menuJob))
         return;
+    downloaders[menuJob].SetSpeedLimit(SpeedLimitBytes());
     downloaders[menuJob].Retry();
     RefreshDownloadsList();
 }

@@ -231,7 +231,9 @@ void Downloader::Entry()
         wxCriticalSectionLocker guard(lock);
         record.tempPath = rec.tempPath;
     }
-    const TransferResult result = transfer.Run(rec.url, rec.tempPath, CurrentLimits());
+    TransferLimits limits = CurrentLimits();
+    limits.maxReceiveBytesPerSecond = speedLimit.load();
+    const TransferResult result = transfer.Run(rec.url, rec.tempPath, limits);
     // A stop that came as the body completed still ends the job as the user asked.
     if (stopRequested.load())
     {

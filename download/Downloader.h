@@ -9,6 +9,7 @@
 #include <wx/thread.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 class JobThread;
@@ -62,6 +63,10 @@ public:
     // Waits for the worker to end; does nothing for a job that never started.
     void Join();
 
+    // The cap on this job's receiving speed for its next run (a start or a retry), in bytes
+    // per second; 0 for none.
+    void SetSpeedLimit(std::int64_t bytesPerSecond) { speedLimit.store(bytesPerSecond); }
+
     static void SetTransferLimits(const TransferLimits& limits);
     // Stack size of the worker threads started from now on; 0 is the system's default. Tests
     // ask for one the process cannot have, to see a thread fail to start.
@@ -92,6 +97,8 @@ private:
     std::atomic<bool> stopRequested{false};
     // Set with stopRequested: whether the stopped job keeps its bytes (a Cancel) or not (a quit).
     std::atomic<bool> keepReceived{false};
+    // Set by the GUI thread before a run, read by the worker as the run begins.
+    std::atomic<std::int64_t> speedLimit{0};
     // The worker's own while it runs; the GUI thread touches it only between runs. What it
     // keeps between runs lets a retry continue from the bytes received.
     StreamTransfer transfer;

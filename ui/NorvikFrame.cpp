@@ -2,6 +2,7 @@
 
 #include "lookup/LookupRequest.h"
 #include "resources/Icons.h"
+#include "config/AppConfig.h"
 #include "ui/AboutDlg.h"
 #include "ui/BlockingWork.h"
 #include "ui/ClipboardReader.h"
@@ -90,7 +91,11 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     trayIcon.SetIcon(Icons::GetNk(kTrayIconSize), wxString());
     updateCheckDone = false;
     WatchModalDialogs();
-    clipboardReader = std::make_unique<ClipboardReader>();
+    watchClipboard = AppConfig().GetWatchClipboard();
+    if (watchClipboard)
+        clipboardReader = std::make_unique<ClipboardReader>();
+    trayIcon.SetClipboardSwitch([this] { return watchClipboard; },
+                                [this](bool on) { SetClipboardWatch(on); });
 }
 
 NorvikFrame::~NorvikFrame()
@@ -233,6 +238,7 @@ void NorvikFrame::OnOptions(wxCommandEvent&)
 {
     OptionsDlg dialog(this, wxID_ANY, wxDefaultPosition, wxDefaultSize);
     dialog.ShowModal();
+    SetClipboardWatch(AppConfig().GetWatchClipboard());
 }
 
 void NorvikFrame::OnAbout(wxCommandEvent&)

@@ -65,6 +65,9 @@ public:
     // True from a lookup's start until its answer has been shown or it was superseded.
     bool IsLookingUp() const { return lookup != nullptr; }
     void CheckClipboard();
+    // Turns the clipboard watch on or off and keeps the choice in the settings.
+    void SetClipboardWatch(bool on);
+    bool WatchesClipboard() const { return watchClipboard; }
 
     // Downloads.
     void OnDownload(wxCommandEvent& event);
@@ -139,6 +142,10 @@ public:
     std::uint64_t lookupNumber = 0;
     // The clipboard read that never waits for the owner; none on a display without X.
     std::unique_ptr<ClipboardReader> clipboardReader;
+    // The user's switch of the clipboard watch, as the settings had it at start or since.
+    bool watchClipboard = true;
+    // Set when the watch is turned on: the first text read then was copied while it was off.
+    bool skipNextClipboardText = false;
 
     // The job whose line's menu is open, or -1.
     int menuJob = -1;

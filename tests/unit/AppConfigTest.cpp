@@ -295,3 +295,28 @@ TEST_F(SettingsTest, DefaultServiceSourceServesOnlyWhenTheKeyIsAbsent)
     wxRemoveFile(SettingsFile());
     EXPECT_EQ("http://127.0.0.1:8731", AppConfig().GetServiceUrl());
 }
+
+TEST_F(SettingsTest, ClipboardWatchSpeedLimitAndResumeDefaultsAndUnreadableLimits)
+{
+    {
+        AppConfig config;
+        EXPECT_TRUE(config.GetWatchClipboard());
+        EXPECT_EQ(0, config.GetSpeedLimitKiB());
+        EXPECT_FALSE(config.GetResumeAtStart());
+    }
+    for (const char* stored : {"-5", "fast", ""})
+    {
+        WriteSettings(wxString("SpeedLimitKiB=") + stored + "\nWatchClipboard=0\n");
+        AppConfig config;
+        EXPECT_EQ(0, config.GetSpeedLimitKiB()) << stored;
+        EXPECT_FALSE(config.GetWatchClipboard());
+    }
+    {
+        AppConfig config;
+        config.SetSpeedLimitKiB(1024);
+        config.SetResumeAtStart(true);
+    }
+    AppConfig config;
+    EXPECT_EQ(1024, config.GetSpeedLimitKiB());
+    EXPECT_TRUE(config.GetResumeAtStart());
+}

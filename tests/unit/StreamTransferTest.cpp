@@ -24,6 +24,7 @@ constexpr int kHttpOk = 200;
 constexpr int kHttpPartialContent = 206;
 constexpr int kNotModified = 304;
 constexpr size_t kBodyBytes = 200000;
+constexpr size_t kBigBytes = 8 * 1024 * 1024;
 
 class StreamTransferTest : public testing::Test
 {
@@ -71,6 +72,8 @@ protected:
                                return sink.write(content.data() + offset, step);
                            });
                    });
+        routes.Get("/big", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(std::string(kBigBytes, 'x'), "video/mp4"); });
         server.AddStalledStream("/stall", "video/mp4", body.substr(0, 10));
         ASSERT_TRUE(server.Start());
         limits.resumePausesMs = {kShortPauseMs, kShortPauseMs};
@@ -175,4 +178,20 @@ TEST_F(StreamTransferTest, StopFlagEndsARunningTransferAsStopped)
     EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), kStopLimitMs);
     EXPECT_EQ(TransferOutcome::Stopped, result.outcome);
     EXPECT_FALSE(result.error.empty());
+}
+
+TEST_F(StreamTransferTest, SpeedLimitHoldsAnEightMiBTransferToItsRate)
+{
+    constexpr std::int64_t kRate = 1024 * 1024;
+    // Eight seconds at the rate, less 10%; a slow machine only makes it longer.
+    constexpr long kLeastMs = 7200;
+    constexpr long kMostMs = 30000;
+    limits.maxReceiveBytesPerSecond = kRate;
+    const wxLongLong began = wxGetLocalTimeMillis();
+    const TransferResult result = Run(transfer, "/big");
+    const long tookMs = (wxGetLocalTimeMillis() - began).ToLong();
+    ASSERT_TRUE(result.IsComplete()) << result.error;
+    EXPECT_EQ(kBigBytes, ReadBytes(tempPath).size());
+    EXPECT_GE(tookMs, kLeastMs);
+    EXPECT_LE(tookMs, kMostMs);
 }
