@@ -5,11 +5,15 @@
 #include "ui/DesktopActions.h"
 #include "ui/MiddleEllipsis.h"
 
+#include <wx/datetime.h>
+#include <wx/filefn.h>
 #include <wx/intl.h>
 #include <wx/listbox.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace
@@ -33,6 +37,8 @@ long MenuItemId(DownloadMenuItem item)
         return NorvikFrame::ID_MENU_OPEN;
     case DownloadMenuItem::ShowInFolder:
         return NorvikFrame::ID_MENU_SHOWFOLDER;
+    case DownloadMenuItem::Remove:
+        return NorvikFrame::ID_MENU_REMOVE;
     }
     return wxID_NONE;
 }
@@ -62,10 +68,11 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
         // The list may show only a few lines: the new one is brought into sight at once
         // rather than at the next refresh, below the others.
         RefreshDownloadsList();
-        if (unsigned(i) < downloadsList->GetCount())
+        const int line = downloadsTable.LineOfJob(i);
+        if (unsigned(line) < downloadsList->GetCount())
         {
-            downloadsList->SetSelection(i);
-            downloadsList->EnsureVisible(i);
+            downloadsList->SetSelection(line);
+            downloadsList->EnsureVisible(line);
         }
         return;
     }
@@ -99,17 +106,142 @@ void NorvikFrame::RefreshDownloadsList()
         const bool ended = downloadsTable.NoteState(int(i), state);
         if (!DownloadsTable::HasLine(state))
             continue;
-        const wxString line = DownloadsTable::LineText(downloaders[i].GetRecord(), state,
-                                                       downloaders[i].GetProgress());
-        if (i < count)
-            downloadsList->SetString(i, line);
+        const StreamRecord rec = downloaders[i].GetRecord();
+        const DownloadProgress progress = downloaders[i].GetProgress();
+        RecordJob(int(i), state, rec, progress);
+        const wxString line = DownloadsTable::LineText(rec, state, progress);
+        const unsigned at = unsigned(downloadsTable.LineOfJob(int(i)));
+        if (at < count)
+            downloadsList->SetString(at, line);
         else
             downloadsList->Append(line);
-        if (int(i) == tooltipLine)
+        if (int(at) == tooltipLine)
             downloadsList->SetToolTip(line);
         if (ended)
             NotifyEnded(int(i), state);
     }
+}
+
+void NorvikFrame::RecordJob(int job, DownloadState state, const StreamRecord& rec,
+                            const DownloadProgress& progress)
+{
+    JournalEntry& last = recorded[size_t(job)];
+    JournalEntry now = last;
+    now.state = state == Busy                     ? JournalState::Running
+                : state == Done                   ? JournalState::Done
+                : downloaders[job].WasCancelled() ? JournalState::Cancelled
+                                                  : JournalState::Failed;
+    now.title = rec.title;
+    now.type = rec.type;
+    now.url = rec.url;
+    now.itag = rec.itag;
+    now.outputPath = rec.outputPath;
+    now.tempPath = rec.tempPath;
+    now.statusText = rec.statusText;
+    if (progress.received > 0 || state != Busy)
+        now.received = progress.received;
+    bool written = true;
+    if (last.id == 0)
+    {
+        now.startedAt = wxDateTime::Now().GetTicks();
+        now.id = journal.Add(now);
+        written = now.id != 0;
+    }
+    else if (now.state != last.state || now.outputPath != last.outputPath ||
+             now.tempPath != last.tempPath || now.statusText != last.statusText ||
+             now.received != last.received)
+        written = journal.Update(now);
+    else
+        return;
+    if (written)
+        last = now;
+    else if (journal.IsOpen() && !journalFailureLogged)
+    {
+        journalFailureLogged = true;
+        wxLogWarning(_("The journal of downloads could not be written (%s); the downloads of "
+                       "this run may not be remembered."),
+                     journal.LastError());
+    }
+}
+
+void NorvikFrame::ShowRememberedDownloads()
+{
+    wxString problem;
+    journal.Open(DownloadJournal::DefaultPath(), problem);
+    if (!problem.empty())
+        wxLogWarning("%s", problem);
+    remembered = journal.Load();
+    rememberedKinds.clear();
+    for (const JournalEntry& entry : remembered)
+    {
+        const RememberedKind kind = DownloadsTable::KindOf(
+            entry, !entry.outputPath.empty() && wxFileExists(entry.outputPath));
+        rememberedKinds.push_back(kind);
+        downloadsList->Append(DownloadsTable::RememberedLineText(entry, kind));
+    }
+    downloadsTable.SetRememberedCount(int(remembered.size()));
+}
+
+void NorvikFrame::RemoveRemembered(int index)
+{
+    if (index < 0 || size_t(index) >= remembered.size())
+        return;
+    if (!journal.Remove(remembered[size_t(index)].id) && journal.IsOpen())
+        wxLogWarning(_("The download could not be taken out of the journal (%s)."),
+                     journal.LastError());
+    remembered.erase(remembered.begin() + index);
+    rememberedKinds.erase(rememberedKinds.begin() + index);
+    downloadsList->Delete(unsigned(index));
+    downloadsTable.SetRememberedCount(int(remembered.size()));
+    UpdateLineTooltip(-1);
+}
+
+bool NorvikFrame::RetryRemembered(int index)
+{
+    if (index < 0 || size_t(index) >= remembered.size())
+        return false;
+    const JournalEntry& entry = remembered[size_t(index)];
+    StreamRecord rec;
+    rec.title = entry.title;
+    rec.type = entry.type;
+    rec.url = entry.url;
+    rec.itag = entry.itag;
+    rec.outputPath = entry.outputPath;
+    if (IsAlreadyDownloading(rec))
+        return false;
+    for (int i = 0; i < kJobCount; ++i)
+    {
+        Downloader& job = downloaders[i];
+        if (job.GetState() != Idle)
+            continue;
+        job.SetRecord(rec);
+        job.SetSpeedLimit(SpeedLimitBytes());
+        job.start();
+        if (job.GetState() == Idle)
+            return false;
+        // The job of this run carries the download on, with a record of its own.
+        RemoveRemembered(index);
+        RefreshDownloadsList();
+        return true;
+    }
+    wxMessageBox(wxString::Format(_("All %d downloads of this session have been used. Quit "
+                                    "Norvik and start it again to download more."),
+                                  kJobCount));
+    return false;
+}
+
+void NorvikFrame::OnRemoveDownload(wxCommandEvent&)
+{
+    RemoveRemembered(menuRemembered);
+    menuRemembered = -1;
+}
+
+void NorvikFrame::OnClearFinished(wxCommandEvent&)
+{
+    for (int i = int(remembered.size()) - 1; i >= 0; --i)
+        if (DownloadsTable::IsFinished(rememberedKinds[size_t(i)]))
+            RemoveRemembered(i);
+    menuRemembered = -1;
 }
 
 void NorvikFrame::NotifyEnded(int job, DownloadState state)
@@ -141,6 +273,8 @@ void NorvikFrame::BindDownloadsList()
     Bind(wxEVT_MENU, &NorvikFrame::OnRetryDownload, this, ID_MENU_RETRY);
     Bind(wxEVT_MENU, &NorvikFrame::OnOpenDownload, this, ID_MENU_OPEN);
     Bind(wxEVT_MENU, &NorvikFrame::OnShowDownloadInFolder, this, ID_MENU_SHOWFOLDER);
+    Bind(wxEVT_MENU, &NorvikFrame::OnRemoveDownload, this, ID_MENU_REMOVE);
+    Bind(wxEVT_MENU, &NorvikFrame::OnClearFinished, this, ID_MENU_CLEAR_FINISHED);
 }
 
 wxMenu* NorvikFrame::MakeDownloadMenu(int job)
@@ -151,15 +285,35 @@ wxMenu* NorvikFrame::MakeDownloadMenu(int job)
     return menu;
 }
 
-void NorvikFrame::ShowDownloadMenu(int job, const wxPoint& pos)
+void NorvikFrame::ShowDownloadMenu(int line, const wxPoint& pos)
 {
-    if (downloadsTable.JobOfLine(job, int(downloadsList->GetCount())) < 0)
-        return;
-    std::unique_ptr<wxMenu> menu(MakeDownloadMenu(job));
+    const int lines = int(downloadsList->GetCount());
+    const int job = downloadsTable.JobOfLine(line, lines);
+    const int earlier = downloadsTable.RememberedOfLine(line, lines);
+    std::unique_ptr<wxMenu> menu;
+    if (job >= 0)
+        menu.reset(MakeDownloadMenu(job));
+    else if (earlier >= 0)
+    {
+        menu = std::make_unique<wxMenu>();
+        for (const DownloadMenuItem item :
+             DownloadsTable::RememberedMenuItems(rememberedKinds[size_t(earlier)]))
+            menu->Append(MenuItemId(item), DownloadsTable::MenuLabel(item));
+    }
+    else
+        menu = std::make_unique<wxMenu>();
+    if (std::any_of(rememberedKinds.begin(), rememberedKinds.end(), DownloadsTable::IsFinished))
+    {
+        if (menu->GetMenuItemCount() > 0)
+            menu->AppendSeparator();
+        menu->Append(ID_MENU_CLEAR_FINISHED, _("Clear finished"));
+    }
     if (menu->GetMenuItemCount() == 0)
         return;
-    downloadsList->SetSelection(job);
+    if (line >= 0 && line < lines)
+        downloadsList->SetSelection(line);
     menuJob = job;
+    menuRemembered = earlier;
     downloadsList->PopupMenu(menu.get(), pos);
 }
 
@@ -177,7 +331,11 @@ void NorvikFrame::OnDownloadsMenu(wxContextMenuEvent& event)
 
 void NorvikFrame::OnDownloadActivated(wxCommandEvent& event)
 {
-    const int job = downloadsTable.JobOfLine(event.GetInt(), kJobCount);
+    const int lines = int(downloadsList->GetCount());
+    const int earlier = downloadsTable.RememberedOfLine(event.GetInt(), lines);
+    if (earlier >= 0 && rememberedKinds[size_t(earlier)] == RememberedKind::Done)
+        DesktopActions::OpenFile(remembered[size_t(earlier)].outputPath);
+    const int job = downloadsTable.JobOfLine(event.GetInt(), lines);
     if (job < 0 || !DownloadsTable::OpensOnActivation(downloaders[job].GetState()))
         return;
     DesktopActions::OpenFile(downloaders[job].GetRecord().outputPath);
@@ -208,6 +366,12 @@ void NorvikFrame::OnCancelDownload(wxCommandEvent&)
 
 void NorvikFrame::OnRetryDownload(wxCommandEvent&)
 {
+    if (menuRemembered >= 0)
+    {
+        RetryRemembered(menuRemembered);
+        menuRemembered = -1;
+        return;
+    }
     // The job's own record is compared with the others: it must not count against itself.
     if (menuJob < 0 || IsAlreadyDownloading(downloaders[menuJob].GetRecord(), menuJob))
         return;
@@ -218,12 +382,16 @@ void NorvikFrame::OnRetryDownload(wxCommandEvent&)
 
 void NorvikFrame::OnOpenDownload(wxCommandEvent&)
 {
+    if (menuRemembered >= 0 && size_t(menuRemembered) < remembered.size())
+        DesktopActions::OpenFile(remembered[size_t(menuRemembered)].outputPath);
     if (menuJob >= 0)
         DesktopActions::OpenFile(downloaders[menuJob].GetRecord().outputPath);
 }
 
 void NorvikFrame::OnShowDownloadInFolder(wxCommandEvent&)
 {
+    if (menuRemembered >= 0 && size_t(menuRemembered) < remembered.size())
+        DesktopActions::ShowInFolder(remembered[size_t(menuRemembered)].outputPath);
     if (menuJob >= 0)
         DesktopActions::ShowInFolder(downloaders[menuJob].GetRecord().outputPath);
 }

@@ -8,9 +8,76 @@ DownloadsTable::DownloadsTable(int jobCount) : seen(size_t(jobCount > 0 ? jobCou
 
 int DownloadsTable::JobOfLine(int line, int lineCount) const
 {
-    if (line < 0 || line >= lineCount || size_t(line) >= seen.size())
+    if (line < remembered || line >= lineCount || size_t(line - remembered) >= seen.size())
+        return -1;
+    return line - remembered;
+}
+
+int DownloadsTable::RememberedOfLine(int line, int lineCount) const
+{
+    if (line < 0 || line >= remembered || line >= lineCount)
         return -1;
     return line;
+}
+
+RememberedKind DownloadsTable::KindOf(const JournalEntry& entry, bool outputExists)
+{
+    switch (entry.state)
+    {
+    case JournalState::Done:
+        return outputExists ? RememberedKind::Done : RememberedKind::Missing;
+    case JournalState::Failed:
+        return RememberedKind::Failed;
+    case JournalState::Cancelled:
+        return RememberedKind::Cancelled;
+    case JournalState::Running:
+        break;
+    }
+    return RememberedKind::Interrupted;
+}
+
+wxString DownloadsTable::RememberedLineText(const JournalEntry& entry, RememberedKind kind)
+{
+    StreamRecord rec;
+    rec.type = entry.type;
+    rec.title = entry.title;
+    rec.outputPath = entry.outputPath;
+    switch (kind)
+    {
+    case RememberedKind::Done:
+        rec.statusText = _("Done");
+        break;
+    case RememberedKind::Missing:
+        rec.statusText = _("Missing");
+        break;
+    case RememberedKind::Interrupted:
+        rec.statusText = _("Interrupted");
+        break;
+    case RememberedKind::Failed:
+    case RememberedKind::Cancelled:
+        // As the line read when it ended: the error itself says more than "Failed".
+        rec.statusText = entry.statusText.empty()
+                             ? (kind == RememberedKind::Failed ? _("Failed") : _("Cancelled"))
+                             : entry.statusText;
+        break;
+    }
+    return MakeDownloadLine(rec, Done, DownloadProgress());
+}
+
+std::vector<DownloadMenuItem> DownloadsTable::RememberedMenuItems(RememberedKind kind)
+{
+    switch (kind)
+    {
+    case RememberedKind::Done:
+        return {DownloadMenuItem::Open, DownloadMenuItem::ShowInFolder, DownloadMenuItem::Remove};
+    case RememberedKind::Missing:
+        return {DownloadMenuItem::Remove};
+    case RememberedKind::Failed:
+    case RememberedKind::Cancelled:
+    case RememberedKind::Interrupted:
+        break;
+    }
+    return {DownloadMenuItem::Retry, DownloadMenuItem::Remove};
 }
 
 wxString DownloadsTable::LineText(const StreamRecord& rec, DownloadState state,
@@ -56,6 +123,8 @@ wxString DownloadsTable::MenuLabel(DownloadMenuItem item)
         return _("Open");
     case DownloadMenuItem::ShowInFolder:
         return _("Show in folder");
+    case DownloadMenuItem::Remove:
+        return _("Remove from list");
     }
     return wxString();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/DownloadJournal.h"
 #include "download/DownloadProgress.h"
 #include "download/DownloadState.h"
 #include "lookup/StreamRecord.h"
@@ -15,6 +16,18 @@ enum class DownloadMenuItem
     Retry,
     Open,
     ShowInFolder,
+    Remove,
+};
+
+// How a download of an earlier run is shown: as it ended, its file gone since, or cut off by
+// the end of that run.
+enum class RememberedKind
+{
+    Done,
+    Missing,
+    Failed,
+    Cancelled,
+    Interrupted,
 };
 
 // What the downloads list shows of the jobs, apart from the list control. Line n shows job
@@ -28,6 +41,19 @@ public:
 
     // The job the line shows, for a list of lineCount lines; -1 when it shows none.
     int JobOfLine(int line, int lineCount) const;
+    // The downloads of earlier runs take the first lines, above this run's jobs.
+    void SetRememberedCount(int count) { remembered = count > 0 ? count : 0; }
+    int RememberedCount() const { return remembered; }
+    // The remembered download the line shows, for a list of lineCount lines; -1 for none.
+    int RememberedOfLine(int line, int lineCount) const;
+    int LineOfJob(int job) const { return job + remembered; }
+
+    static RememberedKind KindOf(const JournalEntry& entry, bool outputExists);
+    static wxString RememberedLineText(const JournalEntry& entry, RememberedKind kind);
+    static std::vector<DownloadMenuItem> RememberedMenuItems(RememberedKind kind);
+    // "Clear finished" takes these away; an interrupted one stays to be tried again.
+    static bool IsFinished(RememberedKind kind) { return kind != RememberedKind::Interrupted; }
+
     // Whether a job in this state has a line.
     static bool HasLine(DownloadState state) { return state != Idle; }
     // The line's text: "[status] type 'title' > output", and the progress while transferring.
@@ -49,4 +75,5 @@ public:
 
 private:
     std::vector<DownloadState> seen;
+    int remembered = 0;
 };

@@ -1,8 +1,8 @@
 #include "ui/NorvikFrame.h"
 
+#include "config/AppConfig.h"
 #include "lookup/LookupRequest.h"
 #include "resources/Icons.h"
-#include "config/AppConfig.h"
 #include "ui/AboutDlg.h"
 #include "ui/BlockingWork.h"
 #include "ui/ClipboardReader.h"
@@ -37,6 +37,8 @@ const long NorvikFrame::ID_MENU_CANCEL = wxNewId();
 const long NorvikFrame::ID_MENU_RETRY = wxNewId();
 const long NorvikFrame::ID_MENU_OPEN = wxNewId();
 const long NorvikFrame::ID_MENU_SHOWFOLDER = wxNewId();
+const long NorvikFrame::ID_MENU_REMOVE = wxNewId();
+const long NorvikFrame::ID_MENU_CLEAR_FINISHED = wxNewId();
 
 const wxString NorvikFrame::kVersion = "2.0";
 std::uint32_t NorvikFrame::tickCount = 0;
@@ -94,6 +96,7 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     watchClipboard = AppConfig().GetWatchClipboard();
     if (watchClipboard)
         clipboardReader = std::make_unique<ClipboardReader>();
+    ShowRememberedDownloads();
     trayIcon.SetClipboardSwitch([this] { return watchClipboard; },
                                 [this](bool on) { SetClipboardWatch(on); });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/DownloadJournal.h"
 #include "download/Downloader.h"
 #include "download/DownloadsTable.h"
 #include "lookup/StreamRecord.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class ClipboardReader;
 class LookupRequest;
@@ -48,6 +50,8 @@ public:
     static const long ID_MENU_RETRY;
     static const long ID_MENU_OPEN;
     static const long ID_MENU_SHOWFOLDER;
+    static const long ID_MENU_REMOVE;
+    static const long ID_MENU_CLEAR_FINISHED;
 
     static const wxString kVersion;
     static constexpr int kTimerPeriodMs = 500;
@@ -81,6 +85,14 @@ public:
     void OnRetryDownload(wxCommandEvent& event);
     void OnOpenDownload(wxCommandEvent& event);
     void OnShowDownloadInFolder(wxCommandEvent& event);
+    void OnRemoveDownload(wxCommandEvent& event);
+    void OnClearFinished(wxCommandEvent& event);
+    // Opens the journal and shows the downloads of earlier runs above this run's.
+    void ShowRememberedDownloads();
+    // Starts a remembered download again as a job of this run; false when none could start.
+    bool RetryRemembered(int index);
+    // Takes a remembered download off the list and out of the journal; its file stays.
+    void RemoveRemembered(int index);
 
     // Menus, timer and close.
     void OnOptions(wxCommandEvent& event);
@@ -149,6 +161,17 @@ public:
 
     // The job whose line's menu is open, or -1.
     int menuJob = -1;
+    // The remembered download whose line's menu is open, or -1.
+    int menuRemembered = -1;
+    // The journal, the downloads of earlier runs it gave at start (in the list's first lines)
+    // with how each is shown, and what was last written of each job of this run (id 0: not
+    // yet recorded).
+    DownloadJournal journal;
+    std::vector<JournalEntry> remembered;
+    std::vector<RememberedKind> rememberedKinds;
+    std::vector<JournalEntry> recorded{size_t(kJobCount)};
+    // Set once a write failed and was logged, so a full disk is not reported every refresh.
+    bool journalFailureLogged = false;
     // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
     int tooltipLine = -1;
     // What the downloads list shows of the jobs, and each job's state at the last refresh.
@@ -171,11 +194,14 @@ private:
     void RemoveUnusedTempFiles();
     bool HasNotificationArea() const;
     void BindDownloadsList();
-    // Shows the menu of the job on the given line at pos (the list's coordinates).
-    void ShowDownloadMenu(int job, const wxPoint& pos);
+    // Shows the menu of the given line at pos (the list's coordinates).
+    void ShowDownloadMenu(int line, const wxPoint& pos);
     // The duplicate check: true, after telling the user, when a job other than exceptJob was
     // given the same record and is running, waiting or done.
     bool IsAlreadyDownloading(const StreamRecord& rec, int exceptJob = -1);
+    // Writes what changed of the job into the journal.
+    void RecordJob(int job, DownloadState state, const StreamRecord& rec,
+                   const DownloadProgress& progress);
     // Tells the user of a download that ended while the window was out of sight.
     void NotifyEnded(int job, DownloadState state);
     // The line under the pointer gets its full text as tooltip; -1 when none.
