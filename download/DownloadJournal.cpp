@@ -120,13 +120,18 @@ bool DownloadJournal::Exec(const char* sql)
 bool DownloadJournal::Prepare(wxString& problem)
 {
     sqlite3_busy_timeout(db, kBusyWaitMs);
-    Statement version(db, "PRAGMA user_version");
-    if (!version.IsOk() || version.Step() != SQLITE_ROW)
+    // The statement ends before the others run: one still open holds a read transaction,
+    // and the journal mode cannot change inside one.
+    int found = 0;
     {
-        problem = wxString::FromUTF8(sqlite3_errmsg(db));
-        return false;
+        Statement version(db, "PRAGMA user_version");
+        if (!version.IsOk() || version.Step() != SQLITE_ROW)
+        {
+            problem = wxString::FromUTF8(sqlite3_errmsg(db));
+            return false;
+        }
+        found = sqlite3_column_int(version.Get(), 0);
     }
-    const int found = sqlite3_column_int(version.Get(), 0);
     if (found > kFormatVersion)
     {
         problem = wxString::Format(_("it was written by a newer Norvik (format %d)"), found);

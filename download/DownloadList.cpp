@@ -9,9 +9,9 @@
 #include <wx/filefn.h>
 #include <wx/intl.h>
 #include <wx/listbox.h>
-#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/msgout.h>
 
 #include <algorithm>
 #include <memory>
@@ -23,6 +23,13 @@ constexpr std::int64_t kBytesPerKiB = 1024;
 std::int64_t SpeedLimitBytes()
 {
     return std::int64_t(AppConfig().GetSpeedLimitKiB()) * kBytesPerKiB;
+}
+
+// The journal's troubles go to the log on the standard error, as the program's others do: a
+// box at start, before the window is up, would hold the user for what costs only memory.
+void LogJournalProblem(const wxString& text)
+{
+    wxMessageOutputStderr().Printf("norvik: %s\n", text);
 }
 
 long MenuItemId(DownloadMenuItem item)
@@ -158,9 +165,10 @@ void NorvikFrame::RecordJob(int job, DownloadState state, const StreamRecord& re
     else if (journal.IsOpen() && !journalFailureLogged)
     {
         journalFailureLogged = true;
-        wxLogWarning(_("The journal of downloads could not be written (%s); the downloads of "
-                       "this run may not be remembered."),
-                     journal.LastError());
+        LogJournalProblem(wxString::Format(_("The journal of downloads could not be written "
+                                             "(%s); the downloads of this run may not be "
+                                             "remembered."),
+                                           journal.LastError()));
     }
 }
 
@@ -169,7 +177,7 @@ void NorvikFrame::ShowRememberedDownloads()
     wxString problem;
     journal.Open(DownloadJournal::DefaultPath(), problem);
     if (!problem.empty())
-        wxLogWarning("%s", problem);
+        LogJournalProblem(problem);
     remembered = journal.Load();
     rememberedKinds.clear();
     for (const JournalEntry& entry : remembered)
@@ -187,8 +195,8 @@ void NorvikFrame::RemoveRemembered(int index)
     if (index < 0 || size_t(index) >= remembered.size())
         return;
     if (!journal.Remove(remembered[size_t(index)].id) && journal.IsOpen())
-        wxLogWarning(_("The download could not be taken out of the journal (%s)."),
-                     journal.LastError());
+        LogJournalProblem(wxString::Format(
+            _("The download could not be taken out of the journal (%s)."), journal.LastError()));
     remembered.erase(remembered.begin() + index);
     rememberedKinds.erase(rememberedKinds.begin() + index);
     downloadsList->Delete(unsigned(index));

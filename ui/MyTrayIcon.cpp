@@ -4,15 +4,18 @@
 #include <wx/intl.h>
 #include <wx/menu.h>
 
+// clang-format off
 wxBEGIN_EVENT_TABLE(MyTrayIcon, wxTaskBarIcon)
     EVT_MENU(MyTrayIcon::ID_SHOW_MAIN_WINDOW, MyTrayIcon::OnShowMainWindow)
-        EVT_MENU(MyTrayIcon::ID_WATCH_CLIPBOARD, MyTrayIcon::OnWatchClipboard)
-            EVT_TASKBAR_LEFT_DCLICK(MyTrayIcon::OnIconClick)
+    EVT_MENU(MyTrayIcon::ID_WATCH_CLIPBOARD, MyTrayIcon::OnWatchClipboard)
+    EVT_TASKBAR_LEFT_DCLICK(MyTrayIcon::OnIconClick)
     // GTK delivers a single click as left-down and sends no double click while left-down is
     // handled: one click brings the window back.
-    EVT_TASKBAR_LEFT_DOWN(MyTrayIcon::OnIconClick) wxEND_EVENT_TABLE()
+    EVT_TASKBAR_LEFT_DOWN(MyTrayIcon::OnIconClick)
+wxEND_EVENT_TABLE()
 
-        void MyTrayIcon::RestoreMainWindow()
+void MyTrayIcon::RestoreMainWindow()
+// clang-format on
 {
     if (!mainFrame)
         return;

@@ -138,7 +138,9 @@ TEST_F(DownloadJournalTest, CorruptOrNewerJournalIsSetAsideKeptAndAnEmptyOneStar
         EXPECT_EQ(size_t(round + 1), SetAsideFiles().size());
         journal.Close();
         if (round == 0)
+        {
             ASSERT_TRUE(wxRemoveFile(path));
+        }
     }
 }
 
