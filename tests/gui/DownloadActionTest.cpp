@@ -451,3 +451,40 @@ TEST_F(DownloadActionTest, LinesAreEllipsisedInTheMiddleWithTheirTextKept)
     g_list_free(cells);
     EXPECT_EQ(1, middle);
 }
+
+TEST_F(DownloadActionTest, DownloadsSurviveARestartWithTheirLinesAndARemovedOneStaysGone)
+{
+    StartOneOfEachState();
+    const wxString failedLine = frame->downloadsList->GetString(1);
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    EXPECT_EQ("[Interrupted] video/x-flv 'Slow clip' > " + out.File("slow.flv"),
+              frame->downloadsList->GetString(0));
+    EXPECT_EQ(failedLine, frame->downloadsList->GetString(1));
+    EXPECT_TRUE(failedLine.StartsWith("[Error: ")) << failedLine;
+    EXPECT_EQ("[Done] video/mp4 'Slow clip' > " + out.File("done.mp4"),
+              frame->downloadsList->GetString(2));
+
+    // This run's first job takes the line below the remembered ones.
+    List({Record("video/mp4", "again.mp4", "/small")});
+    ClickDownload(0);
+    ASSERT_EQ(4u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(3).Contains(out.File("again.mp4")));
+
+    frame->menuRemembered = 1;
+    wxCommandEvent remove(wxEVT_MENU, NorvikFrame::ID_MENU_REMOVE);
+    frame->ProcessWindowEvent(remove);
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(1).StartsWith("[Done]"));
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000));
+    frame->RefreshDownloadsList();
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(0).StartsWith("[Interrupted]"));
+    EXPECT_TRUE(frame->downloadsList->GetString(1).EndsWith("done.mp4"));
+    EXPECT_TRUE(frame->downloadsList->GetString(2).EndsWith("again.mp4"));
+}
