@@ -8,6 +8,7 @@
 #include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
 #include "lookup/LocalService.h"
+#include "lookup/ServiceAddress.h"
 #include "ui/DisplayLoss.h"
 #include "ui/NorvikFrame.h"
 #include "ui/PictureDecoders.h"
@@ -60,7 +61,7 @@ bool NorvikApp::OnInit()
 
     AppConfig config;
     config.UpdateAutorunEntry();
-    AppConfig::SetDefaultServiceUrlSource([this] { return OwnServiceUrl(); });
+    ServiceAddress::SetOwnServiceSource([this] { return OwnServiceUrl(); });
     // The quits that end the process at once (a signal inside a dialog, a lost display)
     // never reach OnExit: the service goes with every quit's first step.
     QuitHooks::Add([this] { StopOwnService(); });
@@ -128,7 +129,7 @@ int NorvikApp::OnExit()
 
 void NorvikApp::StopOwnService()
 {
-    AppConfig::SetDefaultServiceUrlSource(nullptr);
+    ServiceAddress::SetOwnServiceSource(nullptr);
     ownService.reset();
 }
 

@@ -31,9 +31,6 @@ const wxString kDefaultJsRuntimeReleaseUrl =
 // The bundled stand-in service listens here unless told otherwise.
 const wxString kDefaultServiceUrl = "http://127.0.0.1:8731";
 
-// Read and set on the GUI thread only, like every store.
-std::function<wxString()> defaultServiceUrlSource;
-
 wxString DocumentsDir()
 {
     return wxStandardPaths::Get().GetDocumentsDir();
@@ -121,12 +118,7 @@ wxString AppConfig::GetServiceUrl() const
     wxString url;
     if (config->Read(kServiceUrlKey, &url))
         return url;
-    return defaultServiceUrlSource ? defaultServiceUrlSource() : kDefaultServiceUrl;
-}
-
-void AppConfig::SetDefaultServiceUrlSource(std::function<wxString()> source)
-{
-    defaultServiceUrlSource = std::move(source);
+    return kDefaultServiceUrl;
 }
 
 bool AppConfig::NamesService() const

@@ -37,17 +37,10 @@ public:
     void SetResumeAtStart(bool resume);
 
     // Base address of the metadata service and the version endpoint, without a trailing
-    // slash. Read only: the program never writes it. When the settings name none, the
-    // address comes from the source set below, or is the bundled service's usual one. That
-    // source may have to start the service first: the call can then block for as long as
-    // the service takes to come up (up to about ten seconds), so it belongs where a wait is
-    // expected, such as before a request.
+    // slash, as the settings name it (even an empty one), else the bundled service's usual
+    // address. Read only: the program never writes it. Requests ask ServiceAddress, which
+    // also knows the program's own service.
     wxString GetServiceUrl() const;
-
-    // Where requests go when the settings name no service; the application points this at
-    // the service it runs itself, started on first use and again after it ended. An empty
-    // function restores the usual address.
-    static void SetDefaultServiceUrlSource(std::function<wxString()> source);
 
     // True when the settings name a service of their own (even an empty address): Norvik
     // then starts none and keeps no tools for one.

@@ -131,21 +131,34 @@ bool OnlyTheUserCanChange(const char* path)
         return false;
     return ownedByUser || !(info.st_mode & S_IWGRP);
 }
+
+// A sticky folder (such as /tmp) of the user's or root's: others may add entries to it but can
+// neither rename nor remove ours, so a folder of the user's inside it stays the user's.
+bool IsStickyFolderOfTheUserOrRoot(const char* path)
+{
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return false;
+    return (info.st_mode & S_ISVTX) && (info.st_uid == geteuid() || info.st_uid == kRootUid);
+}
 } // namespace
 
 bool AutostartEntry::IsSafeToStart(const wxString& executablePath)
 {
     // Whoever can write a folder on the way can put another program, or another folder, in
-    // the executable's place: the program itself and every folder up to the root must be the
-    // user's alone. A sticky shared folder such as /tmp counts as written by others.
+    // the executable's place: the program, its folder and every folder up to the root must be
+    // the user's alone. The program's own folder may not be a sticky shared one either (others
+    // could add files beside it); further up, a sticky folder keeps the user's entry theirs.
     std::unique_ptr<char, decltype(&std::free)> real(realpath(executablePath.fn_str(), nullptr),
                                                      &std::free);
     if (!real)
         return false;
     std::string path = real.get();
-    while (true)
+    // 0: the program, 1: its folder, 2 and more: the folders above.
+    for (int level = 0;; ++level)
     {
-        if (!OnlyTheUserCanChange(path.c_str()))
+        const bool stickyAbove = level >= 2 && IsStickyFolderOfTheUserOrRoot(path.c_str());
+        if (!stickyAbove && !OnlyTheUserCanChange(path.c_str()))
             return false;
         if (path == "/")
             return true;

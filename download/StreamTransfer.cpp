@@ -1,7 +1,7 @@
 #include "download/StreamTransfer.h"
 
+#include "config/SystemErrorText.h"
 #include "download/HttpStatusText.h"
-#include "download/SystemErrorText.h"
 
 #include <curl/curl.h>
 #include <wx/intl.h>
@@ -23,8 +23,8 @@ const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.
 // make the program write to any port it can reach. Redirects are held to the same.
 const char* const kAllowedProtocols = "http,https";
 // Larger reads and writes than the defaults of libcurl and stdio: fewer calls per megabyte.
-constexpr long kTransferBufferBytes = 512 * 1024;
-constexpr size_t kFileBufferBytes = 1024 * 1024;
+constexpr long kTransferBufferBytes = 512L * 1024;
+constexpr size_t kFileBufferBytes = size_t{1024} * 1024;
 // The speed shown is measured over samples of about this length.
 constexpr std::int64_t kSpeedSampleMs = 1000;
 constexpr double kMsPerSecond = 1000.0;

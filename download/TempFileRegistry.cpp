@@ -205,12 +205,17 @@ int TempFileRegistry::RemoveLeftovers(const wxString& folder)
     if (!dir)
         return 0;
     int removed = 0;
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent* entry = readdir(dir))
     {
         const std::string name = entry->d_name;
         if (!StartsWith(name, kListPrefix))
             continue;
-        const std::string path = narrowFolder + "/" + name;
+        std::string path = narrowFolder;
+        path += '/';
+        path += name;
         const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0)
             continue;

@@ -14,7 +14,7 @@ class DocumentRequest
 {
 public:
     // Longest document read: a longer or endless reply fails as one that cannot be opened.
-    static constexpr long kMaxDocumentBytes = 1024 * 1024;
+    static constexpr long kMaxDocumentBytes = 1024L * 1024;
 
     explicit DocumentRequest(const wxString& address);
     ~DocumentRequest();

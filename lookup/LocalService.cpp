@@ -22,10 +22,18 @@ constexpr int kExitCannotRun = 127;
 constexpr std::size_t kLongestLine = 4096;
 constexpr int kPollMs = 50;
 constexpr auto kReapInterval = std::chrono::milliseconds(10);
+// Longer than any message of the C library's.
+constexpr std::size_t kMostErrorChars = 256;
 
 std::string LastError(const char* what)
 {
-    return std::string(what) + ": " + std::strerror(errno);
+    char buffer[kMostErrorChars];
+    // strerror keeps an unknown value's text in one buffer shared by all threads; the GNU
+    // strerror_r returns its text, in the buffer or a static one of its own.
+    std::string text = what;
+    text += ": ";
+    text += strerror_r(errno, buffer, sizeof buffer);
+    return text;
 }
 } // namespace
 
@@ -78,6 +86,7 @@ pid_t LocalService::Launch(int outputFd, std::string& error)
     std::vector<std::string> arguments = {program, "--port", kAnyFreePort, "--bind", kLoopback};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -100,7 +109,7 @@ pid_t LocalService::Launch(int outputFd, std::string& error)
         // Blocked or ignored signals would be inherited through exec.
         sigset_t none;
         sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
         for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
             signal(sig, SIG_DFL);
         const int nothing = open("/dev/null", O_RDONLY);

@@ -8,6 +8,7 @@
 #include "lookup/LookupFailure.h"
 #include "lookup/LookupRequest.h"
 #include "lookup/PreviewPage.h"
+#include "lookup/ServiceAddress.h"
 #include "lookup/ServiceRequest.h"
 #include "lookup/VideoReply.h"
 #include "ui/BlockingWork.h"
@@ -35,7 +36,7 @@ void NorvikFrame::LoadVideo(wxCommandEvent&)
     // The same address again while its lookup runs (Enter, then Load; a paste of what the
     // clipboard watch took up): the answer is on its way.
     if (!path.empty() && lookup &&
-        lookup->Address() == ServiceRequestAddress(AppConfig().GetServiceUrl(), path))
+        lookup->Address() == ServiceRequestAddress(ServiceAddress::ForRequest(), path))
         return;
     ClearVideoPanel();
     if (!path.empty())
@@ -86,8 +87,9 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
     {
         StreamRecord& rec = records[i];
         rec = parsed.records[size_t(i)];
-        // Sound alone goes to the audio folder: the service's M4A streams and the MP3 entry.
-        const bool audio = rec.extension == kAudioExtension || IsMp3Entry(rec);
+        // The audio folder takes the service's M4A streams and the "audio/mp3 audio/music" line,
+        // whether it is the FLV stream's MP3 entry or the service's MP3 of any video's sound.
+        const bool audio = rec.extension == kAudioExtension || FormatsLine(rec) == kMp3Line;
         rec.outputPath =
             MakeOutputPath(audio ? audioFolder : videoFolder, videoTitle, rec.extension);
         // One file per record, the MP3 entry's too: the FLV entry may be downloading into
@@ -100,7 +102,7 @@ bool NorvikFrame::ParseVideoReply(const wxString& reply)
 bool NorvikFrame::LookupVideo(const wxString& address)
 {
     const wxString request =
-        ServiceRequestAddress(AppConfig().GetServiceUrl(), LookupPath(address));
+        ServiceRequestAddress(ServiceAddress::ForRequest(), LookupPath(address));
     const std::uint64_t number = ++lookupNumber;
     lookup = std::make_unique<LookupRequest>(
         request,

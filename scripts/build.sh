@@ -6,6 +6,9 @@ scripts/install-deps.sh
 # A compiler cache, where there is one, makes the next clean build quick.
 launcher=""
 command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+# Paths relative to the checkout, so another clone of the same sources finds them in the cache.
+CCACHE_BASEDIR="$(pwd)"
+export CCACHE_BASEDIR
 # NORVIK_WERROR=ON (the check script's build) makes every warning an error; unset, the
 # build keeps what it was configured with, so the tests reuse the checked build.
 werror=""

@@ -12,6 +12,9 @@ build=build-package
 # A compiler cache, where there is one, makes a second package build quick.
 launcher=""
 command -v ccache >/dev/null && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+# Paths relative to the checkout, so another clone of the same sources finds them in the cache.
+CCACHE_BASEDIR="$(pwd)"
+export CCACHE_BASEDIR
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNORVIK_TESTS=OFF $launcher >/dev/null

@@ -5,8 +5,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/build.sh
+# A test that fails is run once more before it counts: GTK now and then cannot open a display
+# that does take clients on a loaded machine; a real fault fails both runs.
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 300
+    ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 300 --repeat until-pass:2
 if [ "$(id -u)" -ne 0 ]; then
     echo "test.sh: the package install test needs root (it installs into this machine): skipped"
     exit 0

@@ -40,7 +40,7 @@ std::string Text(const json& object, const char* key, const std::string& where)
         throw Fault(where + "\"" + key + "\" is missing");
     if (!member->is_string())
         throw Fault(where + "\"" + key + "\" is not a text");
-    const std::string value = member->get<std::string>();
+    std::string value = member->get<std::string>();
     if (value.empty())
         throw Fault(where + "\"" + key + "\" is empty");
     if (HasControlCharacter(value))
@@ -67,7 +67,13 @@ Catalogue::File Locate(const fs::path& folder, const std::string& name, const st
         throw Fault(where + "file \"" + name + "\" is not relative to the catalogue's folder");
     for (const fs::path& part : relative)
         if (part == "..")
-            throw Fault(where + "file \"" + name + "\" leads out of the catalogue's folder");
+        {
+            std::string message = where;
+            message += "file \"";
+            message += name;
+            message += "\" leads out of the catalogue's folder";
+            throw Fault(message);
+        }
     const fs::path full = folder / relative;
     std::error_code ec;
     if (!fs::is_regular_file(full, ec))

@@ -20,10 +20,10 @@ namespace
 {
 // Error output kept for the log and a failed lookup's reason: enough for yt-dlp's warnings
 // before its last message, bounded however much a program writes.
-constexpr std::size_t kErrorTailBytes = 16 * 1024;
+constexpr std::size_t kErrorTailBytes = std::size_t{16} * 1024;
 constexpr std::size_t kErrorBlockBytes = 4096;
 constexpr auto kReapPoll = std::chrono::milliseconds(5);
-constexpr std::size_t kOutputPipeBytes = 1024 * 1024;
+constexpr std::size_t kOutputPipeBytes = std::size_t{1024} * 1024;
 // After a kill the group is gone at once; this only bounds a wait that cannot end.
 constexpr auto kReapAfterKillLimit = std::chrono::seconds(5);
 
@@ -36,7 +36,7 @@ int MillisecondsUntil(ProcessRunner::Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - ProcessRunner::Clock::now());
-    return int(std::clamp<long long>(left.count(), 0, 60 * 60 * 1000));
+    return int(std::clamp<long long>(left.count(), 0, 60LL * 60 * 1000));
 }
 
 std::string Describe(int status)
@@ -89,7 +89,7 @@ struct ChildSetup
     // must get both back, so that it ends when its reader goes away.
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
     for (const int sig : {SIGPIPE, SIGTERM, SIGINT})
         signal(sig, SIG_DFL);
     if (setup.folder && chdir(setup.folder) != 0)

@@ -1,7 +1,9 @@
 #include "Resolver.h"
 
+#include "ConverterStage.h"
 #include "ErrorText.h"
 #include "MergedFormats.h"
+#include "PageAddress.h"
 #include "ServiceLog.h"
 
 #include <nlohmann/json.hpp>
@@ -20,9 +22,11 @@ const char* const kIdPlaceholder = "%s";
 // Long enough that choosing a line and pressing Download finds the lookup still there.
 constexpr auto kCacheLifetime = std::chrono::minutes(5);
 constexpr std::size_t kMostCachedVideos = 256;
+// Addresses are small; past this many, one other than the newest is forgotten.
+constexpr std::size_t kMostRememberedAddresses = 4096;
 // A watch page's description is a few megabytes at most; this bounds a runaway program.
-constexpr std::size_t kMostDescriptionBytes = 64 * 1024 * 1024;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kMostDescriptionBytes = std::size_t{64} * 1024 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 
 std::string TookTooLong(std::chrono::seconds limit)
 {
@@ -40,12 +44,16 @@ const char* const kFolderPrefix = "norvik-service-";
 
 std::string TemporaryRoot()
 {
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : "/tmp";
 }
 
 std::string FromEnvironment(const char* name)
 {
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* value = std::getenv(name);
     return value && *value ? value : "";
 }
@@ -74,14 +82,17 @@ std::string UserConfiguration()
 } // namespace
 
 Resolver::Entry::Entry(ResolvedVideo resolved, std::string description,
-                       ThumbnailFetcher::Picture fetched)
-    : video(std::move(resolved)), infoFile(std::move(description)), picture(std::move(fetched))
+                       ThumbnailFetcher::Picture fetched, std::string pictureOnDisk)
+    : video(std::move(resolved)), infoFile(std::move(description)), picture(std::move(fetched)),
+      pictureFile(std::move(pictureOnDisk))
 {
 }
 
 Resolver::Entry::~Entry()
 {
     unlink(infoFile.c_str());
+    if (!pictureFile.empty())
+        unlink(pictureFile.c_str());
 }
 
 const ResolvedFormat* Resolver::Entry::Format(const std::string& itag) const
@@ -150,6 +161,8 @@ bool Resolver::ProgramFound(std::string& reason) const
         reason = "resolver \"" + program + "\" cannot be run: " + ErrorText(errno);
         return false;
     }
+    // Only read; the service writes its environment only in main, before any thread starts.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "";
     std::size_t start = 0;
@@ -159,7 +172,10 @@ bool Resolver::ProgramFound(std::string& reason) const
         if (end == std::string::npos)
             end = dirs.size();
         const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        if (access((dir + "/" + program).c_str(), X_OK) == 0)
+        std::string candidate = dir;
+        candidate += '/';
+        candidate += program;
+        if (access(candidate.c_str(), X_OK) == 0)
             return true;
         start = end + 1;
     }
@@ -167,14 +183,25 @@ bool Resolver::ProgramFound(std::string& reason) const
     return false;
 }
 
-ProcessRunner::Command Resolver::LookupCommand(const std::string& id) const
+ProcessRunner::Command Resolver::LookupCommand(const std::string& page) const
 {
-    std::string url = settings.watchUrl;
-    url.replace(url.find(kIdPlaceholder), std::strlen(kIdPlaceholder), id);
     ProcessRunner::Command command = BaseCommand();
     // The address goes after "--", so nothing in it is ever read as an option.
-    command.insert(command.end(), {"--dump-single-json", "--no-playlist", "--", url});
+    command.insert(command.end(), {"--dump-single-json", "--no-playlist", "--", page});
     return command;
+}
+
+std::string Resolver::PageOf(const std::string& id)
+{
+    if (IsValidVideoId(id))
+    {
+        std::string url = settings.watchUrl;
+        url.replace(url.find(kIdPlaceholder), std::strlen(kIdPlaceholder), id);
+        return url;
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto it = addresses.find(id);
+    return it == addresses.end() ? std::string() : it->second;
 }
 
 std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
@@ -190,6 +217,16 @@ std::vector<ProcessRunner::Command> Resolver::StreamCommands(const Entry& entry,
         for (const std::string& option : MergedFormats::StreamOptions(format.type))
             command.push_back(option);
     command.insert(command.end(), {"--output", "-"});
+    switch (format.conversion)
+    {
+    case StreamConversion::Remux:
+        return {command, ConverterStage::Remux()};
+    case StreamConversion::Mp3:
+        return {command,
+                ConverterStage::Mp3(entry.video.title, entry.video.uploader, entry.pictureFile)};
+    case StreamConversion::None:
+        break;
+    }
     return {command};
 }
 
@@ -212,10 +249,33 @@ std::shared_ptr<const Resolver::Entry> Resolver::FromCache(const std::string& id
     return nullptr;
 }
 
+std::shared_ptr<const Resolver::Entry> Resolver::LookupAddress(const std::string& address,
+                                                               Failure& failure)
+{
+    if (!PageAddress::IsAccepted(address))
+    {
+        failure.log = "not an http or https address";
+        return Failed(failure, FailureReason::kUnavailable);
+    }
+    const std::string id = PageAddress::IdOf(address);
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        auto& remembered = addresses[id];
+        // Another address with the same hash: its lookup is not this page's.
+        if (!remembered.empty() && remembered != address)
+            cache.erase(id);
+        remembered = address;
+        if (addresses.size() > kMostRememberedAddresses)
+            addresses.erase(addresses.begin() == addresses.find(id) ? std::next(addresses.begin())
+                                                                    : addresses.begin());
+    }
+    return Lookup(id, failure);
+}
+
 std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, Failure& failure)
 {
     // No video has such an id, whether or not resolving is on.
-    if (!IsValidVideoId(id))
+    if (!IsValidVideoId(id) && !PageAddress::IsId(id))
     {
         failure.log = "not a video id";
         return Failed(failure, FailureReason::kUnavailable);
@@ -227,7 +287,13 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
     }
     if (std::shared_ptr<const Entry> cached = FromCache(id))
         return cached;
-    std::shared_ptr<const Entry> entry = Resolve(id, failure);
+    const std::string page = PageOf(id);
+    if (page.empty())
+    {
+        failure.log = "no page is known for this id";
+        return Failed(failure, FailureReason::kUnavailable);
+    }
+    std::shared_ptr<const Entry> entry = Resolve(id, page, failure);
     if (!entry)
         return nullptr;
     const auto now = std::chrono::steady_clock::now();
@@ -246,7 +312,8 @@ std::shared_ptr<const Resolver::Entry> Resolver::Lookup(const std::string& id, F
     return entry;
 }
 
-std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, Failure& failure)
+std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id,
+                                                         const std::string& page, Failure& failure)
 {
     const auto deadline = ProcessRunner::Clock::now() + settings.timeout;
     std::string& error = failure.log;
@@ -256,7 +323,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Resolve(const std::string& id, 
         return Failed(failure, FailureReason::kOther);
     ProcessRunner run;
     // Whatever keeps a program from starting, it is one that cannot run here.
-    if (!run.StartPipeline({LookupCommand(id)}, error, runFolder->Path()))
+    if (!run.StartPipeline({LookupCommand(page)}, error, runFolder->Path()))
         return Failed(failure, FailureReason::kNoResolver);
     std::string text;
     std::vector<char> block(kReadBlockBytes);
@@ -329,7 +396,7 @@ std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
             failure.reply.message = ReplyMessageLine(error);
         return nullptr;
     }
-    const std::string file = WriteInfoFile(id, text, error);
+    const std::string file = WriteFile(id, ".info.json", text, error);
     if (file.empty())
         return Failed(failure, FailureReason::kOther);
     // Without its picture the lookup still answers; the preview then stays empty.
@@ -338,11 +405,20 @@ std::shared_ptr<const Resolver::Entry> Resolver::Describe(const std::string& id,
     if (!video.thumbnail.empty() &&
         !ThumbnailFetcher().Fetch(video.thumbnail, picture, pictureError))
         LogLine("picture of " + id + " not fetched from " + video.thumbnail + ": " + pictureError);
-    return std::make_shared<const Entry>(std::move(video), file, std::move(picture));
+    // The MP3's cover is read by ffmpeg, from a file; an MP3 without it is still the sound.
+    std::string pictureFile;
+    if (!picture.bytes.empty())
+    {
+        pictureFile = WriteFile(id, ".picture", picture.bytes, pictureError);
+        if (pictureFile.empty())
+            LogLine("picture of " + id + " not kept for the MP3: " + pictureError);
+    }
+    return std::make_shared<const Entry>(std::move(video), file, std::move(picture),
+                                         std::move(pictureFile));
 }
 
-std::string Resolver::WriteInfoFile(const std::string& id, const std::string& text,
-                                    std::string& error)
+std::string Resolver::WriteFile(const std::string& id, const std::string& ending,
+                                const std::string& text, std::string& error)
 {
     if (!folder)
     {
@@ -354,8 +430,7 @@ std::string Resolver::WriteInfoFile(const std::string& id, const std::string& te
         const std::lock_guard<std::mutex> hold(lock);
         number = ++fileCount;
     }
-    const std::string file =
-        folder->Path() + "/" + id + "-" + std::to_string(number) + ".info.json";
+    std::string file = folder->Path() + "/" + id + "-" + std::to_string(number) + ending;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(text.data(), std::streamsize(text.size()));
     out.close();

@@ -37,7 +37,8 @@ public:
     class Entry
     {
     public:
-        Entry(ResolvedVideo resolved, std::string description, ThumbnailFetcher::Picture fetched);
+        Entry(ResolvedVideo resolved, std::string description, ThumbnailFetcher::Picture fetched,
+              std::string pictureOnDisk);
         ~Entry();
         Entry(const Entry&) = delete;
         Entry& operator=(const Entry&) = delete;
@@ -46,6 +47,8 @@ public:
         const std::string infoFile;
         // The page's picture, fetched with the lookup; no bytes when there is none.
         const ThumbnailFetcher::Picture picture;
+        // The picture written beside the description, for the MP3's cover; empty when none.
+        const std::string pictureFile;
         // The record whose itag this is, or null.
         const ResolvedFormat* Format(const std::string& itag) const;
     };
@@ -74,6 +77,10 @@ public:
     // The video for a valid id, from the cache or from a run of the program; null with the
     // reason when there is none.
     std::shared_ptr<const Entry> Lookup(const std::string& id, Failure& failure);
+    // The video of the page at an http or https address of any site, named by the id
+    // PageAddress::IdOf gives; null with the reason when there is none. Its id is then
+    // looked up as a video id is, while the service remembers the address.
+    std::shared_ptr<const Entry> LookupAddress(const std::string& address, Failure& failure);
     // The video when a lookup of it is still cached, without running anything; else null.
     std::shared_ptr<const Entry> FromCache(const std::string& id);
 
@@ -90,14 +97,20 @@ public:
 private:
     // The program and the options every run of it gets.
     ProcessRunner::Command BaseCommand() const;
-    // The run of the program that describes the watch page of an id.
-    ProcessRunner::Command LookupCommand(const std::string& id) const;
-    std::shared_ptr<const Entry> Resolve(const std::string& id, Failure& failure);
+    // The run of the program that describes a page.
+    ProcessRunner::Command LookupCommand(const std::string& page) const;
+    // The page an id stands for: the watch page of a video id, the remembered address of a
+    // page's id; empty when there is none.
+    std::string PageOf(const std::string& id);
+    std::shared_ptr<const Entry> Resolve(const std::string& id, const std::string& page,
+                                         Failure& failure);
     // The video described by what a run of the program printed; null with the reason, read
     // from the run's error output, when there is none.
     std::shared_ptr<const Entry> Describe(const std::string& id, const std::string& text,
                                           const ProcessRunner& run, Failure& failure);
-    std::string WriteInfoFile(const std::string& id, const std::string& text, std::string& error);
+    // Writes bytes to a new file of the resolver's folder; its name, or empty with the reason.
+    std::string WriteFile(const std::string& id, const std::string& ending,
+                          const std::string& bytes, std::string& error);
 
     struct Cached
     {
@@ -116,5 +129,8 @@ private:
     // Guards the cache and the file counter; runs of the program happen outside it.
     std::mutex lock;
     std::map<std::string, Cached> cache;
+    // The addresses of the pages looked up by address, by their ids; kept longer than their
+    // lookups, so a stream chosen late still finds its page.
+    std::map<std::string, std::string> addresses;
     unsigned long fileCount = 0;
 };

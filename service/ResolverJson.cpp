@@ -18,6 +18,18 @@ constexpr std::size_t kVideoIdLength = 11;
 // Format ids are short; this only keeps a hostile description from making huge addresses.
 constexpr std::size_t kMostFormatIdLength = 64;
 
+// yt-dlp writes an HLS format to a pipe as the MPEG-TS of its segments.
+bool IsHls(const std::string& protocol)
+{
+    return protocol == "m3u8" || protocol == "m3u8_native";
+}
+
+// Containers of the MP4 family, which an MPEG-TS stream is remuxed into.
+bool IsMp4Type(const std::string& type)
+{
+    return type == "video/mp4" || type == "audio/m4a";
+}
+
 bool IsIdCharacter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
@@ -94,6 +106,9 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
         return false;
     candidate.format.itag = id;
     candidate.format.selection = id;
+    // Saved under ".mp4", MPEG-TS bytes would be a file that players misread.
+    if (IsHls(Text(format, "protocol")) && IsMp4Type(candidate.format.type))
+        candidate.format.conversion = StreamConversion::Remux;
     candidate.height = Height(format);
     const double total = Number(format, "tbr");
     // Sound alone is ranked by its own rate, the one its quality names.
@@ -112,6 +127,11 @@ bool ToCandidate(const nlohmann::json& format, Candidate& candidate)
     return true;
 }
 } // namespace
+
+const char* const kMp3FormatId = "mp3-of-best-sound";
+const char* const kMp3Type = "audio/mp3";
+// With the type, the line Norvik lists: "audio/mp3 audio/music".
+const char* const kMp3Quality = "audio/music";
 
 bool IsValidVideoId(const std::string& id)
 {
@@ -186,9 +206,37 @@ bool MapResolverJson(const nlohmann::json& info, ResolvedVideo& video, std::stri
                          return a.bitrate > b.bitrate;
                      });
     video.title = Text(info, "title");
+    video.uploader = Text(info, "uploader");
     video.thumbnail = ThumbnailPicker::Choose(info);
     video.formats.clear();
-    for (std::size_t i = 0; i < candidates.size() && i < kMostResolvedFormats; ++i)
+    // The best sound: the first sound alone (the highest rate), else the best record with
+    // picture and sound that is a single format (a merge's sound is a format of its own).
+    const Candidate* sound = nullptr;
+    for (const Candidate& c : candidates)
+        if (c.kind == Kind::SoundOnly)
+        {
+            sound = &c;
+            break;
+        }
+    for (const Candidate& c : candidates)
+        if (!sound && c.format.selection.find('+') == std::string::npos)
+            sound = &c;
+    const bool idTaken =
+        std::any_of(candidates.begin(), candidates.end(),
+                    [](const Candidate& c) { return c.format.itag == kMp3FormatId; });
+    const bool withMp3 = sound && !idTaken;
+    const std::size_t room = kMostResolvedFormats - (withMp3 ? 1 : 0);
+    for (std::size_t i = 0; i < candidates.size() && i < room; ++i)
         video.formats.push_back(candidates[i].format);
+    if (withMp3)
+    {
+        ResolvedFormat mp3;
+        mp3.itag = kMp3FormatId;
+        mp3.selection = sound->format.selection;
+        mp3.type = kMp3Type;
+        mp3.quality = kMp3Quality;
+        mp3.conversion = StreamConversion::Mp3;
+        video.formats.push_back(mp3);
+    }
     return true;
 }

@@ -55,12 +55,17 @@ int ScratchFolder::RemoveAbandoned(const std::string& parent, const std::string&
     if (!dir)
         return 0;
     int removed = 0;
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent* entry = readdir(dir))
     {
         const std::string name = entry->d_name;
         if (name.rfind(prefix, 0) != 0)
             continue;
-        const std::string folder = parent + "/" + name;
+        std::string folder = parent;
+        folder += '/';
+        folder += name;
         struct stat info;
         // Not a link, and ours: in a shared temporary folder anyone can make such a name.
         if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid())

@@ -34,9 +34,9 @@ bool ParsePort(const std::string& text, int& port)
 
 bool TakesValue(const std::string& arg)
 {
-    for (const char* option : {"--port", "--bind", "--catalogue", "--version", "--media-rate",
-                               "--resolver", "--watch-url", "--resolve-timeout", "--secret",
-                               "--cookies-from-browser", "--tools-dir"})
+    for (const char* option :
+         {"--port", "--bind", "--catalogue", "--version", "--media-rate", "--resolver",
+          "--watch-url", "--resolve-timeout", "--secret", "--cookies-from-browser", "--tools-dir"})
         if (arg == option)
             return true;
     return false;

@@ -1,6 +1,7 @@
 #include "ServiceRoutes.h"
 
 #include "ByteRange.h"
+#include "PageAddress.h"
 #include "Replies.h"
 #include "ServiceLog.h"
 #include "ServiceSecret.h"
@@ -21,7 +22,7 @@ constexpr int kStatusNotFound = 404;
 constexpr int kStatusMisdirected = 421;
 constexpr int kStatusRangeNotSatisfiable = 416;
 constexpr int kStatusBadGateway = 502;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 // A throttled stream is sent in blocks of a tenth of a second's worth, so its rate is even
 // and a stopped client is noticed quickly.
 constexpr std::uintmax_t kThrottleSlicesPerSecond = 10;
@@ -293,22 +294,27 @@ bool ServiceRoutes::AnswerWithoutRange(const httplib::Request& req, httplib::Res
 void ServiceRoutes::Lookup(const httplib::Request& req, httplib::Response& res)
 {
     IgnoreRanges(req);
-    const std::string id = req.get_param_value("videoid");
     const std::string base = Base(req);
-    if (const Catalogue::Video* video = catalogue.Find(id))
+    // A page of any site, named by the id the service gives its address.
+    const bool byAddress = req.has_param("url");
+    const std::string address = req.get_param_value("url");
+    const std::string id = byAddress ? PageAddress::IdOf(address) : req.get_param_value("videoid");
+    if (const Catalogue::Video* video = byAddress ? nullptr : catalogue.Find(id))
         return res.set_content(VideoReply(*video, base), kTextType);
     Resolver::Failure failure;
-    const auto entry = resolver.Lookup(id, failure);
+    const auto entry =
+        byAddress ? resolver.LookupAddress(address, failure) : resolver.Lookup(id, failure);
     if (!entry)
     {
+        // The address itself stays out of the log: it may carry a token of its site.
         if (resolver.Enabled())
             LogLine("lookup \"" + id + "\" failed: " + failure.log);
         return res.set_content(FailReply(failure.reply), kTextType);
     }
     std::vector<ReplyRecord> records;
+    const std::string streamBase = base + "/stream/" + id + "/";
     for (const ResolvedFormat& f : entry->video.formats)
-        records.push_back(
-            {f.itag, base + "/stream/" + id + "/" + EncodePath(f.itag), f.type, f.quality, f.size});
+        records.push_back({f.itag, streamBase + EncodePath(f.itag), f.type, f.quality, f.size});
     // Norvik's client speaks neither HTTPS nor redirects nor WebP: it gets the picture from
     // here, and none when it could not be fetched.
     const std::string picture =
@@ -320,8 +326,9 @@ void ServiceRoutes::Picture(const httplib::Request& req, httplib::Response& res)
 {
     IgnoreRanges(req);
     // Only a lookup still cached has a picture; asking for one never starts the resolver.
+    const std::string id = req.matches[1];
     const auto entry =
-        IsValidVideoId(req.matches[1]) ? resolver.FromCache(req.matches[1]) : nullptr;
+        IsValidVideoId(id) || PageAddress::IsId(id) ? resolver.FromCache(id) : nullptr;
     if (!entry || entry->picture.bytes.empty())
         return NotFound(req, res);
     // With its length, never chunked: Norvik's client speaks HTTP/1.0.
@@ -335,7 +342,8 @@ void ServiceRoutes::Stream(const httplib::Request& req, httplib::Response& res)
     const std::string id = req.matches[1];
     const std::string itag = req.matches[2];
     // Catalogue videos are served from their files, never through the resolver.
-    if (!resolver.Enabled() || !IsValidVideoId(id) || !IsValidFormatId(itag) || catalogue.Find(id))
+    if (!resolver.Enabled() || !(IsValidVideoId(id) || PageAddress::IsId(id)) ||
+        !IsValidFormatId(itag) || catalogue.Find(id))
         return NotFound(req, res);
     Resolver::Failure failure;
     const auto entry = resolver.Lookup(id, failure);

@@ -21,7 +21,7 @@ const char* const kTooManyConnections = "HTTP/1.1 503 Service Unavailable\r\n"
 // How long a refused client's unread bytes are taken and dropped: closing a socket with
 // bytes unread resets the connection, and the reset can overtake the refusal.
 constexpr int kDrainMs = 200;
-constexpr std::size_t kMostDrainedBytes = 1024 * 1024;
+constexpr std::size_t kMostDrainedBytes = std::size_t{1024} * 1024;
 
 // A refusal is a courtesy: a client that does not read it loses nothing it was owed.
 void Refuse(socket_t sock, const char* reply)

@@ -4,7 +4,7 @@
 
 namespace
 {
-constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kBlockBytes = std::size_t{256} * 1024;
 // How long one step waits for output before it looks at the client again.
 constexpr auto kStepWait = std::chrono::milliseconds(250);
 // A pipeline that writes nothing for this long has hung: the client would wait for ever.

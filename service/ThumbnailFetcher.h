@@ -10,7 +10,7 @@
 class ThumbnailFetcher
 {
 public:
-    static constexpr std::size_t kMostBytes = 2 * 1024 * 1024;
+    static constexpr std::size_t kMostBytes = std::size_t{2} * 1024 * 1024;
     // The fetch runs inside a lookup that Norvik waits for, after the resolver's own run.
     static constexpr std::chrono::milliseconds kTimeLimit{2500};
     static constexpr long kMostRedirects = 5;

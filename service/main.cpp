@@ -41,10 +41,10 @@ constexpr auto kReadLimit = std::chrono::seconds(5);
 // The library's own wait for a client that does not take what it is sent.
 constexpr auto kWriteLimit = std::chrono::seconds(5);
 // No route takes a body; a small one is read and ignored, anything larger refused unread.
-constexpr std::size_t kMostBodyBytes = 8 * 1024;
+constexpr std::size_t kMostBodyBytes = std::size_t{8} * 1024;
 // Requests here are one line and a few headers: these bounds are far above them and far below
 // what a client could otherwise make the service hold.
-constexpr std::size_t kMostHeadBytes = 64 * 1024;
+constexpr std::size_t kMostHeadBytes = std::size_t{64} * 1024;
 constexpr std::size_t kMostHeaders = 100;
 constexpr auto kHeadLimit = std::chrono::seconds(10);
 // Connections still sending their head; past this the one that has waited longest is cut.
@@ -108,10 +108,10 @@ int main(int argc, char** argv)
     // for the resolver itself.
     if (!options.toolsDir.empty())
     {
-        const char* path = std::getenv("PATH");
+        const char* path = std::getenv("PATH"); // NOLINT(concurrency-mt-unsafe): no threads yet
         const std::string searched =
             options.toolsDir + (path && *path ? ":" + std::string(path) : "");
-        setenv("PATH", searched.c_str(), 1);
+        setenv("PATH", searched.c_str(), 1); // NOLINT(concurrency-mt-unsafe): no threads yet
     }
 
     // Blocked before any thread starts, so every thread inherits the mask and only the

@@ -74,8 +74,7 @@ bool ClipboardReader::Poll(wxString& text)
         XNextEvent(display, &event);
         if (hasChangeNotices && event.type == changeEventBase + XFixesSelectionNotify)
             changed = true;
-        else if (event.type == SelectionNotify && asking &&
-                 event.xselection.requestor == requestor)
+        else if (event.type == SelectionNotify && asking && event.xselection.requestor == requestor)
         {
             asking = false;
             answered = TakeAnswer(text);

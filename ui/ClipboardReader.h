@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct _XDisplay;
+struct _XDisplay; // NOLINT(bugprone-reserved-identifier): Xlib's own name for its Display
 
 // Reads the text of the desktop's clipboard without ever waiting for its owner. Asking the
 // owner through the toolkit waits inside a nested event loop until the owner answers, and an

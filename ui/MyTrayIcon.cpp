@@ -4,18 +4,7 @@
 #include <wx/intl.h>
 #include <wx/menu.h>
 
-// clang-format off
-wxBEGIN_EVENT_TABLE(MyTrayIcon, wxTaskBarIcon)
-    EVT_MENU(MyTrayIcon::ID_SHOW_MAIN_WINDOW, MyTrayIcon::OnShowMainWindow)
-    EVT_MENU(MyTrayIcon::ID_WATCH_CLIPBOARD, MyTrayIcon::OnWatchClipboard)
-    EVT_TASKBAR_LEFT_DCLICK(MyTrayIcon::OnIconClick)
-    // GTK delivers a single click as left-down and sends no double click while left-down is
-    // handled: one click brings the window back.
-    EVT_TASKBAR_LEFT_DOWN(MyTrayIcon::OnIconClick)
-wxEND_EVENT_TABLE()
-
 void MyTrayIcon::RestoreMainWindow()
-// clang-format on
 {
     if (!mainFrame)
         return;
@@ -52,3 +41,15 @@ void MyTrayIcon::OnIconClick(wxTaskBarIconEvent&)
 {
     RestoreMainWindow();
 }
+
+// Last in the file: the formatter reads the table's macros as one unfinished statement and
+// would indent whatever follows it.
+// clang-format off
+wxBEGIN_EVENT_TABLE(MyTrayIcon, wxTaskBarIcon)
+    EVT_MENU(MyTrayIcon::ID_SHOW_MAIN_WINDOW, MyTrayIcon::OnShowMainWindow)
+    EVT_MENU(MyTrayIcon::ID_WATCH_CLIPBOARD, MyTrayIcon::OnWatchClipboard)
+    EVT_TASKBAR_LEFT_DCLICK(MyTrayIcon::OnIconClick)
+    // GTK delivers a single click as left-down and sends no double click while left-down is
+    // handled: one click brings the window back.
+    EVT_TASKBAR_LEFT_DOWN(MyTrayIcon::OnIconClick)
+wxEND_EVENT_TABLE()

@@ -249,6 +249,9 @@ void OptionsDlg::ProbeTools()
     const AppConfig settings;
     const bool ownCopies = ToolUpdates::Enabled(settings);
     const std::string folder = ToolUpdater::DefaultFolder();
+    // Only read; the program writes its environment only at start-up
+    // (app/StartupEnvironment), before any thread of ours runs.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* path = std::getenv("PATH");
     const std::string searchPath = path ? path : "";
     toolsReport = std::make_shared<ToolsReport>();

@@ -2,6 +2,7 @@
 #include "ui/NorvikFrame.h"
 
 #include "config/AppConfig.h"
+#include "lookup/ServiceAddress.h"
 #include "lookup/ServiceRequest.h"
 #include "lookup/UrlFetcher.h"
 #include "lookup/VersionCompare.h"
@@ -24,7 +25,7 @@ void NorvikFrame::OnCheckForUpdates(wxCommandEvent&)
     wxON_BLOCK_EXIT_SET(updateCheckUnderWay, false);
     // Ends the busy cursor on every way out.
     wxBusyCursor busy;
-    const wxString request = ServiceRequestAddress(AppConfig().GetServiceUrl(), kVersionQuery);
+    const wxString request = ServiceRequestAddress(ServiceAddress::ForRequest(), kVersionQuery);
     wxString reply;
     FetchOutcome outcome;
     {

@@ -1,5 +1,7 @@
 #include "update/ChildRun.h"
 
+#include "config/SystemErrorText.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -33,7 +35,8 @@ bool ChildRun::Run(const std::vector<std::string>& command, std::chrono::millise
     int fds[2];
     if (command.empty() || pipe2(fds, O_CLOEXEC) != 0)
     {
-        error = command.empty() ? "no program" : std::string("pipe: ") + std::strerror(errno);
+        error = command.empty() ? "no program"
+                                : std::string("pipe: ") + SystemErrorText(errno).utf8_string();
         return false;
     }
     posix_spawn_file_actions_t actions;
@@ -48,6 +51,7 @@ bool ChildRun::Run(const std::vector<std::string>& command, std::chrono::millise
     posix_spawnattr_setpgroup(&attributes, 0);
     std::vector<char*> argv;
     std::vector<std::string> arguments = command;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -59,7 +63,7 @@ bool ChildRun::Run(const std::vector<std::string>& command, std::chrono::millise
     if (spawned != 0)
     {
         close(fds[0]);
-        error = command[0] + ": " + std::strerror(spawned);
+        error = command[0] + ": " + SystemErrorText(spawned).utf8_string();
         return false;
     }
 

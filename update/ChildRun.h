@@ -15,5 +15,5 @@ public:
     static bool Run(const std::vector<std::string>& command, std::chrono::milliseconds limit,
                     std::string& output, std::string& error);
 
-    static constexpr std::size_t kMostOutputBytes = 64 * 1024;
+    static constexpr std::size_t kMostOutputBytes = std::size_t{64} * 1024;
 };

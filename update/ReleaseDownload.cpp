@@ -1,5 +1,7 @@
 #include "update/ReleaseDownload.h"
 
+#include "config/SystemErrorText.h"
+
 #include <curl/curl.h>
 
 #include <unistd.h>
@@ -98,7 +100,7 @@ bool Fetch(const std::string& address, Transfer& transfer, const ReleaseDownload
     else if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED)
         error = address + " is larger than " + std::to_string(limits.mostBytes) + " bytes";
     else if (transfer.writeFailed)
-        error = "cannot write the download: " + std::string(std::strerror(errno));
+        error = "cannot write the download: " + SystemErrorText(errno).utf8_string();
     else if (status >= kFirstErrorStatus)
         error = address + " answered with status " + std::to_string(status);
     else

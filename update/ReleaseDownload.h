@@ -27,5 +27,5 @@ public:
     static bool ToText(const std::string& address, std::string& text, const Limits& limits,
                        const std::atomic<bool>& cancel, std::string& error);
 
-    static constexpr long long kMostTextBytes = 1024 * 1024;
+    static constexpr long long kMostTextBytes = 1024LL * 1024;
 };

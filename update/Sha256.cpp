@@ -1,5 +1,7 @@
 #include "update/Sha256.h"
 
+#include "config/SystemErrorText.h"
+
 #include <openssl/evp.h>
 
 #include <fcntl.h>
@@ -13,7 +15,7 @@
 namespace
 {
 constexpr std::size_t kDigestHexDigits = 64;
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kReadBlockBytes = std::size_t{64} * 1024;
 
 struct ContextFree
 {
@@ -26,7 +28,7 @@ std::string Sha256::OfFile(const std::string& path, std::string& error)
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
     {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + SystemErrorText(errno).utf8_string();
         return "";
     }
     const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
@@ -39,7 +41,7 @@ std::string Sha256::OfFile(const std::string& path, std::string& error)
             continue;
         if (got < 0)
         {
-            error = path + ": " + std::strerror(errno);
+            error = path + ": " + SystemErrorText(errno).utf8_string();
             close(fd);
             return "";
         }

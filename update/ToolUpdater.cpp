@@ -1,5 +1,6 @@
 #include "update/ToolUpdater.h"
 
+#include "config/SystemErrorText.h"
 #include "update/ChildRun.h"
 #include "update/Sha256.h"
 
@@ -57,7 +58,7 @@ bool MakeFolders(const std::string& folder, std::string& error)
         const std::string part = folder.substr(0, slash);
         if (mkdir(part.c_str(), kFolderMode) != 0 && errno != EEXIST)
         {
-            error = "cannot make " + part + ": " + std::strerror(errno);
+            error = "cannot make " + part + ": " + SystemErrorText(errno).utf8_string();
             return false;
         }
         if (slash == std::string::npos)
@@ -89,7 +90,7 @@ public:
     bool Made(std::string& error) const
     {
         if (fd < 0)
-            error = "cannot make a file for the download: " + std::string(std::strerror(errno));
+            error = "cannot make a file for the download: " + SystemErrorText(errno).utf8_string();
         return fd >= 0;
     }
     int Fd() const { return fd; }
@@ -105,13 +106,14 @@ public:
     {
         if (fd >= 0 && (fchmod(fd, mode) != 0 || fsync(fd) != 0))
         {
-            error = "cannot finish " + path + ": " + std::strerror(errno);
+            error = "cannot finish " + path + ": " + SystemErrorText(errno).utf8_string();
             return false;
         }
         Close();
         if (chmod(path.c_str(), mode) != 0 || rename(path.c_str(), target.c_str()) != 0)
         {
-            error = "cannot put the download at " + target + ": " + std::strerror(errno);
+            error = "cannot put the download at " + target + ": " +
+                    SystemErrorText(errno).utf8_string();
             return false;
         }
         path.clear();
@@ -130,6 +132,9 @@ void RemoveLeftovers(const std::string& folder)
     DIR* dir = opendir(folder.c_str());
     if (!dir)
         return;
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while (const dirent* entry = readdir(dir))
         if (std::strncmp(entry->d_name, kTempPrefix, std::strlen(kTempPrefix)) == 0)
             unlinkat(dirfd(dir), entry->d_name, 0);
@@ -173,11 +178,14 @@ bool FetchChecked(const std::string& address, const std::string& digest, TempFil
 
 std::string ToolUpdater::DefaultFolder()
 {
+    // Only read; the program writes its environment only at start-up
+    // (app/StartupEnvironment), before any thread of ours runs.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* data = std::getenv("XDG_DATA_HOME");
-    // The base directory specification says to ignore a relative path there.
+    // A relative XDG_DATA_HOME is invalid by the XDG base-directory rules: ignore it.
     if (data && data[0] == '/')
         return std::string(data) + "/norvik";
-    const char* home = std::getenv("HOME");
+    const char* home = std::getenv("HOME"); // NOLINT(concurrency-mt-unsafe): as above
     return std::string(home ? home : "") + "/.local/share/norvik";
 }
 
@@ -195,7 +203,9 @@ std::string ToolUpdater::FindOnPath(const std::string& name, const std::string& 
     {
         if (folder.empty() || folder == skipFolder)
             continue;
-        const std::string candidate = folder + "/" + name;
+        std::string candidate = folder;
+        candidate += '/';
+        candidate += name;
         struct stat info
         {
         };

@@ -21,9 +21,11 @@ void Begin(const AppConfig& settings)
                            const long when = long(std::time(nullptr));
                            // The settings belong to the GUI thread; without an application
                            // (a test of the worker alone) there is nobody to record it.
-                           if (wxTheApp)
-                               wxTheApp->CallAfter([outcome, when]
-                                                   { ToolUpdates::Record(outcome, when); });
+                           // The console half of the application: this library has no windows,
+                           // and the window class's type is not linked here.
+                           if (wxAppConsole* app = wxAppConsole::GetInstance())
+                               app->CallAfter([outcome, when]
+                                              { ToolUpdates::Record(outcome, when); });
                        });
 }
 } // namespace
@@ -80,6 +82,9 @@ ToolUpdater::Settings ToolUpdates::CheckSettings(const AppConfig& settings)
     check.folder = ToolUpdater::DefaultFolder();
     check.resolverReleaseUrl = settings.GetResolverReleaseUrl().utf8_string();
     check.jsRuntimeReleaseUrl = settings.GetJsRuntimeReleaseUrl().utf8_string();
+    // Only read; the program writes its environment only at start-up
+    // (app/StartupEnvironment), before any thread of ours runs.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     const char* path = std::getenv("PATH");
     check.searchPath = path ? path : "";
     return check;

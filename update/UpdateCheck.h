@@ -30,5 +30,5 @@ public:
 
     // Whether a check is due: never checked, a day or more since, or a clock set back.
     static bool IsDue(std::time_t lastCheck, std::time_t now);
-    static constexpr std::time_t kInterval = 24 * 60 * 60;
+    static constexpr std::time_t kInterval = std::time_t{24} * 60 * 60;
 };

@@ -27,6 +27,8 @@ from desktop import (Accessible, Clipboard, StepFailed, children, end_process,
 from flv_audio import extract_sound
 from watch_page import WatchPage
 
+# The page's one clip (its codecs unnamed, so taken to have sound), then the service's MP3 of it.
+RESOLVED_LINES = ["video/mp4", "audio/mp3 audio/music"]
 WATCH_PAGE = "https://www.youtube.com/watch?v="
 DEMO_ID = "NkDemoClip2"
 SLOW_ID = "NkSlowClip1"
@@ -44,7 +46,8 @@ MERGED_SLACK_SECONDS = 0.1
 REFUSED_ID = "NkSignInPls"
 BOT_CHECK = ("ERROR: [youtube] {}: Sign in to confirm you\u2019re not a bot. Use "
              "--cookies-from-browser or --cookies for the authentication.")
-SIGN_IN_SENTENCE = "The site asks you to sign in before it shows this video."
+SIGN_IN_SENTENCE = ("The site asks you to sign in before it shows this video. Choose the browser "
+                    "whose sign-in to use in File > Options.")
 STAND_IN = """#!/usr/bin/python3
 import os, sys
 if any(arg.endswith("=" + {id!r}) for arg in sys.argv):
@@ -295,7 +298,7 @@ class EndToEnd:
         self.clipboard.put(WATCH_PAGE + RESOLVED_ID)
         # The generic extractor names no quality; the title is the page's, perhaps numbered.
         wait_for("the resolved format",
-                 lambda: [r.strip() for r in self.format_rows() or []] == ["video/mp4"],
+                 lambda: [r.strip() for r in self.format_rows() or []] == RESOLVED_LINES,
                  STEP_SECONDS)
         title = wait_for("the resolved title",
                          lambda: next((self.ui.text_of(t) for t in self.ui.find_all(self.frame, "text")

@@ -17,17 +17,18 @@
 #include <wx/uiaction.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace
 {
 // Each id names how long the test service holds its answer.
-const char* const kSlowId = "SlowVideo05"; // 5 s, or NORVIK_SLOW_LOOKUP_MS (bench/RESULTS.md)
-const char* const kLateId = "LateVideo02"; // 2 s
-const char* const kSoonId = "SoonVideo00"; // at once
-const char* const kBotId = "BotCheck000";  // a refusal with its reason
+const char* const kSlowId = "SlowVideo05";  // 5 s, or NORVIK_SLOW_LOOKUP_MS (bench/RESULTS.md)
+const char* const kLateId = "LateVideo02";  // 2 s
+const char* const kSoonId = "SoonVideo00";  // at once
+const char* const kBotId = "BotCheck000";   // a refusal with its reason
+const char* const kSoundId = "SoundOnly00"; // the service's MP3 line and another MP3 stream
 const char* const kBotMessage = "ERROR: [youtube] BotCheck000: Sign in to confirm you're not a bot";
 
 std::chrono::milliseconds HoldFor(const std::string& id)
@@ -53,6 +54,13 @@ class StallMeter : public wxTimer
 public:
     static constexpr int kPeriodMs = 10;
     StallMeter() { Start(kPeriodMs); }
+    // The input simulator holds the loop itself while it types; that time is the test's.
+    void Pause()
+    {
+        Stop();
+        last = 0;
+    }
+    void Resume() { Start(kPeriodMs); }
     void Notify() override
     {
         const wxLongLong now = wxGetLocalTimeMillis();
@@ -80,6 +88,13 @@ protected:
                 const auto until = std::chrono::steady_clock::now() + HoldFor(id);
                 while (std::chrono::steady_clock::now() < until && !server.Stopping())
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                if (id == kSoundId)
+                {
+                    res.set_content("status:ok\ntitle:Song\nnrecords:2\ntype0:audio/mp3\n"
+                                    "quality0:128k\ntype1:audio/mp3\nquality1:audio/music\n",
+                                    "text/plain");
+                    return;
+                }
                 if (id == kBotId)
                 {
                     res.set_content(std::string("status:fail\nreason:sign-in\nmessage:") +
@@ -95,7 +110,7 @@ protected:
         ASSERT_TRUE(server.Start());
         ASSERT_TRUE(WriteFileText(wxGetHomeDir() + "/.Norvik",
                                   "ServiceUrl=" + wxString(server.Url("")) + "\nVideoPath=" +
-                                      videos.Path() + "\nAudioPath=" + videos.Path() + "\n"));
+                                      videos.Path() + "\nAudioPath=" + audio.Path() + "\n"));
         frame = new NorvikFrame(nullptr);
         frame->tickTimer.Stop();
         ASSERT_TRUE(ShowOnScreen(frame));
@@ -117,6 +132,7 @@ protected:
     std::atomic<int> requests{0};
     TestHttpServer server;
     TempDir videos;
+    TempDir audio;
     NorvikFrame* frame = nullptr;
 };
 } // namespace
@@ -134,7 +150,9 @@ TEST_F(VideoPanelTest, TheWindowAnswersWhileALookupWaitsAndThePanelSaysSo)
     wxTextCtrl* typing = new wxTextCtrl(frame, wxID_ANY);
     typing->SetFocus();
     RunEventsFor(200);
+    meter.Pause();
     wxUIActionSimulator().Text("abc");
+    meter.Resume();
     EXPECT_TRUE(WaitFor([&] { return typing->GetValue() == "abc"; }, 3000));
     EXPECT_TRUE(frame->IsLookingUp()) << "the answer came before the test could type";
 
@@ -194,7 +212,8 @@ TEST_F(VideoPanelTest, ARefusedLookupSaysWhyInThePanel)
     Start(kBotId);
     ASSERT_TRUE(WaitForLookup(frame));
     EXPECT_TRUE(frame->lookupStatus->IsShown());
-    EXPECT_EQ("The site asks you to sign in before it shows this video.",
+    EXPECT_EQ("The site asks you to sign in before it shows this video. Choose the browser whose "
+              "sign-in to use in File > Options.",
               frame->lookupStatus->GetLabel());
     EXPECT_EQ(kBotMessage, frame->lookupStatus->GetToolTipText());
     EXPECT_EQ(0u, frame->formatsList->GetCount());
@@ -203,4 +222,13 @@ TEST_F(VideoPanelTest, ARefusedLookupSaysWhyInThePanel)
     // The next lookup starts from an empty panel.
     Start(kSoonId);
     EXPECT_FALSE(frame->lookupStatus->GetLabel().Contains("sign in"));
+}
+
+TEST_F(VideoPanelTest, TheMp3LineGoesToTheAudioFolderOtherSoundStaysWithTheVideos)
+{
+    Start(kSoundId);
+    ASSERT_TRUE(WaitForLookup(frame));
+    ASSERT_EQ(2, frame->recordCount);
+    EXPECT_EQ(videos.File("Song.mp3"), frame->records[0].outputPath);
+    EXPECT_EQ(audio.File("Song.mp3"), frame->records[1].outputPath);
 }

@@ -138,8 +138,8 @@ TEST_F(MergedStreamTest, TheServiceOffersTheMergeAndItsStreamIsAPlayableMp4)
     ASSERT_TRUE(reply.received);
     auto values = ReplyValues(reply.body);
     ASSERT_EQ("ok", values["status"]) << service.ErrorOutput();
-    // The tallest merge first, then the smaller one, then the sound alone.
-    EXPECT_EQ("3", values["nrecords"]);
+    // The tallest merge first, then the smaller one, then the sound alone and its MP3.
+    EXPECT_EQ("4", values["nrecords"]);
     EXPECT_EQ("0+2", values["itag0"]);
     EXPECT_EQ("video/mp4", values["type0"]);
     EXPECT_EQ("240p", values["quality0"]);

@@ -46,7 +46,7 @@ TEST(ResolverJsonTest, GenericPageWithoutCodecsGivesPlayableRecords)
     EXPECT_EQ("Loopback page", video.title);
     EXPECT_EQ("", video.thumbnail);
     // Equal in every measure: yt-dlp's own order (best last) decides.
-    EXPECT_EQ((std::vector<std::string>{"1", "0"}), Itags(video));
+    EXPECT_EQ((std::vector<std::string>{"1", "0", kMp3FormatId}), Itags(video));
     EXPECT_EQ("video/mp4", video.formats[0].type);
     EXPECT_EQ("video/webm", video.formats[1].type);
     EXPECT_EQ("", video.formats[0].size);
@@ -63,7 +63,7 @@ TEST(ResolverJsonTest, SoundOnlyIsOrderedByItsBitrateAndLabelledInKilobits)
     std::string error;
     ASSERT_TRUE(MapResolverJson(info, video, error)) << error;
     // Sound alone in an mp4 container has no type of the program's table: left out.
-    ASSERT_EQ((std::vector<std::string>{"b", "a"}), Itags(video));
+    ASSERT_EQ((std::vector<std::string>{"b", "a", kMp3FormatId}), Itags(video));
     EXPECT_EQ("256k", video.formats[0].quality);
     EXPECT_EQ("audio/m4a", video.formats[0].type);
     EXPECT_EQ("64k", video.formats[1].quality);
@@ -84,7 +84,7 @@ TEST(ResolverJsonTest, NumbersOutOfRangeAreClampedOrIgnored)
     ResolvedVideo video;
     std::string error;
     ASSERT_TRUE(MapResolverJson(info, video, error)) << error;
-    ASSERT_EQ((std::vector<std::string>{"huge", "neg", "snd", "a"}), Itags(video));
+    ASSERT_EQ((std::vector<std::string>{"huge", "neg", "snd", "a", kMp3FormatId}), Itags(video));
     EXPECT_EQ("100000p", video.formats[0].quality);
     EXPECT_EQ("1000000000000000", video.formats[0].size);
     // A negative height or rate says nothing: the note stands in, the approximate size counts.
@@ -116,5 +116,42 @@ TEST(ResolverJsonTest, UnusableDescriptionsSayWhy)
         EXPECT_FALSE(MapResolverJson(json::parse(c.text), video, error)) << c.text;
         EXPECT_NE(std::string::npos, error.find(c.why)) << error;
     }
+}
+} // namespace
+
+namespace
+{
+TEST(ResolverJsonTest, TheMp3OfTheBestSoundEndsTheRecordsAndHlsIsRemuxed)
+{
+    const json info = json::parse(R"({"title": "T", "uploader": "U", "formats": [
+        {"format_id": "low", "ext": "m4a", "vcodec": "none", "acodec": "mp4a", "abr": 48},
+        {"format_id": "high", "ext": "m4a", "vcodec": "none", "acodec": "mp4a", "abr": 128},
+        {"format_id": "hls-1", "ext": "mp4", "protocol": "m3u8_native", "height": 360},
+        {"format_id": "plain", "ext": "mp4", "protocol": "https", "height": 240}]})");
+    ResolvedVideo video;
+    std::string error;
+    ASSERT_TRUE(MapResolverJson(info, video, error)) << error;
+    EXPECT_EQ("U", video.uploader);
+    ASSERT_EQ((std::vector<std::string>{"hls-1", "plain", "high", "low", kMp3FormatId}),
+              Itags(video));
+    EXPECT_EQ(StreamConversion::Remux, video.formats[0].conversion);
+    EXPECT_EQ(StreamConversion::None, video.formats[1].conversion);
+    EXPECT_EQ(StreamConversion::None, video.formats[2].conversion);
+    const ResolvedFormat& mp3 = video.formats.back();
+    EXPECT_EQ("high", mp3.selection);
+    EXPECT_EQ("audio/mp3", mp3.type);
+    EXPECT_EQ("audio/music", mp3.quality);
+    EXPECT_EQ(StreamConversion::Mp3, mp3.conversion);
+
+    // Without sound alone, the best single format with sound is converted; the list stays
+    // within its bound with the MP3 in it.
+    json many = json::parse(R"({"formats": []})");
+    for (int i = 0; i < 40; ++i)
+        many["formats"].push_back(
+            {{"format_id", "f" + std::to_string(i)}, {"ext", "mp4"}, {"height", 100 + i}});
+    ASSERT_TRUE(MapResolverJson(many, video, error)) << error;
+    ASSERT_EQ(kMostResolvedFormats, video.formats.size());
+    EXPECT_EQ("f39", video.formats.back().selection);
+    EXPECT_EQ(StreamConversion::Mp3, video.formats.back().conversion);
 }
 } // namespace

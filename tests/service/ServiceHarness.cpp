@@ -39,8 +39,29 @@ int RemainingMs(Clock::time_point deadline)
 
 // Starts the service with stdout into a pipe and stderr into a file, which never fills up.
 pid_t Spawn(const std::vector<std::string>& args, int& outputPipe, const std::string& errorFile,
-            const std::string& workingFolder = {})
+            const std::string& workingFolder = {},
+            const std::map<std::string, std::string>& environment = {})
 {
+    // Made before the fork: the child of a process with threads may not allocate.
+    std::vector<std::string> variables;
+    for (char** v = environ; *v; ++v)
+    {
+        const std::string variable = *v;
+        if (!environment.count(variable.substr(0, variable.find('='))))
+            variables.push_back(variable);
+    }
+    for (const auto& [name, value] : environment)
+        variables.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& v : variables)
+        envp.push_back(v.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> all{NORVIK_SERVICE_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     int fds[2];
     if (pipe(fds) != 0)
         return -1;
@@ -55,13 +76,7 @@ pid_t Spawn(const std::vector<std::string>& args, int& outputPipe, const std::st
         close(fds[1]);
         if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0)
             _exit(kExecFailed);
-        std::vector<std::string> all{NORVIK_SERVICE_EXE};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(NORVIK_SERVICE_EXE, argv.data());
+        execve(NORVIK_SERVICE_EXE, argv.data(), envp.data());
         _exit(kExecFailed);
     }
     close(fds[1]);
@@ -192,7 +207,7 @@ bool ServiceUnderTest::Start(const std::vector<std::string>& args)
     if (std::find(args.begin(), args.end(), "--resolver") == args.end())
         all.insert(all.end(), {"--resolver", "none"});
     all.insert(all.end(), args.begin(), args.end());
-    pid = Spawn(all, output, errorFile, workingFolder);
+    pid = Spawn(all, output, errorFile, workingFolder, environment);
     if (pid < 0)
         return false;
     const auto deadline = Clock::now() + kStartLimit;

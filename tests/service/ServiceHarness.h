@@ -47,6 +47,11 @@ public:
     bool Start(const std::vector<std::string>& args);
     // The folder the next start runs in; the test's own when empty.
     void RunIn(const std::string& folder) { workingFolder = folder; }
+    // An environment variable the next start sets, beside the test's own environment.
+    void SetEnvironment(const std::string& name, const std::string& value)
+    {
+        environment[name] = value;
+    }
     pid_t Pid() const { return pid; }
     // Asks it to end and reaps it; its exit code, or -1 when it had to be killed.
     int Stop();
@@ -66,6 +71,7 @@ private:
     int output = -1;
     std::string errorFile;
     std::string workingFolder;
+    std::map<std::string, std::string> environment;
     std::string baseUrl;
     int port = 0;
 };

@@ -143,6 +143,7 @@ TEST_F(ServiceResolverTest, ReplyListsFormatsWithPictureAndSoundFirstThenSoundBe
         {"251", "audio/webm", "160k", "3900001"},
         {"140", "audio/m4a", "129k", "3100000"},
         {"249", "audio/webm", "50k", "1200345"},
+        {"mp3-of-best-sound", "audio/mp3", "audio/music", ""},
     };
     ASSERT_EQ(std::to_string(std::size(expected)), values["nrecords"]);
     for (std::size_t i = 0; i < std::size(expected); ++i)
@@ -165,7 +166,9 @@ TEST_F(ServiceResolverTest, AtMostThirtyTwoRecordsTheHighestFirst)
     ASSERT_EQ("32", values["nrecords"]);
     EXPECT_EQ("m39", values["itag0"]);
     EXPECT_EQ("39p", values["quality0"]);
-    EXPECT_EQ("m8", values["itag31"]);
+    // The MP3 of the sound takes the last place.
+    EXPECT_EQ("m9", values["itag30"]);
+    EXPECT_EQ("mp3-of-best-sound", values["itag31"]);
 }
 
 TEST_F(ServiceResolverTest, SameIdWithinMinutesIsAnsweredFromTheCache)
@@ -447,6 +450,10 @@ TEST_F(ServiceResolverTest, EachStreamRunsInAFolderOfItsOwnRemovedWithIt)
 // service removes the folder the killed one left.
 TEST_F(ServiceResolverTest, AKilledServiceLeavesNoResolverNorFolderBehind)
 {
+    // A temporary root of this test's own: a service that another test starts meanwhile
+    // would otherwise be the one to remove the folder.
+    const TempFolder root;
+    service.SetEnvironment("TMPDIR", root.Path().string());
     ASSERT_TRUE(StartWith("hang"));
     auto client =
         std::async(std::launch::async,
@@ -472,6 +479,7 @@ TEST_F(ServiceResolverTest, AKilledServiceLeavesNoResolverNorFolderBehind)
     EXPECT_TRUE(fs::exists(serviceFolder));
 
     ServiceUnderTest next;
+    next.SetEnvironment("TMPDIR", root.Path().string());
     ASSERT_TRUE(next.Start({"--resolver", kFake}));
     EXPECT_FALSE(fs::exists(serviceFolder));
     EXPECT_NE(std::string::npos, next.ErrorOutput().find("removed ")) << next.ErrorOutput();

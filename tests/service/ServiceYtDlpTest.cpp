@@ -55,6 +55,15 @@ protected:
                                   "</video></body></html>",
                                   "text/html");
                           });
+        // A page of another site, reached by its own address.
+        page.Routes().Get("/films/own page.html",
+                          [](const httplib::Request&, httplib::Response& res)
+                          {
+                              res.set_content("<html><head><title>Own page</title></head><body>"
+                                              "<video><source src=\"/files/clip.mp4\" "
+                                              "type=\"video/mp4\"></video></body></html>",
+                                              "text/html");
+                          });
         page.Routes().Get("/files/clip.mp4", [this](const httplib::Request&, httplib::Response& res)
                           { res.set_content(mp4, "video/mp4"); });
         page.Routes().Get("/files/clip.webm",
@@ -78,7 +87,9 @@ TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
     auto values = ReplyValues(lookup.body);
     ASSERT_EQ("ok", values["status"]) << service.ErrorOutput();
     EXPECT_NE(std::string::npos, values["title"].find("Loopback page"));
-    ASSERT_EQ("2", values["nrecords"]);
+    // The page's two formats, then the MP3 of the best sound.
+    ASSERT_EQ("3", values["nrecords"]);
+    EXPECT_EQ("audio/mp3", values["type2"]);
     std::map<std::string, std::string> urlOfType;
     for (const char* n : {"0", "1"})
         urlOfType[values[std::string("type") + n]] = values[std::string("url") + n];
@@ -89,6 +100,26 @@ TEST_F(ServiceYtDlpTest, LookupListsThePageFormatsAndAStreamIsTheServedFile)
     ASSERT_TRUE(stream.received) << service.ErrorOutput();
     EXPECT_EQ(200, stream.status);
     EXPECT_EQ(mp4.size(), stream.body.size());
+    EXPECT_TRUE(stream.body == mp4);
+}
+
+TEST_F(ServiceYtDlpTest, AnotherSitesPageIsLookedUpByItsAddressAndStreamedUnderItsOwnId)
+{
+    // As Norvik sends a copied address: every reserved character escaped, the "%" of the
+    // blank the browser escaped too.
+    const std::string escaped = "http%3A%2F%2F127.0.0.1%3A" + std::to_string(page.Port()) +
+                                "%2Ffilms%2Fown%2520page.html%3Fsi%3Dx%26t%3D4";
+    const HttpReply lookup = HttpGet(service.BaseUrl() + "/api/?url=" + escaped, {}, kClientLimit);
+    auto values = ReplyValues(lookup.body);
+    ASSERT_EQ("ok", values["status"]) << service.ErrorOutput();
+    EXPECT_NE(std::string::npos, values["title"].find("Own page"));
+    ASSERT_EQ("2", values["nrecords"]);
+    EXPECT_EQ("video/mp4", values["type0"]);
+    EXPECT_EQ("audio/mp3", values["type1"]);
+    EXPECT_NE(std::string::npos, values["url0"].find("/stream/a-")) << values["url0"];
+
+    const HttpReply stream = HttpGet(values["url0"], {}, kClientLimit);
+    EXPECT_EQ(200, stream.status) << service.ErrorOutput();
     EXPECT_TRUE(stream.body == mp4);
 }
 

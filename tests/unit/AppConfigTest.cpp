@@ -231,12 +231,26 @@ TEST_F(SettingsTest, AutostartEntryNamesItsProgramAndIsNeverWrittenForOneOthersC
     }
     wxFileName::Rmdir(root, wxPATH_RMDIR_RECURSIVE);
 
-    // A build in the shared temporary folder, below an own folder of mode 0700.
+    // A build in a folder of the user's inside the shared temporary folder: the sticky folder
+    // lets nobody else rename or remove that folder, so the entry is written; a program right
+    // in the shared folder, or one that is not there, gets none.
     TempDir build;
     const wxString program = build.File("norvik");
     ASSERT_TRUE(WriteFileText(program, "#!/bin/sh\n"));
     ASSERT_EQ(0, chmod(program.fn_str(), 0755));
-    EXPECT_FALSE(AutostartEntry::Write(program));
+    EXPECT_TRUE(AutostartEntry::Write(program));
+    wxRemoveFile(entry);
+    const wxString shared = wxFileName(build.Path()).GetPath();
+    struct stat sharedInfo;
+    ASSERT_EQ(0, stat(shared.fn_str(), &sharedInfo));
+    if (sharedInfo.st_mode & S_ISVTX)
+    {
+        const wxString loose = shared + wxString::Format("/norvik-loose-%d", int(getpid()));
+        ASSERT_TRUE(WriteFileText(loose, "#!/bin/sh\n"));
+        ASSERT_EQ(0, chmod(loose.fn_str(), 0755));
+        EXPECT_FALSE(AutostartEntry::Write(loose));
+        wxRemoveFile(loose);
+    }
     EXPECT_FALSE(AutostartEntry::Write(build.File("missing")));
     EXPECT_FALSE(wxFileExists(entry));
 }
@@ -271,29 +285,6 @@ TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
     };
     for (const auto& c : cases)
         EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
-}
-
-TEST_F(SettingsTest, DefaultServiceSourceServesOnlyWhenTheKeyIsAbsent)
-{
-    int asked = 0;
-    AppConfig::SetDefaultServiceUrlSource(
-        [&asked]
-        {
-            ++asked;
-            return wxString("http://127.0.0.1:40000");
-        });
-    EXPECT_EQ("http://127.0.0.1:40000", AppConfig().GetServiceUrl());
-    EXPECT_EQ(1, asked);
-    // A set key is the user's choice, even when it is empty.
-    for (const wxString stored : {"http://10.0.0.1:80", ""})
-    {
-        WriteSettings("ServiceUrl=" + stored + "\n");
-        EXPECT_EQ(stored, AppConfig().GetServiceUrl());
-    }
-    EXPECT_EQ(1, asked);
-    AppConfig::SetDefaultServiceUrlSource(nullptr);
-    wxRemoveFile(SettingsFile());
-    EXPECT_EQ("http://127.0.0.1:8731", AppConfig().GetServiceUrl());
 }
 
 TEST_F(SettingsTest, ClipboardWatchSpeedLimitAndResumeDefaultsAndUnreadableLimits)

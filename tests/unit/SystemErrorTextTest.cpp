@@ -1,4 +1,4 @@
-#include "download/SystemErrorText.h"
+#include "config/SystemErrorText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 // Norvik's own yt-dlp and deno, kept current from a release site of the test's own on loopback.
 #include "update/ToolUpdater.h"
 #include "config/AppConfig.h"
+#include "lookup/LocalService.h"
+#include "support/PollUntil.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 #include "update/ToolUpdates.h"
@@ -14,6 +16,8 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <sstream>
+#include <thread>
 
 namespace
 {
@@ -85,8 +89,13 @@ protected:
 
     void SetRelease(const std::string& version)
     {
+        SetReleaseText("#!/bin/sh\necho " + version + "\n");
+    }
+
+    void SetReleaseText(const std::string& text)
+    {
         std::lock_guard<std::mutex> hold(lock);
-        resolver = "#!/bin/sh\necho " + version + "\n";
+        resolver = text;
     }
 
     ToolUpdater::Outcome Check()
@@ -201,6 +210,97 @@ TEST_F(ReleaseSiteTest, AFailedDownloadLeavesTheOldCopyAndNoFileBehind)
         EXPECT_EQ(installed, ReadFileText(Copy("yt-dlp"))) << int(failure);
         EXPECT_EQ(1, CountFiles(wxString::FromUTF8(settings.folder))) << int(failure);
     }
+}
+
+namespace
+{
+// A stand-in resolver the service finds as Norvik's copy: any id is a video titled with the
+// release's version; its stream writes the first half of the clip, then waits for the test
+// before it writes the rest. The shell reads a script as it runs it, so the rest comes from
+// the file as it was at the start only if the update left that file alone; the padding puts
+// the rest beyond what the shell read before it waited. Each release streams its own clip.
+constexpr const char* kWatchPrefix = "stand-in:";
+constexpr std::size_t kClipBytes = 300000;
+constexpr std::size_t kScriptPadding = 20000;
+constexpr std::size_t kPaddingLineBytes = 60;
+constexpr long kStreamLimitMs = 20000;
+constexpr time_t kClientSeconds = 30;
+
+std::string StandInResolver(const std::string& version, const std::string& folder)
+{
+    const std::string half = std::to_string(kClipBytes / 2);
+    std::string script = "#!/bin/sh\ncase \" $* \" in\n*\" --version \"*) echo " + version +
+                         "; exit 0 ;;\n*\" --dump-single-json \"*)\n  for last; do :; done\n"
+                         "  printf '{\"id\":\"%s\",\"title\":\"" +
+                         version +
+                         "\",\"formats\":[{\"format_id\":\"18\",\"ext\":\"mp4\","
+                         "\"vcodec\":\"avc1\",\"acodec\":\"mp4a\",\"height\":360}]}\\n' "
+                         "\"${last#" +
+                         kWatchPrefix + "}\"\n  exit 0 ;;\nesac\nhead -c " + half + " '" + folder +
+                         "/clip-" + version + "'\ntouch '" + folder +
+                         "/streaming'\ni=0\nwhile [ ! -e '" + folder +
+                         "/go' ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done\n";
+    const std::string paddingLine = "# " + std::string(kPaddingLineBytes, '-') + "\n";
+    for (std::size_t bytes = 0; bytes < kScriptPadding; bytes += paddingLine.size())
+        script += paddingLine;
+    return script + "tail -c +" + std::to_string(kClipBytes / 2 + 1) + " '" + folder + "/clip-" +
+           version + "'\n";
+}
+
+// The body of a GET of this full address ("http://127.0.0.1:PORT/PATH"), or empty.
+std::string Fetch(const std::string& url)
+{
+    const std::size_t pathAt = url.find('/', std::strlen("http://"));
+    httplib::Client client(url.substr(0, pathAt));
+    client.set_read_timeout(kClientSeconds, 0);
+    const httplib::Result result = client.Get(url.substr(pathAt));
+    return result && result->status == 200 ? result->body : "";
+}
+
+std::map<std::string, std::string> ReplyValues(const std::string& body)
+{
+    std::map<std::string, std::string> values;
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(':') != std::string::npos)
+            values[line.substr(0, line.find(':'))] = line.substr(line.find(':') + 1);
+    return values;
+}
+} // namespace
+
+TEST_F(ReleaseSiteTest, ACopyReplacedWhileItStreamsFinishesTheStreamAndTheNextLookupRunsTheNew)
+{
+    const std::string work = folder.Path().utf8_string();
+    std::string clip(kClipBytes, '\0');
+    for (std::size_t i = 0; i < clip.size(); ++i)
+        clip[i] = char('a' + i * 7 % 26);
+    // The new release would stream a clip there is none of: only the old one can finish.
+    ASSERT_TRUE(WriteFileText(folder.File("clip-2099.01.02"), clip));
+    SetReleaseText(StandInResolver("2099.01.02", work));
+    ASSERT_EQ(ToolUpdater::Outcome::Result::Updated, Check().result);
+
+    // The program's own arguments: the folder first on the resolver's PATH.
+    LocalService service(NORVIK_SERVICE_EXE, {"--tools-dir", settings.folder, "--watch-url",
+                                              std::string(kWatchPrefix) + "%s"});
+    std::string error;
+    ASSERT_TRUE(service.Start(error)) << error;
+    auto values = ReplyValues(Fetch(service.GetUrl() + "/api/?videoid=Replaced001"));
+    ASSERT_EQ("2099.01.02", values["title"]);
+    std::string streamed;
+    std::thread stream([&streamed, url = values["url0"]] { streamed = Fetch(url); });
+    const bool running =
+        PollUntil([&] { return wxFileExists(folder.File("streaming")); }, kStreamLimitMs);
+
+    SetReleaseText(StandInResolver("2099.02.03", work));
+    const ToolUpdater::Outcome replaced = Check();
+    WriteFileText(folder.File("go"), "");
+    stream.join();
+    ASSERT_TRUE(running);
+    ASSERT_EQ(ToolUpdater::Outcome::Result::Updated, replaced.result) << replaced.error;
+    EXPECT_EQ(clip.size(), streamed.size());
+    EXPECT_TRUE(clip == streamed);
+    values = ReplyValues(Fetch(service.GetUrl() + "/api/?videoid=Replaced002"));
+    EXPECT_EQ("2099.02.03", values["title"]);
 }
 
 TEST_F(ReleaseSiteTest, NothingAtTheAddressIsAFailureWithItsReason)

@@ -8,8 +8,8 @@
 static void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                          const wxString& msg)
 {
-    ADD_FAILURE() << "wx assert " << cond << " (" << msg << ") in " << func << " at " << file
-                  << ":" << line;
+    ADD_FAILURE() << "wx assert " << cond << " (" << msg << ") in " << func << " at " << file << ":"
+                  << line;
 }
 
 int main(int argc, char** argv)
