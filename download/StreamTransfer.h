@@ -2,6 +2,7 @@
 
 #include "download/DownloadProgress.h"
 #include "download/TransferLimits.h"
+#include "download/TransferPace.h"
 #include "download/TransferResult.h"
 #include "download/TransferResume.h"
 
@@ -45,6 +46,9 @@ private:
     // The outcome of a request that libcurl ended with result.
     TransferResult Outcome(int result, long errorStatus, int fileError) const;
     bool PauseBeforeResume(long pauseMs) const;
+    // Waits as long as the speed limit asks after bytes more were written; false when the
+    // stop flag ends the transfer.
+    bool HoldToPace(std::int64_t bytes);
     void Report();
 
     const std::atomic<bool>& stop;
@@ -52,11 +56,16 @@ private:
     TransferResume resume;
 
     // The request under way.
+    void* curl = nullptr;
     FILE* file = nullptr;
     bool bodyStarted = false;
     bool bodyUnusable = false;
     // Bytes the file held before this response's body, added to its progress.
     std::int64_t progressBase = 0;
+    // The speed limit, counted from the start of the request.
+    TransferPace pace;
+    // The body's bytes written under the pace, for the progress told meanwhile.
+    std::int64_t pacedBytes = 0;
     DownloadProgress progress;
     // Start of the current speed sample.
     std::int64_t sampleBytes = 0;
