@@ -5,6 +5,7 @@
 #include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
+#include "download/DownloadJournal.h"
 #include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
 #include "lookup/LocalService.h"
@@ -26,11 +27,15 @@
 #include <wx/utils.h>
 #include <wx/weakref.h>
 
+#include <ctime>
+
 namespace
 {
 const wxString kCatalogue = "norvik";
 // Installed, and in the build folder, the service program sits beside this one.
 const wxString kServiceProgram = "norvik-service";
+// A partial file untouched this long is removed at start, whether a journal names it or not.
+constexpr std::time_t kPartialFileLifeSeconds = std::time_t{30} * 24 * 60 * 60;
 } // namespace
 
 NorvikApp::NorvikApp() : backendForced(ForceX11Backend()) {}
@@ -54,9 +59,13 @@ bool NorvikApp::OnInit()
     }
 
     // Only one run of this user gets here at a time: what earlier runs left is theirs to
-    // take away, and this run's own list starts.
+    // take away, and this run's own list starts. The partial files the journal of downloads
+    // names stay for their retries, until nobody came back for them in a month.
     const wxString runsFolder = TempFileRegistry::DefaultFolder();
-    TempFileRegistry::RemoveLeftovers(runsFolder);
+    TempFileRegistry::RemoveLeftovers(runsFolder,
+                                      DownloadJournal::NamedFiles(DownloadJournal::DefaultPath()));
+    TempFileRegistry::RemoveStaleFiles(TempFileRegistry::PartialFolder(), kPartialFileLifeSeconds,
+                                       std::time(nullptr));
     TempFileRegistry::Open(runsFolder);
 
     AppConfig config;

@@ -1,5 +1,7 @@
 #include "download/DownloadJournal.h"
 
+#include "download/NarrowPath.h"
+
 #include <wx/datetime.h>
 #include <wx/filefn.h>
 #include <wx/filename.h>
@@ -22,7 +24,8 @@ const char* const kSchema = "CREATE TABLE IF NOT EXISTS downloads ("
                             "id INTEGER PRIMARY KEY AUTOINCREMENT,"
                             "state INTEGER NOT NULL,"
                             "title TEXT NOT NULL, type TEXT NOT NULL, url TEXT NOT NULL,"
-                            "itag TEXT NOT NULL, output TEXT NOT NULL, temp TEXT NOT NULL,"
+                            "itag TEXT NOT NULL, extension TEXT NOT NULL,"
+                            "output TEXT NOT NULL, temp TEXT NOT NULL, file_id TEXT NOT NULL,"
                             "status TEXT NOT NULL, validator TEXT NOT NULL,"
                             "received INTEGER NOT NULL, started INTEGER NOT NULL)";
 
@@ -72,6 +75,7 @@ void BindChangeable(Statement& statement, const JournalEntry& entry, int first)
     statement.Bind(first + 3, entry.statusText);
     statement.Bind(first + 4, entry.validator);
     statement.Bind(first + 5, entry.received);
+    statement.Bind(first + 6, entry.fileId);
 }
 
 // Renames the journal and its companions to a name of their own; false when it stays.
@@ -94,9 +98,43 @@ DownloadJournal::~DownloadJournal()
 
 void DownloadJournal::Close()
 {
+    std::lock_guard<std::mutex> guard(mutex);
+    CloseLocked();
+}
+
+void DownloadJournal::CloseLocked()
+{
     if (db)
         sqlite3_close(db);
     db = nullptr;
+}
+
+bool DownloadJournal::IsOpen() const
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return db != nullptr;
+}
+
+wxString DownloadJournal::LastError()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    return lastError;
+}
+
+wxString DownloadJournal::TakeUnreportedFailure()
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    if (!unreported)
+        return wxString();
+    unreported = false;
+    return lastError;
+}
+
+bool DownloadJournal::Failed()
+{
+    lastError = wxString::FromUTF8(sqlite3_errmsg(db));
+    unreported = true;
+    return false;
 }
 
 wxString DownloadJournal::DefaultPath()
@@ -148,7 +186,8 @@ bool DownloadJournal::Prepare(wxString& problem)
 
 bool DownloadJournal::Open(const wxString& path, wxString& problem)
 {
-    Close();
+    std::lock_guard<std::mutex> guard(mutex);
+    CloseLocked();
     problem.clear();
     wxFileName::Mkdir(wxFileName(path).GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
     wxString why;
@@ -160,7 +199,7 @@ bool DownloadJournal::Open(const wxString& path, wxString& problem)
             return true;
         if (why.empty())
             why = db ? wxString::FromUTF8(sqlite3_errmsg(db)) : wxString(sqlite3_errstr(opened));
-        Close();
+        CloseLocked();
         if (attempt > 0)
             break;
         wxString aside;
@@ -179,25 +218,27 @@ bool DownloadJournal::Open(const wxString& path, wxString& problem)
 
 std::int64_t DownloadJournal::Add(const JournalEntry& entry)
 {
+    std::lock_guard<std::mutex> guard(mutex);
     if (!db)
         return 0;
     Statement insert(db, "INSERT INTO downloads (state, output, temp, status, validator, "
-                         "received, title, type, url, itag, started) "
-                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                         "received, file_id, title, type, url, itag, extension, started) "
+                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     if (!insert.IsOk())
     {
-        lastError = wxString::FromUTF8(sqlite3_errmsg(db));
+        Failed();
         return 0;
     }
     BindChangeable(insert, entry, 1);
-    insert.Bind(7, entry.title);
-    insert.Bind(8, entry.type);
-    insert.Bind(9, entry.url);
-    insert.Bind(10, entry.itag);
-    insert.Bind(11, entry.startedAt);
+    insert.Bind(8, entry.title);
+    insert.Bind(9, entry.type);
+    insert.Bind(10, entry.url);
+    insert.Bind(11, entry.itag);
+    insert.Bind(12, entry.extension);
+    insert.Bind(13, entry.startedAt);
     if (insert.Step() != SQLITE_DONE)
     {
-        lastError = wxString::FromUTF8(sqlite3_errmsg(db));
+        Failed();
         return 0;
     }
     return sqlite3_last_insert_rowid(db);
@@ -205,51 +246,41 @@ std::int64_t DownloadJournal::Add(const JournalEntry& entry)
 
 bool DownloadJournal::Update(const JournalEntry& entry)
 {
+    std::lock_guard<std::mutex> guard(mutex);
     if (!db)
         return false;
     Statement update(db, "UPDATE downloads SET state = ?, output = ?, temp = ?, status = ?, "
-                         "validator = ?, received = ? WHERE id = ?");
+                         "validator = ?, received = ?, file_id = ? WHERE id = ?");
     if (!update.IsOk())
-    {
-        lastError = wxString::FromUTF8(sqlite3_errmsg(db));
-        return false;
-    }
+        return Failed();
     BindChangeable(update, entry, 1);
-    update.Bind(7, entry.id);
-    if (update.Step() != SQLITE_DONE)
-    {
-        lastError = wxString::FromUTF8(sqlite3_errmsg(db));
-        return false;
-    }
-    return true;
+    update.Bind(8, entry.id);
+    return update.Step() == SQLITE_DONE || Failed();
 }
 
 bool DownloadJournal::Remove(std::int64_t id)
 {
+    std::lock_guard<std::mutex> guard(mutex);
     if (!db)
         return false;
     Statement remove(db, "DELETE FROM downloads WHERE id = ?");
     if (!remove.IsOk())
-        return false;
+        return Failed();
     remove.Bind(1, id);
-    if (remove.Step() != SQLITE_DONE)
-    {
-        lastError = wxString::FromUTF8(sqlite3_errmsg(db));
-        return false;
-    }
-    return true;
+    return remove.Step() == SQLITE_DONE || Failed();
 }
 
 std::vector<JournalEntry> DownloadJournal::Load()
 {
+    std::lock_guard<std::mutex> guard(mutex);
     std::vector<JournalEntry> entries;
     if (!db)
         return entries;
-    Statement select(db, "SELECT id, state, output, temp, status, validator, received, title, "
-                         "type, url, itag, started FROM downloads ORDER BY id");
+    Statement select(db, "SELECT id, state, output, temp, status, validator, received, file_id, "
+                         "title, type, url, itag, extension, started FROM downloads ORDER BY id");
     if (!select.IsOk())
     {
-        lastError = wxString::FromUTF8(sqlite3_errmsg(db));
+        Failed();
         return entries;
     }
     while (select.Step() == SQLITE_ROW)
@@ -267,12 +298,36 @@ std::vector<JournalEntry> DownloadJournal::Load()
         entry.statusText = Column(row, 4);
         entry.validator = Column(row, 5);
         entry.received = sqlite3_column_int64(row, 6);
-        entry.title = Column(row, 7);
-        entry.type = Column(row, 8);
-        entry.url = Column(row, 9);
-        entry.itag = Column(row, 10);
-        entry.startedAt = sqlite3_column_int64(row, 11);
+        entry.fileId = Column(row, 7);
+        entry.title = Column(row, 8);
+        entry.type = Column(row, 9);
+        entry.url = Column(row, 10);
+        entry.itag = Column(row, 11);
+        entry.extension = Column(row, 12);
+        entry.startedAt = sqlite3_column_int64(row, 13);
         entries.push_back(entry);
     }
     return entries;
+}
+
+std::set<std::string> DownloadJournal::NamedFiles(const wxString& path)
+{
+    std::set<std::string> named;
+    if (!wxFileExists(path))
+        return named;
+    sqlite3* reader = nullptr;
+    if (sqlite3_open_v2(Utf8(path).c_str(), &reader, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
+    {
+        sqlite3_busy_timeout(reader, kBusyWaitMs);
+        Statement select(reader, "SELECT temp FROM downloads WHERE temp != ''");
+        while (select.IsOk() && select.Step() == SQLITE_ROW)
+        {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.Get(), 0));
+            // As the clean-up reads the names of its lists: in the system's encoding.
+            if (text)
+                named.insert(NarrowPath(wxString::FromUTF8(text)));
+        }
+    }
+    sqlite3_close(reader);
+    return named;
 }

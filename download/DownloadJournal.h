@@ -3,6 +3,9 @@
 #include <wx/string.h>
 
 #include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 struct sqlite3;
@@ -26,8 +29,15 @@ struct JournalEntry
     wxString type;
     wxString url;
     wxString itag;
+    wxString extension;
+    // The proposed path while the download runs; the name the file took once it is Done.
     wxString outputPath;
+    // The partial file, in Norvik's own folder; kept until the download finishes or its line
+    // goes.
     wxString tempPath;
+    // The partial file's device and inode ("dev:ino"): a rename into place keeps them, so the
+    // file is found under its final name when the run ended between the rename and the record.
+    wxString fileId;
     wxString statusText;
     wxString validator;
     std::int64_t received = 0;
@@ -38,6 +48,7 @@ struct JournalEntry
 // cut loses none already recorded: every change is one transaction of a write-ahead log.
 // A journal that cannot be read is set aside under another name, never overwritten, so that
 // nothing a newer Norvik or a damaged disk left behind is destroyed; an empty one starts.
+// Thread-safe: the window's thread adds and removes records, each job's worker writes its own.
 class DownloadJournal
 {
 public:
@@ -57,7 +68,7 @@ public:
     // renamed aside and a fresh one made; problem then says what happened, for the log. False
     // when no journal could be opened at all (the problem says why): the run keeps no record.
     bool Open(const wxString& path, wxString& problem);
-    bool IsOpen() const { return db != nullptr; }
+    bool IsOpen() const;
     void Close();
 
     // Records a new download and gives it its id; 0 when it could not be written.
@@ -68,13 +79,26 @@ public:
     // Every remembered download, oldest first.
     std::vector<JournalEntry> Load();
     // The text of the last failure, for the log.
-    const wxString& LastError() const { return lastError; }
+    wxString LastError();
+    // The text of a failed write since the last call, once; empty when there was none. The
+    // workers' writes fail where no one sees them: the window's thread asks and logs it.
+    wxString TakeUnreportedFailure();
+
+    // The partial files the journal at path names, read without changing it; none when it
+    // cannot be read. The start-up's clean-up of leftovers spares them.
+    static std::set<std::string> NamedFiles(const wxString& path);
 
 private:
     // Checks the format and makes the table; false when the file is not a journal of ours.
     bool Prepare(wxString& problem);
     bool Exec(const char* sql);
+    void CloseLocked();
+    // Keeps SQLite's text of the last failure; false, for the caller to return.
+    bool Failed();
 
+    // Guards db and lastError: one statement at a time, and its error read with it.
+    mutable std::mutex mutex;
     sqlite3* db = nullptr;
     wxString lastError;
+    bool unreported = false;
 };

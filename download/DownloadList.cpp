@@ -2,6 +2,9 @@
 #include "ui/NorvikFrame.h"
 
 #include "config/AppConfig.h"
+#include "download/NarrowPath.h"
+#include "download/TempFileRegistry.h"
+#include "lookup/ServiceAddress.h"
 #include "ui/DesktopActions.h"
 #include "ui/MiddleEllipsis.h"
 
@@ -30,6 +33,28 @@ std::int64_t SpeedLimitBytes()
 void LogJournalProblem(const wxString& text)
 {
     wxMessageOutputStderr().Printf("norvik: %s\n", text);
+}
+
+// A new download as the journal records it.
+JournalEntry NewEntry(const StreamRecord& rec)
+{
+    JournalEntry entry;
+    entry.title = rec.title;
+    entry.type = rec.type;
+    entry.url = rec.url;
+    entry.itag = rec.itag;
+    entry.extension = rec.extension;
+    entry.outputPath = rec.outputPath;
+    entry.tempPath = rec.tempPath;
+    entry.startedAt = wxDateTime::Now().GetTicks();
+    return entry;
+}
+
+// A partial file a removed line leaves: the journal named it, nobody else will.
+void RemovePartialFile(const wxString& path)
+{
+    if (!path.empty() && TempFileRegistry::IsOurName(NarrowPath(path)))
+        TempFileRegistry::Remove(path);
 }
 
 long MenuItemId(DownloadMenuItem item)
@@ -65,9 +90,7 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
         if (job.GetState() != Idle)
             continue;
         job.SetRecord(chosen);
-        job.SetSpeedLimit(SpeedLimitBytes());
-        job.start();
-        if (job.GetState() == Idle)
+        if (!StartJob(job, NewEntry(chosen)))
             return;
         // The job owns the temporary file now; a later download of the same line makes
         // a fresh one, so two jobs never write the same file.
@@ -111,11 +134,10 @@ void NorvikFrame::RefreshDownloadsList()
     {
         const DownloadState state = downloaders[i].GetState();
         const bool ended = downloadsTable.NoteState(int(i), state);
-        if (!DownloadsTable::HasLine(state))
+        if (!DownloadsTable::HasLine(state) || downloadsTable.IsJobLineRemoved(int(i)))
             continue;
         const StreamRecord rec = downloaders[i].GetRecord();
         const DownloadProgress progress = downloaders[i].GetProgress();
-        RecordJob(int(i), state, rec, progress);
         const wxString line = DownloadsTable::LineText(rec, state, progress);
         const unsigned at = unsigned(downloadsTable.LineOfJob(int(i)));
         if (at < count)
@@ -127,49 +149,34 @@ void NorvikFrame::RefreshDownloadsList()
         if (ended)
             NotifyEnded(int(i), state);
     }
-}
-
-void NorvikFrame::RecordJob(int job, DownloadState state, const StreamRecord& rec,
-                            const DownloadProgress& progress)
-{
-    JournalEntry& last = recorded[size_t(job)];
-    JournalEntry now = last;
-    now.state = state == Busy                     ? JournalState::Running
-                : state == Done                   ? JournalState::Done
-                : downloaders[job].WasCancelled() ? JournalState::Cancelled
-                                                  : JournalState::Failed;
-    now.title = rec.title;
-    now.type = rec.type;
-    now.url = rec.url;
-    now.itag = rec.itag;
-    now.outputPath = rec.outputPath;
-    now.tempPath = rec.tempPath;
-    now.statusText = rec.statusText;
-    if (progress.received > 0 || state != Busy)
-        now.received = progress.received;
-    bool written = true;
-    if (last.id == 0)
-    {
-        now.startedAt = wxDateTime::Now().GetTicks();
-        now.id = journal.Add(now);
-        written = now.id != 0;
-    }
-    else if (now.state != last.state || now.outputPath != last.outputPath ||
-             now.tempPath != last.tempPath || now.statusText != last.statusText ||
-             now.received != last.received)
-        written = journal.Update(now);
-    else
-        return;
-    if (written)
-        last = now;
-    else if (journal.IsOpen() && !journalFailureLogged)
+    // The workers write the journal where no one sees a failure: it is told here, once a run.
+    const wxString failure = journal.TakeUnreportedFailure();
+    if (!failure.empty() && !journalFailureLogged)
     {
         journalFailureLogged = true;
         LogJournalProblem(wxString::Format(_("The journal of downloads could not be written "
                                              "(%s); the downloads of this run may not be "
                                              "remembered."),
-                                           journal.LastError()));
+                                           failure));
     }
+}
+
+bool NorvikFrame::StartJob(Downloader& job, const JournalEntry& entry)
+{
+    JournalEntry kept = entry;
+    if (kept.id == 0)
+        kept.id = journal.Add(kept);
+    // Without a record the job runs as it did before there was a journal.
+    job.Remember(kept.id != 0 ? &journal : nullptr, kept);
+    job.SetSpeedLimit(SpeedLimitBytes());
+    job.start();
+    if (job.GetState() != Idle)
+        return true;
+    // Not started: a record made for it would come back as interrupted.
+    if (entry.id == 0 && kept.id != 0)
+        journal.Remove(kept.id);
+    job.Remember(nullptr, JournalEntry());
+    return false;
 }
 
 void NorvikFrame::ShowRememberedDownloads()
@@ -178,57 +185,80 @@ void NorvikFrame::ShowRememberedDownloads()
     journal.Open(DownloadJournal::DefaultPath(), problem);
     if (!problem.empty())
         LogJournalProblem(problem);
-    remembered = journal.Load();
-    rememberedKinds.clear();
-    for (const JournalEntry& entry : remembered)
-    {
-        const RememberedKind kind = DownloadsTable::KindOf(
-            entry, !entry.outputPath.empty() && wxFileExists(entry.outputPath));
-        rememberedKinds.push_back(kind);
-        downloadsList->Append(DownloadsTable::RememberedLineText(entry, kind));
-    }
-    downloadsTable.SetRememberedCount(int(remembered.size()));
+    remembered.Load(journal);
+    for (size_t i = 0; i < remembered.Count(); ++i)
+        downloadsList->Append(
+            DownloadsTable::RememberedLineText(remembered.Entry(i), remembered.Kind(i)));
+    downloadsTable.SetRememberedCount(int(remembered.Count()));
+    if (!AppConfig().GetResumeAtStart())
+        return;
+    // A retried download's line goes to its job, so the next one moves up to this index.
+    for (size_t i = 0; i < remembered.Count();)
+        if (remembered.Kind(i) != RememberedKind::Interrupted || !RetryRemembered(int(i)))
+            ++i;
 }
 
 void NorvikFrame::RemoveRemembered(int index)
 {
-    if (index < 0 || size_t(index) >= remembered.size())
+    if (index < 0 || size_t(index) >= remembered.Count())
         return;
-    if (!journal.Remove(remembered[size_t(index)].id) && journal.IsOpen())
+    const JournalEntry& entry = remembered.Entry(size_t(index));
+    if (!journal.Remove(entry.id) && journal.IsOpen())
         LogJournalProblem(wxString::Format(
             _("The download could not be taken out of the journal (%s)."), journal.LastError()));
-    remembered.erase(remembered.begin() + index);
-    rememberedKinds.erase(rememberedKinds.begin() + index);
+    RemovePartialFile(entry.tempPath);
+    remembered.Erase(size_t(index));
     downloadsList->Delete(unsigned(index));
-    downloadsTable.SetRememberedCount(int(remembered.size()));
+    downloadsTable.SetRememberedCount(int(remembered.Count()));
+    UpdateLineTooltip(-1);
+}
+
+void NorvikFrame::RemoveJobLine(int job)
+{
+    if (job < 0 || job >= kJobCount || downloadsTable.IsJobLineRemoved(job) ||
+        !DownloadsTable::IsEnded(downloaders[job].GetState()))
+        return;
+    const std::int64_t id = downloaders[job].JournalId();
+    if (id != 0 && !journal.Remove(id))
+        LogJournalProblem(wxString::Format(
+            _("The download could not be taken out of the journal (%s)."), journal.LastError()));
+    // A finished job's file is in place under its own name; a failed one's bytes go.
+    if (downloaders[job].GetState() == Failed)
+        RemovePartialFile(downloaders[job].GetRecord().tempPath);
+    downloaders[job].Remember(nullptr, JournalEntry());
+    const int line = downloadsTable.LineOfJob(job);
+    downloadsTable.RemoveJobLine(job);
+    if (unsigned(line) < downloadsList->GetCount())
+        downloadsList->Delete(unsigned(line));
     UpdateLineTooltip(-1);
 }
 
 bool NorvikFrame::RetryRemembered(int index)
 {
-    if (index < 0 || size_t(index) >= remembered.size())
+    if (index < 0 || size_t(index) >= remembered.Count())
         return false;
-    const JournalEntry& entry = remembered[size_t(index)];
-    StreamRecord rec;
-    rec.title = entry.title;
-    rec.type = entry.type;
-    rec.url = entry.url;
-    rec.itag = entry.itag;
-    rec.outputPath = entry.outputPath;
-    if (IsAlreadyDownloading(rec))
+    const JournalEntry entry = remembered.Entry(size_t(index));
+    const RememberedDownloads::Retry retry =
+        RememberedDownloads::MakeRetry(entry, [] { return ServiceAddress::ForRequest(); });
+    if (IsAlreadyDownloading(retry.record))
         return false;
-    for (int i = 0; i < kJobCount; ++i)
+    for (Downloader& job : downloaders)
     {
-        Downloader& job = downloaders[i];
         if (job.GetState() != Idle)
             continue;
-        job.SetRecord(rec);
-        job.SetSpeedLimit(SpeedLimitBytes());
-        job.start();
-        if (job.GetState() == Idle)
+        job.SetRecord(retry.record);
+        job.ResumeFrom(retry.keptBytes, retry.validator);
+        if (!StartJob(job, entry))
+        {
+            // The partial file stays the remembered line's, not the idle job's to remove.
+            job.SetRecord(StreamRecord());
             return false;
-        // The job of this run carries the download on, with a record of its own.
-        RemoveRemembered(index);
+        }
+        // The job of this run carries the download on under the same record, with its line.
+        remembered.Erase(size_t(index));
+        downloadsList->Delete(unsigned(index));
+        downloadsTable.SetRememberedCount(int(remembered.Count()));
+        UpdateLineTooltip(-1);
         RefreshDownloadsList();
         return true;
     }
@@ -240,16 +270,23 @@ bool NorvikFrame::RetryRemembered(int index)
 
 void NorvikFrame::OnRemoveDownload(wxCommandEvent&)
 {
-    RemoveRemembered(menuRemembered);
+    if (menuRemembered >= 0)
+        RemoveRemembered(menuRemembered);
+    else if (menuJob >= 0)
+        RemoveJobLine(menuJob);
     menuRemembered = -1;
+    menuJob = -1;
 }
 
 void NorvikFrame::OnClearFinished(wxCommandEvent&)
 {
-    for (int i = int(remembered.size()) - 1; i >= 0; --i)
-        if (DownloadsTable::IsFinished(rememberedKinds[size_t(i)]))
+    for (int i = int(remembered.Count()) - 1; i >= 0; --i)
+        if (DownloadsTable::IsFinished(remembered.Kind(size_t(i))))
             RemoveRemembered(i);
+    for (int job = 0; job < kJobCount; ++job)
+        RemoveJobLine(job);
     menuRemembered = -1;
+    menuJob = -1;
 }
 
 void NorvikFrame::NotifyEnded(int job, DownloadState state)
@@ -305,12 +342,16 @@ void NorvikFrame::ShowDownloadMenu(int line, const wxPoint& pos)
     {
         menu = std::make_unique<wxMenu>();
         for (const DownloadMenuItem item :
-             DownloadsTable::RememberedMenuItems(rememberedKinds[size_t(earlier)]))
+             DownloadsTable::RememberedMenuItems(remembered.Kind(size_t(earlier))))
             menu->Append(MenuItemId(item), DownloadsTable::MenuLabel(item));
     }
     else
         menu = std::make_unique<wxMenu>();
-    if (std::any_of(rememberedKinds.begin(), rememberedKinds.end(), DownloadsTable::IsFinished))
+    bool anyEnded = remembered.AnyFinished();
+    for (int i = 0; i < kJobCount && !anyEnded; ++i)
+        anyEnded = !downloadsTable.IsJobLineRemoved(i) &&
+                   DownloadsTable::IsEnded(downloaders[i].GetState());
+    if (anyEnded)
     {
         if (menu->GetMenuItemCount() > 0)
             menu->AppendSeparator();
@@ -341,8 +382,8 @@ void NorvikFrame::OnDownloadActivated(wxCommandEvent& event)
 {
     const int lines = int(downloadsList->GetCount());
     const int earlier = downloadsTable.RememberedOfLine(event.GetInt(), lines);
-    if (earlier >= 0 && rememberedKinds[size_t(earlier)] == RememberedKind::Done)
-        DesktopActions::OpenFile(remembered[size_t(earlier)].outputPath);
+    if (earlier >= 0 && remembered.Kind(size_t(earlier)) == RememberedKind::Done)
+        DesktopActions::OpenFile(remembered.Entry(size_t(earlier)).outputPath);
     const int job = downloadsTable.JobOfLine(event.GetInt(), lines);
     if (job < 0 || !DownloadsTable::OpensOnActivation(downloaders[job].GetState()))
         return;
@@ -390,16 +431,16 @@ void NorvikFrame::OnRetryDownload(wxCommandEvent&)
 
 void NorvikFrame::OnOpenDownload(wxCommandEvent&)
 {
-    if (menuRemembered >= 0 && size_t(menuRemembered) < remembered.size())
-        DesktopActions::OpenFile(remembered[size_t(menuRemembered)].outputPath);
+    if (menuRemembered >= 0 && size_t(menuRemembered) < remembered.Count())
+        DesktopActions::OpenFile(remembered.Entry(size_t(menuRemembered)).outputPath);
     if (menuJob >= 0)
         DesktopActions::OpenFile(downloaders[menuJob].GetRecord().outputPath);
 }
 
 void NorvikFrame::OnShowDownloadInFolder(wxCommandEvent&)
 {
-    if (menuRemembered >= 0 && size_t(menuRemembered) < remembered.size())
-        DesktopActions::ShowInFolder(remembered[size_t(menuRemembered)].outputPath);
+    if (menuRemembered >= 0 && size_t(menuRemembered) < remembered.Count())
+        DesktopActions::ShowInFolder(remembered.Entry(size_t(menuRemembered)).outputPath);
     if (menuJob >= 0)
         DesktopActions::ShowInFolder(downloaders[menuJob].GetRecord().outputPath);
 }

@@ -4,13 +4,45 @@
 
 #include <wx/intl.h>
 
-DownloadsTable::DownloadsTable(int jobCount) : seen(size_t(jobCount > 0 ? jobCount : 0), Idle) {}
+#include <algorithm>
+
+DownloadsTable::DownloadsTable(int jobCount)
+    : seen(size_t(jobCount > 0 ? jobCount : 0), Idle), removed(seen.size(), false)
+{
+}
 
 int DownloadsTable::JobOfLine(int line, int lineCount) const
 {
-    if (line < remembered || line >= lineCount || size_t(line - remembered) >= seen.size())
+    if (line < remembered || line >= lineCount)
         return -1;
-    return line - remembered;
+    int at = remembered;
+    for (size_t job = 0; job < removed.size(); ++job)
+    {
+        if (removed[job])
+            continue;
+        if (at == line)
+            return int(job);
+        ++at;
+    }
+    return -1;
+}
+
+int DownloadsTable::LineOfJob(int job) const
+{
+    const size_t end = std::min(removed.size(), size_t(job > 0 ? job : 0));
+    return remembered +
+           int(std::count(removed.begin(), removed.begin() + std::ptrdiff_t(end), false));
+}
+
+void DownloadsTable::RemoveJobLine(int job)
+{
+    if (job >= 0 && size_t(job) < removed.size())
+        removed[size_t(job)] = true;
+}
+
+bool DownloadsTable::IsJobLineRemoved(int job) const
+{
+    return job >= 0 && size_t(job) < removed.size() && removed[size_t(job)];
 }
 
 int DownloadsTable::RememberedOfLine(int line, int lineCount) const
@@ -102,9 +134,9 @@ std::vector<DownloadMenuItem> DownloadsTable::MenuItems(DownloadState state)
     case Busy:
         return {DownloadMenuItem::Cancel};
     case Failed:
-        return {DownloadMenuItem::Retry};
+        return {DownloadMenuItem::Retry, DownloadMenuItem::Remove};
     case Done:
-        return {DownloadMenuItem::Open, DownloadMenuItem::ShowInFolder};
+        return {DownloadMenuItem::Open, DownloadMenuItem::ShowInFolder, DownloadMenuItem::Remove};
     case Idle:
         break;
     }

@@ -35,6 +35,7 @@ constexpr double kMsPerSecond = 1000.0;
 // Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
 constexpr long kFirstRedirectStatus = 300;
 constexpr long kFirstStatusAfterRedirects = 400;
+constexpr long kRangeNotSatisfiable = 416;
 // The detail of a reply that ended well without the file, such as a redirect to nowhere.
 // Untranslated, like the texts of libcurl that the same status shows for other failures.
 const char* const kReplyWithoutFile = "HTTP %d reply without the file";
@@ -107,8 +108,10 @@ TransferResult StreamTransfer::Run(const wxString& url, const wxString& tempPath
             return result;
         }
         // A part that did not fit what is kept is no reason to give up: the next request
-        // asks for the whole file.
-        if (result.outcome == TransferOutcome::ReplyWithoutFile)
+        // asks for the whole file. Nor is a range past the end: the kept bytes are a whole
+        // file whose end an earlier run of the program did not see, or another file's.
+        if (result.outcome == TransferOutcome::ReplyWithoutFile ||
+            (result.httpStatus == kRangeNotSatisfiable && resume.KeptBytes() > 0))
             resume.Reset();
         else if (result.outcome != TransferOutcome::ConnectionCut)
             return result;
@@ -202,6 +205,10 @@ size_t StreamTransfer::OnBody(char* data, size_t size, size_t count, void* trans
             self->progressBase = 0;
             if (!KeepFirstBytes(self->file, 0))
                 return 0;
+            // Only once the old bytes are gone: a record of the new validator beside them
+            // would let a later run continue the old body with the new one's rest.
+            if (self->onNewBody)
+                self->onNewBody();
             break;
         case TransferResume::BodyStart::Unusable:
             self->bodyUnusable = true;

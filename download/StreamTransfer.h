@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <utility>
 
 // Fetches one stream into a temporary file with libcurl: resumes after a cut connection,
 // continues what an earlier run kept, and reports progress with the speed. Knows nothing of
@@ -34,6 +36,18 @@ public:
     TransferResult Run(const wxString& url, const wxString& tempPath, const TransferLimits& limits);
     // Forgets what is kept: the next run fetches the whole file.
     void Forget() { resume.Reset(); }
+    // Continues, at the next run, from bytes an earlier run of the program left in the file.
+    void Restore(std::int64_t keptBytes, const std::string& validator)
+    {
+        resume.Restore(keptBytes, validator);
+    }
+    // What is kept between runs: the bytes in the file that a run may continue from (0 when
+    // the next run starts over) and their validator.
+    std::int64_t KeptBytes() const { return resume.KeptBytes(); }
+    const std::string& Validator() const { return resume.Validator(); }
+    // Told on the transferring thread when a whole body replaces what the file held: the file
+    // is empty, the body's first byte not yet written, and its validator is Validator().
+    void SetNewBodyCallback(std::function<void()> callback) { onNewBody = std::move(callback); }
 
 private:
     static int OnProgress(void* self, std::int64_t total, std::int64_t now, std::int64_t,
@@ -53,6 +67,7 @@ private:
 
     const std::atomic<bool>& stop;
     ProgressCallback onProgress;
+    std::function<void()> onNewBody;
     TransferResume resume;
 
     // The request under way.

@@ -3,6 +3,7 @@
 #include "download/DownloadJournal.h"
 #include "download/Downloader.h"
 #include "download/DownloadsTable.h"
+#include "download/RememberedDownloads.h"
 #include "lookup/StreamRecord.h"
 #include "lookup/UrlFetcher.h"
 #include "ui/DownloadNotifier.h"
@@ -87,12 +88,17 @@ public:
     void OnShowDownloadInFolder(wxCommandEvent& event);
     void OnRemoveDownload(wxCommandEvent& event);
     void OnClearFinished(wxCommandEvent& event);
-    // Opens the journal and shows the downloads of earlier runs above this run's.
+    // Opens the journal and shows the downloads of earlier runs above this run's; retries the
+    // interrupted ones when the settings ask for it.
     void ShowRememberedDownloads();
-    // Starts a remembered download again as a job of this run; false when none could start.
+    // Starts a remembered download again as a job of this run, continuing from its partial
+    // file; its line goes to the job. False when none could start.
     bool RetryRemembered(int index);
-    // Takes a remembered download off the list and out of the journal; its file stays.
+    // Takes a remembered download off the list and out of the journal, and its partial file
+    // with it; a finished file stays.
     void RemoveRemembered(int index);
+    // The same for the line of an ended job of this run.
+    void RemoveJobLine(int job);
 
     // Menus, timer and close.
     void OnOptions(wxCommandEvent& event);
@@ -126,6 +132,8 @@ public:
     StreamRecord records[kMaxRecords];
     std::int32_t recordCount = 0;
     std::int32_t flvIndex = -1;
+    // The journal of downloads. Before the jobs, so it outlives them: their workers write it.
+    DownloadJournal journal;
     Downloader downloaders[kJobCount];
     MyTrayIcon trayIcon;
     bool updateCheckDone = false;
@@ -163,13 +171,8 @@ public:
     int menuJob = -1;
     // The remembered download whose line's menu is open, or -1.
     int menuRemembered = -1;
-    // The journal, the downloads of earlier runs it gave at start (in the list's first lines)
-    // with how each is shown, and what was last written of each job of this run (id 0: not
-    // yet recorded).
-    DownloadJournal journal;
-    std::vector<JournalEntry> remembered;
-    std::vector<RememberedKind> rememberedKinds;
-    std::vector<JournalEntry> recorded{size_t(kJobCount)};
+    // The downloads of earlier runs the journal gave at start, in the list's first lines.
+    RememberedDownloads remembered;
     // Set once a write failed and was logged, so a full disk is not reported every refresh.
     bool journalFailureLogged = false;
     // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
@@ -199,9 +202,9 @@ private:
     // The duplicate check: true, after telling the user, when a job other than exceptJob was
     // given the same record and is running, waiting or done.
     bool IsAlreadyDownloading(const StreamRecord& rec, int exceptJob = -1);
-    // Writes what changed of the job into the journal.
-    void RecordJob(int job, DownloadState state, const StreamRecord& rec,
-                   const DownloadProgress& progress);
+    // Records the job's download in the journal (a new record, or entry's when it has an id)
+    // and lets the job keep it; then starts it. False when its thread did not start.
+    bool StartJob(Downloader& job, const JournalEntry& entry);
     // Tells the user of a download that ended while the window was out of sight.
     void NotifyEnded(int job, DownloadState state);
     // The line under the pointer gets its full text as tooltip; -1 when none.

@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <set>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -322,30 +323,60 @@ TEST_F(DownloadActionTest, AllJobsUsedStartsNothingMore)
         EXPECT_EQ(Failed, job.GetState());
 }
 
-TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndLeavesNoPartialFiles)
+TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndKeepsOnlyRememberedPartialFiles)
 {
-    List({Record("video/x-flv", "clip.flv", "/slow"), Record("mp3", "clip.mp3", "/slow")});
-    ClickDownload(0);
-    ClickDownload(1);
-    const wxString temp0 = frame->downloaders[0].GetRecord().tempPath;
-    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[1].GetProgress().received > 0; }, 10000));
-    const wxLongLong started = wxGetLocalTimeMillis();
-    delete frame;
-    frame = nullptr;
-    EXPECT_LT((wxGetLocalTimeMillis() - started).GetValue(), 2000);
-    EXPECT_FALSE(wxFileExists(temp0));
-    wxArrayString left;
-    EXPECT_EQ(0u, wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
-    wxArrayString temps;
-    EXPECT_EQ(0u,
-              wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    // Twice: with the journal, which keeps the interrupted downloads' bytes for the next run,
+    // and without one, when the run leaves nothing behind.
+    const wxString dataHome = temp.File("data");
+    std::unique_ptr<ScopedEnv> noJournal;
+    for (const bool withJournal : {true, false})
+    {
+        SCOPED_TRACE(withJournal);
+        if (!withJournal)
+        {
+            // A file where the journal's folder would be: no journal can open.
+            ASSERT_TRUE(WriteFileText(dataHome, "in the way"));
+            noJournal = std::make_unique<ScopedEnv>("XDG_DATA_HOME", &dataHome);
+            delete frame;
+            frame = new NorvikFrame(nullptr);
+            frame->tickTimer.Stop();
+            ASSERT_FALSE(frame->journal.IsOpen());
+        }
+        List({Record("video/x-flv", "clip.flv", "/slow"), Record("mp3", "clip.mp3", "/slow")});
+        ClickDownload(0);
+        ClickDownload(1);
+        const wxString temp0 = frame->downloaders[0].GetRecord().tempPath;
+        const wxString temp1 = frame->downloaders[1].GetRecord().tempPath;
+        ASSERT_TRUE(
+            WaitFor([&] { return frame->downloaders[1].GetProgress().received > 0; }, 10000));
+        const wxLongLong started = wxGetLocalTimeMillis();
+        delete frame;
+        frame = nullptr;
+        EXPECT_LT((wxGetLocalTimeMillis() - started).GetValue(), 2000);
+        EXPECT_EQ(withJournal, wxFileExists(temp0));
+        EXPECT_EQ(withJournal, wxFileExists(temp1));
+        wxArrayString left;
+        EXPECT_EQ(0u,
+                  wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+        frame = new NorvikFrame(nullptr);
+        frame->tickTimer.Stop();
+        if (withJournal)
+        {
+            ASSERT_EQ(2u, frame->downloadsList->GetCount());
+            EXPECT_EQ("[Interrupted] mp3 'Slow clip' > " + out.File("clip.mp3"),
+                      frame->downloadsList->GetString(1));
+        }
+    }
 }
 
 TEST_F(DownloadListInputTest, LineMenuOffersWhatTheJobStateAllows)
 {
     StartOneOfEachState();
+    // Every ended line can be removed; below a line, the whole list's "Clear finished".
     const std::vector<std::vector<wxString>> expected = {
-        {"Cancel"}, {"Retry"}, {"Open", "Show in folder"}};
+        {"Cancel", "", "Clear finished"},
+        {"Retry", "Remove from list", "", "Clear finished"},
+        {"Open", "Show in folder", "Remove from list", "", "Clear finished"}};
     wxUIActionSimulator sim;
     for (int line = 0; line < 3; ++line)
     {

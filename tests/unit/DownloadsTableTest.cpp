@@ -35,8 +35,8 @@ TEST(DownloadsTableTest, MenuOffersWhatTheStateAllows)
     } cases[] = {
         {Idle, {}, false, false},
         {Busy, {Item::Cancel}, false, true},
-        {Failed, {Item::Retry}, false, false},
-        {Done, {Item::Open, Item::ShowInFolder}, true, true},
+        {Failed, {Item::Retry, Item::Remove}, false, false},
+        {Done, {Item::Open, Item::ShowInFolder, Item::Remove}, true, true},
     };
     for (const auto& c : cases)
     {
@@ -78,6 +78,19 @@ TEST(DownloadsTableTest, RememberedDownloadsTakeTheFirstLinesWithTheirKindsAndMe
     EXPECT_EQ(-1, table.JobOfLine(2, 5));
     EXPECT_EQ(0, table.JobOfLine(3, 5));
     EXPECT_EQ(4, table.LineOfJob(1));
+
+    // A removed line of this run's: the later jobs' lines move up, the job keeps its number.
+    DownloadsTable jobs(kJobs);
+    jobs.SetRememberedCount(1);
+    jobs.RemoveJobLine(1);
+    EXPECT_TRUE(jobs.IsJobLineRemoved(1));
+    EXPECT_FALSE(jobs.IsJobLineRemoved(2));
+    const int lineOfJob[] = {1, 2, 2, 3};
+    for (int job = 0; job < kJobs; ++job)
+        EXPECT_EQ(lineOfJob[job], jobs.LineOfJob(job)) << job;
+    const int jobOfLine[] = {-1, 0, 2, 3, -1};
+    for (int line = 0; line < 5; ++line)
+        EXPECT_EQ(jobOfLine[line], jobs.JobOfLine(line, 4)) << line;
 
     JournalEntry entry;
     entry.type = "video/mp4";

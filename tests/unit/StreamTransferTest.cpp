@@ -212,3 +212,34 @@ TEST_F(StreamTransferTest, StopEndsATransferHeldBackByItsSpeedLimit)
     EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), kStopLimitMs);
     EXPECT_EQ(TransferOutcome::Stopped, result.outcome);
 }
+
+TEST_F(StreamTransferTest, KeptBytesOfAnEarlierRunContinueOrStartOverPastTheEnd)
+{
+    // The file sizes seen when a new body was announced: it must be empty by then.
+    std::vector<std::int64_t> sizesAtNewBody;
+    transfer.SetNewBodyCallback(
+        [&]
+        {
+            sizesAtNewBody.push_back(std::int64_t(ReadBytes(tempPath).size()));
+            EXPECT_EQ("", transfer.Validator()) << "the route sends none";
+        });
+    // A third kept: the rest is asked for and appended.
+    ASSERT_TRUE(WriteBytes(tempPath, body.substr(0, kBodyBytes / 3)));
+    transfer.Restore(kBodyBytes / 3, "");
+    ASSERT_TRUE(Run(transfer, "/cut-once").IsComplete());
+    EXPECT_TRUE(ReadBytes(tempPath) == body);
+    EXPECT_TRUE(sizesAtNewBody.empty());
+    {
+        std::lock_guard<std::mutex> guard(seen);
+        ASSERT_FALSE(ranges.empty());
+        EXPECT_EQ("bytes=" + std::to_string(kBodyBytes / 3) + "-", ranges.front());
+    }
+    // The whole file kept by a run that ended before it saw the end: a range past the end is
+    // refused, and the file is fetched whole rather than failing for ever.
+    ASSERT_TRUE(WriteBytes(tempPath, std::string(kBodyBytes, 'z')));
+    transfer.Restore(kBodyBytes, "");
+    const TransferResult result = Run(transfer, "/file");
+    ASSERT_TRUE(result.IsComplete()) << result.error;
+    EXPECT_TRUE(ReadBytes(tempPath) == body);
+    EXPECT_EQ(std::vector<std::int64_t>{0}, sizesAtNewBody);
+}
