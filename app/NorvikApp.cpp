@@ -6,6 +6,7 @@
 
 #include "config/AppConfig.h"
 #include "download/DownloadJournal.h"
+#include "download/RememberedDownloads.h"
 #include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
 #include "lookup/LocalService.h"
@@ -34,8 +35,6 @@ namespace
 const wxString kCatalogue = "norvik";
 // Installed, and in the build folder, the service program sits beside this one.
 const wxString kServiceProgram = "norvik-service";
-// A partial file untouched this long is removed at start, whether a journal names it or not.
-constexpr std::time_t kPartialFileLifeSeconds = std::time_t{30} * 24 * 60 * 60;
 } // namespace
 
 NorvikApp::NorvikApp() : backendForced(ForceX11Backend()) {}
@@ -62,10 +61,8 @@ bool NorvikApp::OnInit()
     // take away, and this run's own list starts. The partial files the journal of downloads
     // names stay for their retries, until nobody came back for them in a month.
     const wxString runsFolder = TempFileRegistry::DefaultFolder();
-    TempFileRegistry::RemoveLeftovers(runsFolder,
-                                      DownloadJournal::NamedFiles(DownloadJournal::DefaultPath()));
-    TempFileRegistry::RemoveStaleFiles(TempFileRegistry::PartialFolder(), kPartialFileLifeSeconds,
-                                       std::time(nullptr));
+    RememberedDownloads::RemoveLeftovers(runsFolder, DownloadJournal::DefaultPath(),
+                                         std::time(nullptr));
     TempFileRegistry::Open(runsFolder);
 
     AppConfig config;

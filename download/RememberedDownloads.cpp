@@ -44,6 +44,14 @@ bool IsFormatInPath(const wxString& format)
 }
 } // namespace
 
+void RememberedDownloads::RemoveLeftovers(const wxString& runsFolder, const wxString& journalPath,
+                                          std::time_t now)
+{
+    TempFileRegistry::RemoveLeftovers(runsFolder, DownloadJournal::NamedFiles(journalPath));
+    TempFileRegistry::RemoveStaleFiles(TempFileRegistry::PartialFolder(), kPartialFileLifeSeconds,
+                                       now);
+}
+
 void RememberedDownloads::Load(DownloadJournal& journal)
 {
     entries = journal.Load();

@@ -7,6 +7,7 @@
 #include <wx/string.h>
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +25,15 @@ public:
         std::int64_t keptBytes = 0;
         std::string validator;
     };
+
+    // A partial file untouched this long is removed at start, whether a journal names it or not.
+    static constexpr std::time_t kPartialFileLifeSeconds = std::time_t{30} * 24 * 60 * 60;
+
+    // The start-up's clean-up, before this run's list of temporary files starts: the files
+    // earlier runs left (TempFileRegistry::RemoveLeftovers), but those the journal at
+    // journalPath names, and then the partial files nobody came back for in a month.
+    static void RemoveLeftovers(const wxString& runsFolder, const wxString& journalPath,
+                                std::time_t now);
 
     // Reads the journal's downloads, oldest first. A download whose run ended between putting
     // its file in place and recording so is recorded as done now, under the name it took.
