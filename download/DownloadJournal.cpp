@@ -6,6 +6,7 @@
 #include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
+#include <wx/log.h>
 #include <wx/utils.h>
 
 #include <sqlite3.h>
@@ -189,6 +190,9 @@ bool DownloadJournal::Open(const wxString& path, wxString& problem)
     std::lock_guard<std::mutex> guard(mutex);
     CloseLocked();
     problem.clear();
+    // The toolkit's own reports of a folder or a rename that failed would be boxes in the
+    // window; problem says it in the log instead.
+    const wxLogNull quiet;
     wxFileName::Mkdir(wxFileName(path).GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
     wxString why;
     for (int attempt = 0; attempt < 2; ++attempt)
