@@ -284,7 +284,7 @@ TEST_F(AddressInputClipboardTest, WatchTakesEveryFormOfTheSiteAndNothingElse)
     EXPECT_EQ(lookups, Asked().size());
 }
 
-TEST_F(AddressInputClipboardTest, WatchTurnedOffFromTheTrayAsksNoOwnerButCtrlVStillLoads)
+TEST_F(AddressInputClipboardTest, WatchTurnedOffFromTheTrayAsksTheClipboardsOwnerNothing)
 {
     constexpr long kOwnerUpMs = 300;
     constexpr long kWatchedMs = 2000;
@@ -315,6 +315,29 @@ TEST_F(AddressInputClipboardTest, WatchTurnedOffFromTheTrayAsksNoOwnerButCtrlVSt
     EXPECT_TRUE(Asked().empty());
     EXPECT_EQ("", frame->urlText->GetValue());
 
+    std::unique_ptr<wxMenu> again(icon.CreatePopupMenu());
+    EXPECT_FALSE(again->FindItem(MyTrayIcon::ID_WATCH_CLIPBOARD)->IsChecked());
+    // A window started with the watch off does not ask either.
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    EXPECT_FALSE(frame->WatchesClipboard());
+    for (int tick = 0; tick < 5 && owner.Running(); ++tick)
+    {
+        frame->CheckClipboard();
+        RunEventsFor(NorvikFrame::kTimerPeriodMs / 5);
+    }
+    EXPECT_TRUE(owner.Running()) << "the owner was asked for the text";
+}
+
+// On a display of its own: it types with the real keyboard.
+TEST_F(AddressInputClipboardTest, CtrlVStillLoadsACopiedAddressWithTheWatchOff)
+{
+    frame->SetClipboardWatch(false);
+    CopyToClipboard("https://youtu.be/AbCdEfGhIj1");
+    frame->CheckClipboard();
+    RunEventsFor(NorvikFrame::kTimerPeriodMs);
+    EXPECT_TRUE(Asked().empty()) << "the watch is off";
     frame->formatsList->SetFocus();
     RunEventsFor(100);
     wxUIActionSimulator typist;
@@ -322,7 +345,5 @@ TEST_F(AddressInputClipboardTest, WatchTurnedOffFromTheTrayAsksNoOwnerButCtrlVSt
     ASSERT_TRUE(WaitFor([&] { return Asked().size() == 1; }, 3000));
     ASSERT_TRUE(WaitForLookup(frame));
     EXPECT_EQ("id=AbCdEfGhIj1", Asked()[0]);
-
-    std::unique_ptr<wxMenu> again(icon.CreatePopupMenu());
-    EXPECT_FALSE(again->FindItem(MyTrayIcon::ID_WATCH_CLIPBOARD)->IsChecked());
+    EXPECT_EQ("https://youtu.be/AbCdEfGhIj1", frame->urlText->GetValue());
 }
