@@ -21,6 +21,7 @@ const char* const kCompanions[] = {"-wal", "-shm"};
 // A writer that finds the file locked by another (a second instance's start) waits this long.
 constexpr int kBusyWaitMs = 2000;
 
+const char* const kSetFormatVersion = "PRAGMA user_version=1";
 const char* const kSchema = "CREATE TABLE IF NOT EXISTS downloads ("
                             "id INTEGER PRIMARY KEY AUTOINCREMENT,"
                             "state INTEGER NOT NULL,"
@@ -176,8 +177,10 @@ bool DownloadJournal::Prepare(wxString& problem)
         problem = wxString::Format(_("it was written by a newer Norvik (format %d)"), found);
         return false;
     }
+    // The format is written only into a new journal: a write at every start would wait for
+    // the disk.
     if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL") || !Exec(kSchema) ||
-        !Exec("PRAGMA user_version=1") || !Exec("PRAGMA quick_check"))
+        (found < kFormatVersion && !Exec(kSetFormatVersion)) || !Exec("PRAGMA quick_check"))
     {
         problem = lastError;
         return false;

@@ -186,9 +186,13 @@ void NorvikFrame::ShowRememberedDownloads()
     if (!problem.empty())
         LogJournalProblem(problem);
     remembered.Load(journal);
+    // In one insertion, so the list takes in its new lines once, not line by line.
+    wxArrayString lines;
+    lines.reserve(remembered.Count());
     for (size_t i = 0; i < remembered.Count(); ++i)
-        downloadsList->Append(
+        lines.push_back(
             DownloadsTable::RememberedLineText(remembered.Entry(i), remembered.Kind(i)));
+    downloadsList->Append(lines);
     downloadsTable.SetRememberedCount(int(remembered.Count()));
     if (!AppConfig().GetResumeAtStart())
         return;
