@@ -47,9 +47,15 @@ bool IsFormatInPath(const wxString& format)
 void RememberedDownloads::RemoveLeftovers(const wxString& runsFolder, const wxString& journalPath,
                                           std::time_t now)
 {
-    TempFileRegistry::RemoveLeftovers(runsFolder, DownloadJournal::NamedFiles(journalPath));
-    TempFileRegistry::RemoveStaleFiles(TempFileRegistry::PartialFolder(), kPartialFileLifeSeconds,
-                                       now);
+    const std::set<std::string> named = DownloadJournal::NamedFiles(journalPath);
+    TempFileRegistry::RemoveLeftovers(runsFolder, named);
+    // A partial file no list names either: its run was killed between making it and writing
+    // its name down. By name alone, as the folder's path may be written another way now.
+    std::set<std::string> namedFiles;
+    for (const std::string& path : named)
+        namedFiles.insert(path.substr(path.rfind('/') + 1));
+    TempFileRegistry::RemoveStaleFiles(TempFileRegistry::PartialFolder(), namedFiles,
+                                       kPartialFileLifeSeconds, now);
 }
 
 void RememberedDownloads::Load(DownloadJournal& journal)

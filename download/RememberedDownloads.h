@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,8 @@ public:
 
     // The start-up's clean-up, before this run's list of temporary files starts: the files
     // earlier runs left (TempFileRegistry::RemoveLeftovers), but those the journal at
-    // journalPath names, and then the partial files nobody came back for in a month.
+    // journalPath names; then, in the partial files' folder, the files the journal does not
+    // name and those nobody came back for in a month.
     static void RemoveLeftovers(const wxString& runsFolder, const wxString& journalPath,
                                 std::time_t now);
 

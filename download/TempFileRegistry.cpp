@@ -241,8 +241,8 @@ wxString TempFileRegistry::PartialFolder()
     return MakeFolders(NarrowPath(folder)) ? folder : wxString();
 }
 
-int TempFileRegistry::RemoveStaleFiles(const wxString& folder, std::time_t maxAgeSeconds,
-                                       std::time_t now)
+int TempFileRegistry::RemoveStaleFiles(const wxString& folder, const std::set<std::string>& keep,
+                                       std::time_t maxAgeSeconds, std::time_t now)
 {
     const std::string narrowFolder = NarrowPath(folder);
     DIR* dir = narrowFolder.empty() ? nullptr : opendir(narrowFolder.c_str());
@@ -257,7 +257,7 @@ int TempFileRegistry::RemoveStaleFiles(const wxString& folder, std::time_t maxAg
         const std::string path = narrowFolder + "/" + entry->d_name;
         struct stat info;
         if (IsOurName(path) && lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            info.st_mtime < now - maxAgeSeconds)
+            (keep.count(entry->d_name) == 0 || info.st_mtime < now - maxAgeSeconds))
             stale.push_back(path);
     }
     closedir(dir);

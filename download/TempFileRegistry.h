@@ -43,9 +43,11 @@ public:
     // missing: the downloads' partial files live here, where a later run finds them. Empty
     // when it cannot be made.
     static wxString PartialFolder();
-    // Removes the files of ours directly in folder that were last written before
-    // now - maxAgeSeconds: a partial file nobody came back for. Returns how many.
-    static int RemoveStaleFiles(const wxString& folder, std::time_t maxAgeSeconds, std::time_t now);
+    // Removes the files of ours directly in folder whose names (the last part of a path) keep
+    // holds none of, and those last written before now - maxAgeSeconds: a partial file nobody
+    // came back for. Only while no run uses the folder, at start. Returns how many.
+    static int RemoveStaleFiles(const wxString& folder, const std::set<std::string>& keep,
+                                std::time_t maxAgeSeconds, std::time_t now);
 
     // A new empty file for the prefix, recorded; empty on failure. A prefix with a folder is
     // made there; a bare one in PartialFolder(), or the temporary folder when that has none.

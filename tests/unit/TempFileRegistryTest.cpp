@@ -138,9 +138,14 @@ TEST_F(TempFileRegistryTest, PartialFilesTheJournalNamesOutliveTheRunUntilAMonth
     const std::time_t now = std::time(nullptr);
     const wxString foreign = folder + "/kept-by-the-user";
     ASSERT_TRUE(WriteFileText(foreign, "not ours"));
-    EXPECT_EQ(0, TempFileRegistry::RemoveStaleFiles(folder, kMonth, now));
+    // A file of ours that neither a list nor the journal names: made just before a kill.
+    const wxString orphan = folder + "/NK-orphan";
+    ASSERT_TRUE(WriteFileText(orphan, "half"));
+    const std::set<std::string> keep = {Narrow(wxFileName(named).GetFullName())};
+    EXPECT_EQ(1, TempFileRegistry::RemoveStaleFiles(folder, keep, kMonth, now));
+    EXPECT_FALSE(wxFileExists(orphan));
     EXPECT_TRUE(wxFileExists(named)) << "written today";
-    EXPECT_EQ(1, TempFileRegistry::RemoveStaleFiles(folder, kMonth, now + kMonth + 60));
+    EXPECT_EQ(1, TempFileRegistry::RemoveStaleFiles(folder, keep, kMonth, now + kMonth + 60));
     EXPECT_FALSE(wxFileExists(named));
     EXPECT_TRUE(wxFileExists(foreign));
 }
