@@ -389,10 +389,12 @@ void Downloader::Entry()
     SetStatus(_("Done"));
     {
         wxCriticalSectionLocker guard(lock);
-        state = Done;
         journalHoldsFile = false;
     }
+    // Recorded before the window can show it done: a kill after that loses no finished file.
     WriteJournal(JournalState::Done);
+    wxCriticalSectionLocker guard(lock);
+    state = Done;
 }
 
 bool Downloader::FinishJob(const StreamRecord& rec, const wxString& tempPath)
