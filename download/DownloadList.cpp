@@ -9,14 +9,12 @@
 #include "ui/MiddleEllipsis.h"
 
 #include <wx/datetime.h>
-#include <wx/filefn.h>
 #include <wx/intl.h>
 #include <wx/listbox.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/msgout.h>
 
-#include <algorithm>
 #include <memory>
 
 namespace
