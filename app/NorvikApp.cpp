@@ -5,6 +5,8 @@
 #include "app/StartupEnvironment.h"
 
 #include "config/AppConfig.h"
+#include "download/DownloadJournal.h"
+#include "download/RememberedDownloads.h"
 #include "download/TempFileRegistry.h"
 #include "lookup/HttpFsHandler.h"
 #include "lookup/LocalService.h"
@@ -25,6 +27,8 @@
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
 #include <wx/weakref.h>
+
+#include <ctime>
 
 namespace
 {
@@ -54,9 +58,11 @@ bool NorvikApp::OnInit()
     }
 
     // Only one run of this user gets here at a time: what earlier runs left is theirs to
-    // take away, and this run's own list starts.
+    // take away, and this run's own list starts. The partial files the journal of downloads
+    // names stay for their retries, until nobody came back for them in a month.
     const wxString runsFolder = TempFileRegistry::DefaultFolder();
-    TempFileRegistry::RemoveLeftovers(runsFolder);
+    RememberedDownloads::RemoveLeftovers(runsFolder, DownloadJournal::DefaultPath(),
+                                         std::time(nullptr));
     TempFileRegistry::Open(runsFolder);
 
     AppConfig config;

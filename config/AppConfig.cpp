@@ -21,6 +21,9 @@ const wxString kJsRuntimeReleaseUrlKey = "JsRuntimeReleaseUrl";
 const wxString kToolCheckTimeKey = "ToolCheckTime";
 const wxString kToolCheckResultKey = "ToolCheckResult";
 const wxString kBrowserSignInKey = "BrowserSignIn";
+const wxString kWatchClipboardKey = "WatchClipboard";
+const wxString kSpeedLimitKey = "SpeedLimitKiB";
+const wxString kResumeAtStartKey = "ResumeAtStart";
 const wxString kDefaultResolverReleaseUrl =
     "https://github.com/yt-dlp/yt-dlp/releases/latest/download/";
 const wxString kDefaultJsRuntimeReleaseUrl =
@@ -74,6 +77,39 @@ bool AppConfig::GetAutorun() const
 void AppConfig::SetAutorun(bool autorun)
 {
     config->Write(kAutorunKey, autorun);
+}
+
+bool AppConfig::GetWatchClipboard() const
+{
+    return config->Read(kWatchClipboardKey, wxString("1")) != "0";
+}
+
+void AppConfig::SetWatchClipboard(bool watch)
+{
+    config->Write(kWatchClipboardKey, watch);
+}
+
+long AppConfig::GetSpeedLimitKiB() const
+{
+    long kib = 0;
+    if (!config->Read(kSpeedLimitKey, wxString()).ToLong(&kib) || kib < 0)
+        return 0;
+    return kib;
+}
+
+void AppConfig::SetSpeedLimitKiB(long kib)
+{
+    config->Write(kSpeedLimitKey, kib < 0 ? 0 : kib);
+}
+
+bool AppConfig::GetResumeAtStart() const
+{
+    return config->Read(kResumeAtStartKey, wxString("0")) == "1";
+}
+
+void AppConfig::SetResumeAtStart(bool resume)
+{
+    config->Write(kResumeAtStartKey, resume);
 }
 
 wxString AppConfig::GetServiceUrl() const

@@ -25,6 +25,16 @@ public:
     void SetAudioPath(const wxString& path);
     bool GetAutorun() const;
     void SetAutorun(bool autorun);
+    // Whether a video address copied anywhere is looked up by itself; on unless turned off.
+    bool GetWatchClipboard() const;
+    void SetWatchClipboard(bool watch);
+    // Each download's speed limit in KiB/s; 0 for none. A negative or unreadable value reads
+    // as none.
+    long GetSpeedLimitKiB() const;
+    void SetSpeedLimitKiB(long kib);
+    // Whether downloads interrupted by the end of the last run are tried again at start.
+    bool GetResumeAtStart() const;
+    void SetResumeAtStart(bool resume);
 
     // Base address of the metadata service and the version endpoint, without a trailing
     // slash, as the settings name it (even an empty one), else the bundled service's usual

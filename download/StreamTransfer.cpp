@@ -25,12 +25,17 @@ const char* const kAllowedProtocols = "http,https";
 // Larger reads and writes than the defaults of libcurl and stdio: fewer calls per megabyte.
 constexpr long kTransferBufferBytes = 512L * 1024;
 constexpr size_t kFileBufferBytes = size_t{1024} * 1024;
+// Under a speed limit a read holds a small slice of a second, so the pace (see OnBody) waits
+// in small steps and the progress shown moves evenly.
+constexpr curl_off_t kLimitSlicesPerSecond = 16;
+constexpr curl_off_t kLeastLimitedBufferBytes = 1024;
 // The speed shown is measured over samples of about this length.
 constexpr std::int64_t kSpeedSampleMs = 1000;
 constexpr double kMsPerSecond = 1000.0;
 // Responses that send the transfer elsewhere; libcurl counts their bodies as progress.
 constexpr long kFirstRedirectStatus = 300;
 constexpr long kFirstStatusAfterRedirects = 400;
+constexpr long kRangeNotSatisfiable = 416;
 // The detail of a reply that ended well without the file, such as a redirect to nowhere.
 // Untranslated, like the texts of libcurl that the same status shows for other failures.
 const char* const kReplyWithoutFile = "HTTP %d reply without the file";
@@ -103,8 +108,10 @@ TransferResult StreamTransfer::Run(const wxString& url, const wxString& tempPath
             return result;
         }
         // A part that did not fit what is kept is no reason to give up: the next request
-        // asks for the whole file.
-        if (result.outcome == TransferOutcome::ReplyWithoutFile)
+        // asks for the whole file. Nor is a range past the end: the kept bytes are a whole
+        // file whose end an earlier run of the program did not see, or another file's.
+        if (result.outcome == TransferOutcome::ReplyWithoutFile ||
+            (result.httpStatus == kRangeNotSatisfiable && resume.KeptBytes() > 0))
             resume.Reset();
         else if (result.outcome != TransferOutcome::ConnectionCut)
             return result;
@@ -198,6 +205,10 @@ size_t StreamTransfer::OnBody(char* data, size_t size, size_t count, void* trans
             self->progressBase = 0;
             if (!KeepFirstBytes(self->file, 0))
                 return 0;
+            // Only once the old bytes are gone: a record of the new validator beside them
+            // would let a later run continue the old body with the new one's rest.
+            if (self->onNewBody)
+                self->onNewBody();
             break;
         case TransferResume::BodyStart::Unusable:
             self->bodyUnusable = true;
@@ -205,13 +216,39 @@ size_t StreamTransfer::OnBody(char* data, size_t size, size_t count, void* trans
         }
     }
     // Fewer bytes than given end the transfer with a write error.
-    return std::fwrite(data, size, count, self->file) * size;
+    const size_t written = std::fwrite(data, size, count, self->file) * size;
+    if (self->pace.IsLimited() && !self->HoldToPace(std::int64_t(written)))
+        return 0;
+    return written;
+}
+
+bool StreamTransfer::HoldToPace(std::int64_t bytes)
+{
+    // While the data keeps coming libcurl goes from one write to the next without calling the
+    // progress callback, for seconds when each write waits: the progress is told and the stop
+    // flag looked at here instead.
+    pacedBytes += bytes;
+    curl_off_t total = -1;
+    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+    if (OnProgress(this, total, pacedBytes, 0, 0) != 0)
+        return false;
+    // While this waits libcurl reads nothing: the socket's buffers fill and the sender slows.
+    std::int64_t waitMs = pace.WaitAfter(bytes, wxGetUTCTimeMillis().GetValue());
+    while (waitMs > 0)
+    {
+        if (stop.load())
+            return false;
+        const std::int64_t step = std::min<std::int64_t>(waitMs, kPauseStepMs);
+        wxMilliSleep(unsigned(step));
+        waitMs -= step;
+    }
+    return !stop.load();
 }
 
 TransferResult StreamTransfer::RunOnce(const wxString& url, const wxString& tempPath,
                                        const TransferLimits& limits)
 {
-    CURL* curl = curl_easy_init();
+    curl = curl_easy_init();
     if (!curl)
     {
         TransferResult result;
@@ -226,6 +263,7 @@ TransferResult StreamTransfer::RunOnce(const wxString& url, const wxString& temp
     if (!file)
     {
         curl_easy_cleanup(curl);
+        curl = nullptr;
         TransferResult result;
         result.outcome = TransferOutcome::TempFileFailed;
         result.error = _("Error: can't create tmp file!");
@@ -247,6 +285,8 @@ TransferResult StreamTransfer::RunOnce(const wxString& url, const wxString& temp
     bodyStarted = false;
     bodyUnusable = false;
     progressBase = resume.KeptBytes();
+    pace.Start(limits.maxReceiveBytesPerSecond, wxGetUTCTimeMillis().GetValue());
+    pacedBytes = 0;
     // The status the last request ended with is no redirect of this one.
     resume.ForgetResponse();
     curl_slist* headers = nullptr;
@@ -273,7 +313,14 @@ TransferResult StreamTransfer::RunOnce(const wxString& url, const wxString& temp
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
+    // libcurl's own cap (CURLOPT_MAX_RECV_SPEED_LARGE) let a loopback transfer run at one and
+    // a half to four times its limit, whatever the buffer: the pace in OnBody holds it instead.
+    long bufferBytes = kTransferBufferBytes;
+    if (limits.maxReceiveBytesPerSecond > 0)
+        bufferBytes =
+            long(std::clamp(curl_off_t(limits.maxReceiveBytesPerSecond) / kLimitSlicesPerSecond,
+                            kLeastLimitedBufferBytes, curl_off_t(kTransferBufferBytes)));
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, bufferBytes);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &StreamTransfer::OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
@@ -289,6 +336,7 @@ TransferResult StreamTransfer::RunOnce(const wxString& url, const wxString& temp
     if (result == CURLE_HTTP_RETURNED_ERROR)
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &errorStatus);
     curl_easy_cleanup(curl);
+    curl = nullptr;
     curl_slist_free_all(headers);
     // An empty body calls no write, yet a whole empty file replaces what was kept. An empty
     // reply that is not the whole file (a final redirect, a part with nothing in it) fits what

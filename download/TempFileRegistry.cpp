@@ -14,10 +14,12 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
 const char kAppFolder[] = "/norvik/runs";
+const char kPartialFolder[] = "/norvik/partial";
 // A list is made under a name that cleaners pass over and gets its final name only once it
 // is locked, so no other run can take a list that is still being set up for its own.
 const char kNewListPrefix[] = "new-";
@@ -198,7 +200,7 @@ void TempFileRegistry::Close()
     names.clear();
 }
 
-int TempFileRegistry::RemoveLeftovers(const wxString& folder)
+int TempFileRegistry::RemoveLeftovers(const wxString& folder, const std::set<std::string>& spare)
 {
     const std::string narrowFolder = NarrowPath(folder);
     DIR* dir = opendir(narrowFolder.c_str());
@@ -223,7 +225,7 @@ int TempFileRegistry::RemoveLeftovers(const wxString& folder)
         if (flock(fd, LOCK_EX | LOCK_NB) == 0)
         {
             for (const std::string& left : ReadList(fd))
-                if (RemoveIfOurs(left))
+                if (spare.count(left) == 0 && RemoveIfOurs(left))
                     ++removed;
             unlink(path.c_str());
         }
@@ -233,9 +235,49 @@ int TempFileRegistry::RemoveLeftovers(const wxString& folder)
     return removed;
 }
 
+wxString TempFileRegistry::PartialFolder()
+{
+    const wxString folder = BaseFolder("XDG_CACHE_HOME", "/.cache") + kPartialFolder;
+    return MakeFolders(NarrowPath(folder)) ? folder : wxString();
+}
+
+int TempFileRegistry::RemoveStaleFiles(const wxString& folder, const std::set<std::string>& keep,
+                                       std::time_t maxAgeSeconds, std::time_t now)
+{
+    const std::string narrowFolder = NarrowPath(folder);
+    DIR* dir = narrowFolder.empty() ? nullptr : opendir(narrowFolder.c_str());
+    if (!dir)
+        return 0;
+    std::vector<std::string> stale;
+    // The stream is this call's own; glibc's readdir is safe on distinct streams, and
+    // readdir_r is deprecated.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
+    while (const dirent* entry = readdir(dir))
+    {
+        const std::string path = narrowFolder + "/" + entry->d_name;
+        struct stat info;
+        if (IsOurName(path) && lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            (keep.count(entry->d_name) == 0 || info.st_mtime < now - maxAgeSeconds))
+            stale.push_back(path);
+    }
+    closedir(dir);
+    int removed = 0;
+    for (const std::string& path : stale)
+        if (RemoveIfOurs(path))
+            ++removed;
+    return removed;
+}
+
 wxString TempFileRegistry::CreateTempFile(const wxString& prefix)
 {
-    const wxString path = wxFileName::CreateTempFileName(prefix);
+    wxString where = prefix;
+    if (!prefix.Contains("/"))
+    {
+        const wxString folder = PartialFolder();
+        if (!folder.empty())
+            where = folder + "/" + prefix;
+    }
+    const wxString path = wxFileName::CreateTempFileName(where);
     if (!path.empty())
         Add(NarrowPath(path));
     return path;

@@ -2,6 +2,8 @@
 
 #include <wx/string.h>
 
+#include <ctime>
+#include <set>
 #include <string>
 
 // The names of the temporary files and partial outputs this run made and has not removed yet,
@@ -33,10 +35,22 @@ public:
     static void Close();
 
     // Removes the files named by the lists of earlier runs that are no longer running, and
-    // those lists. Returns how many files were removed.
-    static int RemoveLeftovers(const wxString& folder);
+    // those lists; the files in spare (the partial files the journal of downloads names) stay.
+    // Returns how many files were removed.
+    static int RemoveLeftovers(const wxString& folder, const std::set<std::string>& spare = {});
 
-    // A new empty file for the prefix in the temporary folder, recorded; empty on failure.
+    // $XDG_CACHE_HOME/norvik/partial, else ~/.cache/norvik/partial, made owner-only when
+    // missing: the downloads' partial files live here, where a later run finds them. Empty
+    // when it cannot be made.
+    static wxString PartialFolder();
+    // Removes the files of ours directly in folder whose names (the last part of a path) keep
+    // holds none of, and those last written before now - maxAgeSeconds: a partial file nobody
+    // came back for. Only while no run uses the folder, at start. Returns how many.
+    static int RemoveStaleFiles(const wxString& folder, const std::set<std::string>& keep,
+                                std::time_t maxAgeSeconds, std::time_t now);
+
+    // A new empty file for the prefix, recorded; empty on failure. A prefix with a folder is
+    // made there; a bare one in PartialFolder(), or the temporary folder when that has none.
     static wxString CreateTempFile(const wxString& prefix);
     // Records a file this run just made.
     static void Add(const std::string& path);

@@ -52,6 +52,13 @@ void TransferResume::Reset()
     validator.clear();
 }
 
+void TransferResume::Restore(std::int64_t bytes, const std::string& keptValidator)
+{
+    keptBytes = bytes > 0 ? bytes : 0;
+    complete = false;
+    validator = keptValidator;
+}
+
 std::vector<std::string> TransferResume::RequestHeaders() const
 {
     std::vector<std::string> headers;

@@ -22,6 +22,10 @@ public:
     void Reset();
     std::int64_t KeptBytes() const { return keptBytes; }
     void SetKeptBytes(std::int64_t bytes) { keptBytes = bytes; }
+    // The validator the kept bytes came with (a strong ETag or a Last-Modified date), or none.
+    const std::string& Validator() const { return validator; }
+    // Takes up what an earlier run of the program left: its bytes and their validator.
+    void Restore(std::int64_t bytes, const std::string& keptValidator);
     // The whole body has arrived; a retry needs no transfer at all.
     bool IsComplete() const { return complete; }
     void SetComplete(bool whole) { complete = whole; }

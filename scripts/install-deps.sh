@@ -2,7 +2,7 @@
 # Installs what building and testing Norvik need, when it is missing (Debian 12), and any
 # further packages named as arguments (the benchmark and fuzzing scripts add their own).
 set -eu
-packages="cmake g++ make pkg-config libwxgtk3.2-dev libcurl4-openssl-dev libgtest-dev \
+packages="cmake g++ make pkg-config libwxgtk3.2-dev libcurl4-openssl-dev libsqlite3-dev libgtest-dev \
 libcpp-httplib-dev nlohmann-json3-dev libx11-dev libxfixes-dev gettext desktop-file-utils xvfb xauth \
 xclip dbus-daemon at-spi2-core libatk-adaptor python3-pyatspi xdotool x11-apps dpkg-dev file appstream \
 libgtk-3-dev libssl-dev python3-gi yt-dlp ffmpeg \

@@ -1,5 +1,6 @@
 #include "ui/NorvikFrame.h"
 
+#include "config/AppConfig.h"
 #include "lookup/LookupRequest.h"
 #include "resources/Icons.h"
 #include "ui/AboutDlg.h"
@@ -36,6 +37,8 @@ const long NorvikFrame::ID_MENU_CANCEL = wxNewId();
 const long NorvikFrame::ID_MENU_RETRY = wxNewId();
 const long NorvikFrame::ID_MENU_OPEN = wxNewId();
 const long NorvikFrame::ID_MENU_SHOWFOLDER = wxNewId();
+const long NorvikFrame::ID_MENU_REMOVE = wxNewId();
+const long NorvikFrame::ID_MENU_CLEAR_FINISHED = wxNewId();
 
 const wxString NorvikFrame::kVersion = "2.0";
 std::uint32_t NorvikFrame::tickCount = 0;
@@ -90,7 +93,12 @@ NorvikFrame::NorvikFrame(wxWindow* parent, wxWindowID)
     trayIcon.SetIcon(Icons::GetNk(kTrayIconSize), wxString());
     updateCheckDone = false;
     WatchModalDialogs();
-    clipboardReader = std::make_unique<ClipboardReader>();
+    watchClipboard = AppConfig().GetWatchClipboard();
+    if (watchClipboard)
+        clipboardReader = std::make_unique<ClipboardReader>();
+    ShowRememberedDownloads();
+    trayIcon.SetClipboardSwitch([this] { return watchClipboard; },
+                                [this](bool on) { SetClipboardWatch(on); });
 }
 
 NorvikFrame::~NorvikFrame()
@@ -165,6 +173,10 @@ void NorvikFrame::BuildLayout()
     auto* downloadsBox = new wxStaticBoxSizer(wxHORIZONTAL, this, _("Downloads"));
     downloadsList = new wxListBox(this, ID_LISTBOX2, wxDefaultPosition, wxDefaultSize, 0, nullptr,
                                   0, wxDefaultValidator, "ID_LISTBOX2");
+    // The size the empty list asks for, whatever it holds later: otherwise every layout
+    // measures each line's text, and a thousand remembered downloads cost the start a tenth
+    // of a second.
+    downloadsList->SetMinSize(downloadsList->GetBestSize());
     downloadsBox->Add(downloadsList, 1, wxALL | wxEXPAND | kCentred, kBorder);
     root->Add(downloadsBox, 2, wxALL | wxEXPAND | kCentred, kBorder);
 
@@ -233,6 +245,7 @@ void NorvikFrame::OnOptions(wxCommandEvent&)
 {
     OptionsDlg dialog(this, wxID_ANY, wxDefaultPosition, wxDefaultSize);
     dialog.ShowModal();
+    SetClipboardWatch(AppConfig().GetWatchClipboard());
 }
 
 void NorvikFrame::OnAbout(wxCommandEvent&)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "download/DownloadJournal.h"
 #include "download/Downloader.h"
 #include "download/DownloadsTable.h"
+#include "download/RememberedDownloads.h"
 #include "lookup/StreamRecord.h"
 #include "lookup/UrlFetcher.h"
 #include "ui/DownloadNotifier.h"
@@ -12,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class ClipboardReader;
 class LookupRequest;
@@ -48,6 +51,8 @@ public:
     static const long ID_MENU_RETRY;
     static const long ID_MENU_OPEN;
     static const long ID_MENU_SHOWFOLDER;
+    static const long ID_MENU_REMOVE;
+    static const long ID_MENU_CLEAR_FINISHED;
 
     static const wxString kVersion;
     static constexpr int kTimerPeriodMs = 500;
@@ -65,6 +70,9 @@ public:
     // True from a lookup's start until its answer has been shown or it was superseded.
     bool IsLookingUp() const { return lookup != nullptr; }
     void CheckClipboard();
+    // Turns the clipboard watch on or off and keeps the choice in the settings.
+    void SetClipboardWatch(bool on);
+    bool WatchesClipboard() const { return watchClipboard; }
 
     // Downloads.
     void OnDownload(wxCommandEvent& event);
@@ -78,6 +86,19 @@ public:
     void OnRetryDownload(wxCommandEvent& event);
     void OnOpenDownload(wxCommandEvent& event);
     void OnShowDownloadInFolder(wxCommandEvent& event);
+    void OnRemoveDownload(wxCommandEvent& event);
+    void OnClearFinished(wxCommandEvent& event);
+    // Opens the journal and shows the downloads of earlier runs above this run's; retries the
+    // interrupted ones when the settings ask for it.
+    void ShowRememberedDownloads();
+    // Starts a remembered download again as a job of this run, continuing from its partial
+    // file; its line goes to the job. False when none could start.
+    bool RetryRemembered(int index);
+    // Takes a remembered download off the list and out of the journal, and its partial file
+    // with it; a finished file stays.
+    void RemoveRemembered(int index);
+    // The same for the line of an ended job of this run.
+    void RemoveJobLine(int job);
 
     // Menus, timer and close.
     void OnOptions(wxCommandEvent& event);
@@ -111,6 +132,8 @@ public:
     StreamRecord records[kMaxRecords];
     std::int32_t recordCount = 0;
     std::int32_t flvIndex = -1;
+    // The journal of downloads. Before the jobs, so it outlives them: their workers write it.
+    DownloadJournal journal;
     Downloader downloaders[kJobCount];
     MyTrayIcon trayIcon;
     bool updateCheckDone = false;
@@ -139,9 +162,19 @@ public:
     std::uint64_t lookupNumber = 0;
     // The clipboard read that never waits for the owner; none on a display without X.
     std::unique_ptr<ClipboardReader> clipboardReader;
+    // The user's switch of the clipboard watch, as the settings had it at start or since.
+    bool watchClipboard = true;
+    // Set when the watch is turned on: the first text read then was copied while it was off.
+    bool skipNextClipboardText = false;
 
     // The job whose line's menu is open, or -1.
     int menuJob = -1;
+    // The remembered download whose line's menu is open, or -1.
+    int menuRemembered = -1;
+    // The downloads of earlier runs the journal gave at start, in the list's first lines.
+    RememberedDownloads remembered;
+    // Set once a write failed and was logged, so a full disk is not reported every refresh.
+    bool journalFailureLogged = false;
     // The line of the downloads list under the pointer, whose text is the tooltip; or -1.
     int tooltipLine = -1;
     // What the downloads list shows of the jobs, and each job's state at the last refresh.
@@ -164,11 +197,14 @@ private:
     void RemoveUnusedTempFiles();
     bool HasNotificationArea() const;
     void BindDownloadsList();
-    // Shows the menu of the job on the given line at pos (the list's coordinates).
-    void ShowDownloadMenu(int job, const wxPoint& pos);
+    // Shows the menu of the given line at pos (the list's coordinates).
+    void ShowDownloadMenu(int line, const wxPoint& pos);
     // The duplicate check: true, after telling the user, when a job other than exceptJob was
     // given the same record and is running, waiting or done.
     bool IsAlreadyDownloading(const StreamRecord& rec, int exceptJob = -1);
+    // Records the job's download in the journal (a new record, or entry's when it has an id)
+    // and lets the job keep it; then starts it. False when its thread did not start.
+    bool StartJob(Downloader& job, const JournalEntry& entry);
     // Tells the user of a download that ended while the window was out of sight.
     void NotifyEnded(int job, DownloadState state);
     // The line under the pointer gets its full text as tooltip; -1 when none.

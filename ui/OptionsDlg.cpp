@@ -15,10 +15,12 @@
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
+#include <wx/spinctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -47,6 +49,8 @@ const wxSize kBrowseButtonSize(24, 24);
 const char* const kBrowserLabels[] = {"Firefox", "Chromium", "Chrome", "Brave",
                                       "Edge",    "Opera",    "Vivaldi"};
 constexpr int kGaugeRange = 100;
+// A GiB/s per download is more than any line gives: the field need not go further.
+constexpr int kMaxSpeedLimitKiB = 1024 * 1024;
 
 wxString StageText(ToolUpdater::Stage stage)
 {
@@ -150,6 +154,7 @@ void OptionsDlg::BuildLayout()
     rows->Add(audioBox, 1, kExpanded, kBorder);
     rows->Add(videoBox, 1, kExpanded, kBorder);
     rows->Add(configBox, 1, kExpanded, kBorder);
+    BuildDownloadsBox(rows);
     BuildToolsBox(rows);
     rows->Add(buttonRow, 0, kExpanded, kBorder);
     root->Add(rows, 1, kExpanded, kBorder);
@@ -157,6 +162,30 @@ void OptionsDlg::BuildLayout()
     SetSizer(root);
     root->Fit(this);
     root->SetSizeHints(this);
+}
+
+void OptionsDlg::BuildDownloadsBox(wxSizer* rows)
+{
+    auto* box = new wxStaticBoxSizer(wxVERTICAL, this, _("Downloads"));
+    watchClipboardCheck =
+        new wxCheckBox(this, wxID_ANY, _("Watch the clipboard for video addresses"),
+                       wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator, "WatchClipboard");
+    box->Add(watchClipboardCheck, 0, wxALL | wxEXPAND, kBorder);
+    auto* limitRow = new wxBoxSizer(wxHORIZONTAL);
+    limitRow->Add(new wxStaticText(this, wxID_ANY, _("Limit each download to")), 0,
+                  wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    speedLimitSpin = new wxSpinCtrl(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
+                                    wxSP_ARROW_KEYS, 0, kMaxSpeedLimitKiB, 0, "SpeedLimitKiB");
+    speedLimitSpin->SetToolTip(_("0 for no limit"));
+    limitRow->Add(speedLimitSpin, 0, wxALL | wxALIGN_CENTER_VERTICAL, kBorder);
+    limitRow->Add(new wxStaticText(this, wxID_ANY, _("KiB/s")), 0, wxALL | wxALIGN_CENTER_VERTICAL,
+                  kBorder);
+    box->Add(limitRow, 0, wxEXPAND);
+    resumeAtStartCheck =
+        new wxCheckBox(this, wxID_ANY, _("Resume interrupted downloads when Norvik starts"),
+                       wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator, "ResumeAtStart");
+    box->Add(resumeAtStartCheck, 0, wxALL | wxEXPAND, kBorder);
+    rows->Add(box, 0, kExpanded, kBorder);
 }
 
 void OptionsDlg::BuildToolsBox(wxSizer* rows)
@@ -207,6 +236,9 @@ void OptionsDlg::LoadSettings()
     videoPathText->SetValue(settings.GetVideoPath());
     audioPathText->SetValue(settings.GetAudioPath());
     autorunCheck->SetValue(settings.GetAutorun());
+    watchClipboardCheck->SetValue(settings.GetWatchClipboard());
+    speedLimitSpin->SetValue(int(std::min<long>(settings.GetSpeedLimitKiB(), kMaxSpeedLimitKiB)));
+    resumeAtStartCheck->SetValue(settings.GetResumeAtStart());
     const int browser = AppConfig::SignInBrowsers().Index(settings.GetBrowserSignIn());
     browserChoice->SetSelection(browser == wxNOT_FOUND ? 0 : browser + 1);
     updateNowButton->Enable(ToolUpdates::Enabled(settings));
@@ -353,6 +385,9 @@ void OptionsDlg::OnSave(wxCommandEvent&)
     settings.SetVideoPath(videoPathText->GetValue());
     settings.SetAudioPath(audioPathText->GetValue());
     settings.SetAutorun(autorunCheck->GetValue());
+    settings.SetWatchClipboard(watchClipboardCheck->GetValue());
+    settings.SetSpeedLimitKiB(speedLimitSpin->GetValue());
+    settings.SetResumeAtStart(resumeAtStartCheck->GetValue());
     const int browser = browserChoice->GetSelection();
     settings.SetBrowserSignIn(browser > 0 ? AppConfig::SignInBrowsers()[size_t(browser - 1)]
                                           : wxString());

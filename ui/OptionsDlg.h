@@ -9,6 +9,7 @@ class wxButton;
 class wxCheckBox;
 class wxChoice;
 class wxGauge;
+class wxSpinCtrl;
 class wxStaticText;
 class wxTextCtrl;
 
@@ -35,6 +36,9 @@ public:
     wxTextCtrl* videoPathText = nullptr;
     wxButton* videoBrowseButton = nullptr;
     wxCheckBox* autorunCheck = nullptr;
+    wxCheckBox* watchClipboardCheck = nullptr;
+    wxSpinCtrl* speedLimitSpin = nullptr;
+    wxCheckBox* resumeAtStartCheck = nullptr;
     wxButton* cancelButton = nullptr;
     wxButton* saveButton = nullptr;
     wxChoice* browserChoice = nullptr;
@@ -52,6 +56,7 @@ private:
     struct ToolsReport;
 
     void BuildToolsBox(wxSizer* rows);
+    void BuildDownloadsBox(wxSizer* rows);
     // Asks the tools for their versions on a thread of its own; the poll shows the answer.
     void ProbeTools();
     void ShowLastCheck();

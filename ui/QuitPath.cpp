@@ -57,7 +57,7 @@ void NorvikFrame::QuitNow()
     tickTimer.Stop();
     // Every job starts winding down now, all together; the destructor waits for them.
     for (Downloader& job : downloaders)
-        job.RequestStop();
+        job.RequestStop(StopMode::EndOfRun);
     // Off the screen at once, before any waiting (a hook may wait for a child to end).
     trayIcon.RemoveIcon();
     Hide();
@@ -86,13 +86,14 @@ void NorvikFrame::EndJobsAndRemoveFiles()
     // A lookup's thread would otherwise queue its answer to a window on its way out.
     EndLookup();
     // Every transfer is told to stop first, so they all wind down together; then each
-    // worker is waited for, since the jobs die with this window.
+    // worker is waited for, since the jobs die with this window. A download the journal
+    // remembers keeps its partial file for the next run, which offers to go on with it.
     for (Downloader& job : downloaders)
-        job.RequestStop();
+        job.RequestStop(StopMode::EndOfRun);
     for (Downloader& job : downloaders)
         job.Join();
     QuitHooks::RunAll();
     RemoveUnusedTempFiles();
-    // Whatever else this run made and still names: kept partial downloads among them.
+    // Whatever else this run made and still names: the bytes of downloads nobody remembers.
     TempFileRegistry::RemoveAll();
 }

@@ -160,6 +160,9 @@ class EndToEnd:
         self.videos = os.path.join(self.home, "Videos")
         self.music = os.path.join(self.home, "Music")
         self.tmp = os.path.join(work, "tmp")
+        # Where the program keeps partial downloads and the journal that names them.
+        self.partial = os.path.join(self.home, ".cache", "norvik", "partial")
+        self.journal = os.path.join(self.home, ".local", "share", "norvik", "journal.sqlite")
         self.clipboard = Clipboard()
         self.service = None
         self.program = None
@@ -212,6 +215,9 @@ class EndToEnd:
         self.step = "starting the program"
         env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, LC_ALL="C.UTF-8",
                    LANG="C.UTF-8", XDG_CONFIG_HOME=os.path.join(self.home, ".config"),
+                   XDG_CACHE_HOME=os.path.join(self.home, ".cache"),
+                   XDG_DATA_HOME=os.path.join(self.home, ".local", "share"),
+                   XDG_STATE_HOME=os.path.join(self.home, ".local", "state"),
                    # The single-instance lock goes there: kept apart from other tests' copies.
                    XDG_RUNTIME_DIR=self.home)
         env.pop("LANGUAGE", None)
@@ -402,6 +408,29 @@ class EndToEnd:
             raise StepFailed(f"the folders changed from {before} to {after}")
         if os.listdir(self.tmp):
             raise StepFailed(f"temporary files left behind: {os.listdir(self.tmp)}")
+        kept = self.partial_files()
+        if len(kept) != 1 or kept != self.named_partial_files():
+            raise StepFailed(f"expected the interrupted download's partial file alone, found "
+                             f"{kept}, the journal naming {self.named_partial_files()}")
+        self.step = "starting again after the quit"
+        self.start_program()
+        self.wait_for_download_line(f"[Interrupted] video/mp4 '{SLOW_TITLE}'")
+        self.wait_for_download_line("[Done] video/mp4 ")
+        self.quit()
+        if self.partial_files() != kept:
+            raise StepFailed(f"the interrupted download's bytes went: {self.partial_files()}")
+
+    def partial_files(self):
+        return sorted(os.listdir(self.partial)) if os.path.isdir(self.partial) else []
+
+    def named_partial_files(self):
+        """The names of the partial files the program's journal names."""
+        import sqlite3
+        if not os.path.exists(self.journal):
+            return []
+        with sqlite3.connect(f"file:{self.journal}?mode=ro", uri=True) as journal:
+            named = [row[0] for row in journal.execute("SELECT temp FROM downloads")]
+        return sorted(os.path.basename(path) for path in named if path)
 
     def quit(self):
         """File > Quit, Yes; the program must be gone within QUIT_SECONDS, exit code 0."""

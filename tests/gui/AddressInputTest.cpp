@@ -14,7 +14,17 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include "config/AppConfig.h"
+#include "ui/MyTrayIcon.h"
+
+#include <wx/menu.h>
+
 #include <gtk/gtk.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -88,6 +98,61 @@ protected:
         GiveUpClipboard();
         AddressInputTest::TearDown();
     }
+};
+// The notification-area icon with its menu in reach of the test.
+class OpenTrayIcon : public MyTrayIcon
+{
+public:
+    using MyTrayIcon::CreatePopupMenu;
+};
+
+// xclip owning the clipboard, ending once it has served one request: while it runs, nobody
+// asked for the text.
+class OneRequestOwner
+{
+public:
+    explicit OneRequestOwner(const std::string& text)
+    {
+        int ends[2];
+        if (pipe(ends) != 0)
+            return;
+        pid = fork();
+        if (pid == 0)
+        {
+            dup2(ends[0], STDIN_FILENO);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            close(ends[0]);
+            close(ends[1]);
+            execlp("xclip", "xclip", "-quiet", "-loops", "1", "-selection", "clipboard", nullptr);
+            _exit(127);
+        }
+        close(ends[0]);
+        written = write(ends[1], text.data(), text.size()) == ssize_t(text.size());
+        close(ends[1]);
+    }
+    ~OneRequestOwner()
+    {
+        if (pid <= 0)
+            return;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    bool Started() const { return pid > 0 && written; }
+    bool Running()
+    {
+        if (pid <= 0)
+            return false;
+        if (waitpid(pid, nullptr, WNOHANG) == 0)
+            return true;
+        pid = -1;
+        return false;
+    }
+
+private:
+    pid_t pid = -1;
+    bool written = false;
 };
 } // namespace
 
@@ -217,4 +282,68 @@ TEST_F(AddressInputClipboardTest, WatchTakesEveryFormOfTheSiteAndNothingElse)
         CopyAndCheck(frame, text);
     EXPECT_EQ("", frame->urlText->GetValue());
     EXPECT_EQ(lookups, Asked().size());
+}
+
+TEST_F(AddressInputClipboardTest, WatchTurnedOffFromTheTrayAsksTheClipboardsOwnerNothing)
+{
+    constexpr long kOwnerUpMs = 300;
+    constexpr long kWatchedMs = 2000;
+    OpenTrayIcon icon;
+    icon.SetClipboardSwitch([this] { return frame->WatchesClipboard(); },
+                            [this](bool on) { frame->SetClipboardWatch(on); });
+    std::unique_ptr<wxMenu> menu(icon.CreatePopupMenu());
+    wxMenuItem* item = menu->FindItem(MyTrayIcon::ID_WATCH_CLIPBOARD);
+    ASSERT_NE(nullptr, item);
+    EXPECT_TRUE(item->IsCheckable());
+    EXPECT_TRUE(item->IsChecked()) << "on unless turned off";
+    wxCommandEvent off(wxEVT_MENU, MyTrayIcon::ID_WATCH_CLIPBOARD);
+    off.SetInt(0);
+    icon.ProcessEvent(off);
+    EXPECT_FALSE(AppConfig().GetWatchClipboard()) << "the choice is kept";
+
+    const std::string address = "https://youtu.be/AbCdEfGhIj1";
+    OneRequestOwner owner(address);
+    ASSERT_TRUE(owner.Started());
+    RunEventsFor(kOwnerUpMs);
+    const wxLongLong until = wxGetLocalTimeMillis() + kWatchedMs;
+    while (wxGetLocalTimeMillis() < until && owner.Running())
+    {
+        frame->CheckClipboard();
+        RunEventsFor(NorvikFrame::kTimerPeriodMs / 5);
+    }
+    EXPECT_TRUE(owner.Running()) << "the owner was asked for the text";
+    EXPECT_TRUE(Asked().empty());
+    EXPECT_EQ("", frame->urlText->GetValue());
+
+    std::unique_ptr<wxMenu> again(icon.CreatePopupMenu());
+    EXPECT_FALSE(again->FindItem(MyTrayIcon::ID_WATCH_CLIPBOARD)->IsChecked());
+    // A window started with the watch off does not ask either.
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    EXPECT_FALSE(frame->WatchesClipboard());
+    for (int tick = 0; tick < 5 && owner.Running(); ++tick)
+    {
+        frame->CheckClipboard();
+        RunEventsFor(NorvikFrame::kTimerPeriodMs / 5);
+    }
+    EXPECT_TRUE(owner.Running()) << "the owner was asked for the text";
+}
+
+// On a display of its own: it types with the real keyboard.
+TEST_F(AddressInputClipboardTest, CtrlVStillLoadsACopiedAddressWithTheWatchOff)
+{
+    frame->SetClipboardWatch(false);
+    CopyToClipboard("https://youtu.be/AbCdEfGhIj1");
+    frame->CheckClipboard();
+    RunEventsFor(NorvikFrame::kTimerPeriodMs);
+    EXPECT_TRUE(Asked().empty()) << "the watch is off";
+    frame->formatsList->SetFocus();
+    RunEventsFor(100);
+    wxUIActionSimulator typist;
+    typist.Char('v', wxMOD_CONTROL);
+    ASSERT_TRUE(WaitFor([&] { return Asked().size() == 1; }, 3000));
+    ASSERT_TRUE(WaitForLookup(frame));
+    EXPECT_EQ("id=AbCdEfGhIj1", Asked()[0]);
+    EXPECT_EQ("https://youtu.be/AbCdEfGhIj1", frame->urlText->GetValue());
 }

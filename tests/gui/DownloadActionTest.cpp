@@ -1,7 +1,10 @@
+#include "support/CountingLog.h"
 #include "support/GuiTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestHttpServer.h"
 
+#include "config/AppConfig.h"
+#include "download/TempFileRegistry.h"
 #include "ui/NorvikFrame.h"
 
 #include <gtk/gtk.h>
@@ -10,10 +13,16 @@
 #include <wx/msgdlg.h>
 #include <wx/uiaction.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +37,9 @@ protected:
         server.AddStalledStream("/slow", "video/x-flv", "FLV");
         server.Routes().Get("/small", [](const httplib::Request&, httplib::Response& res)
                             { res.set_content(std::string(5000, 'v'), "video/mp4"); });
+        server.Routes().Get("/resumable",
+                            [this](const httplib::Request& req, httplib::Response& res)
+                            { ServeResumable(req, res); });
         ASSERT_TRUE(server.Start());
         frame = new NorvikFrame(nullptr);
         frame->Show(true);
@@ -125,6 +137,55 @@ protected:
         frame->RefreshDownloadsList();
     }
 
+    // A file with a strong validator whose ranges are honoured when If-Range matches. While
+    // holdFirst is set, a response sends the first half and then nothing until the server goes.
+    void ServeResumable(const httplib::Request& req, httplib::Response& res)
+    {
+        // The server library would cut the range out of this answer a second time.
+        const_cast<httplib::Request&>(req).ranges.clear();
+        const std::string range = req.get_header_value("Range");
+        size_t from = 0;
+        if (range.rfind("bytes=", 0) == 0 && req.get_header_value("If-Range") == kResumableTag)
+            from = std::stoul(range.substr(6));
+        {
+            std::lock_guard<std::mutex> guard(rangesMutex);
+            ranges.push_back(range);
+        }
+        res.set_header("ETag", kResumableTag);
+        if (from > 0)
+        {
+            res.status = 206;
+            res.set_header("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                std::to_string(resumable.size() - 1) + "/" +
+                                                std::to_string(resumable.size()));
+        }
+        const bool hold = holdFirst.load();
+        res.set_content_provider(
+            resumable.size() - from, "video/mp4",
+            [this, from, hold](size_t offset, size_t, httplib::DataSink& sink)
+            {
+                const size_t half = resumable.size() / 2;
+                if (hold && offset > 0)
+                {
+                    while (!server.Stopping())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    return false;
+                }
+                const size_t length = hold ? half : resumable.size() - from - offset;
+                return sink.write(resumable.data() + from + offset, length);
+            });
+    }
+    std::vector<std::string> Ranges()
+    {
+        std::lock_guard<std::mutex> guard(rangesMutex);
+        return ranges;
+    }
+
+    static constexpr const char* kResumableTag = "\"r1\"";
+    std::string resumable = std::string(400000, 'r') + std::string(400000, 's');
+    std::atomic<bool> holdFirst{false};
+    std::mutex rangesMutex;
+    std::vector<std::string> ranges;
     TestHttpServer server;
     TempDir temp;
     TempDir out;
@@ -322,30 +383,63 @@ TEST_F(DownloadActionTest, AllJobsUsedStartsNothingMore)
         EXPECT_EQ(Failed, job.GetState());
 }
 
-TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndLeavesNoPartialFiles)
+TEST_F(DownloadActionTest, QuitWhileDownloadingEndsAtOnceAndKeepsOnlyRememberedPartialFiles)
 {
-    List({Record("video/x-flv", "clip.flv", "/slow"), Record("mp3", "clip.mp3", "/slow")});
-    ClickDownload(0);
-    ClickDownload(1);
-    const wxString temp0 = frame->downloaders[0].GetRecord().tempPath;
-    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[1].GetProgress().received > 0; }, 10000));
-    const wxLongLong started = wxGetLocalTimeMillis();
-    delete frame;
-    frame = nullptr;
-    EXPECT_LT((wxGetLocalTimeMillis() - started).GetValue(), 2000);
-    EXPECT_FALSE(wxFileExists(temp0));
-    wxArrayString left;
-    EXPECT_EQ(0u, wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
-    wxArrayString temps;
-    EXPECT_EQ(0u,
-              wxDir::GetAllFiles(temp.Path(), &temps, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+    // Twice: with the journal, which keeps the interrupted downloads' bytes for the next run,
+    // and without one, when the run leaves nothing behind.
+    const wxString dataHome = temp.File("data");
+    std::unique_ptr<ScopedEnv> noJournal;
+    for (const bool withJournal : {true, false})
+    {
+        SCOPED_TRACE(withJournal);
+        if (!withJournal)
+        {
+            // A file where the journal's folder would be: no journal can open.
+            ASSERT_TRUE(WriteFileText(dataHome, "in the way"));
+            noJournal = std::make_unique<ScopedEnv>("XDG_DATA_HOME", &dataHome);
+            delete frame;
+            // Said in the log on the standard error, never in a box.
+            CountingLog boxes;
+            frame = new NorvikFrame(nullptr);
+            frame->tickTimer.Stop();
+            ASSERT_FALSE(frame->journal.IsOpen());
+            EXPECT_EQ(0, boxes.Count());
+        }
+        List({Record("video/x-flv", "clip.flv", "/slow"), Record("mp3", "clip.mp3", "/slow")});
+        ClickDownload(0);
+        ClickDownload(1);
+        const wxString temp0 = frame->downloaders[0].GetRecord().tempPath;
+        const wxString temp1 = frame->downloaders[1].GetRecord().tempPath;
+        ASSERT_TRUE(
+            WaitFor([&] { return frame->downloaders[1].GetProgress().received > 0; }, 10000));
+        const wxLongLong started = wxGetLocalTimeMillis();
+        delete frame;
+        frame = nullptr;
+        EXPECT_LT((wxGetLocalTimeMillis() - started).GetValue(), 2000);
+        EXPECT_EQ(withJournal, wxFileExists(temp0));
+        EXPECT_EQ(withJournal, wxFileExists(temp1));
+        wxArrayString left;
+        EXPECT_EQ(0u,
+                  wxDir::GetAllFiles(out.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN));
+        frame = new NorvikFrame(nullptr);
+        frame->tickTimer.Stop();
+        if (withJournal)
+        {
+            ASSERT_EQ(2u, frame->downloadsList->GetCount());
+            EXPECT_EQ("[Interrupted] mp3 'Slow clip' > " + out.File("clip.mp3"),
+                      frame->downloadsList->GetString(1));
+        }
+    }
 }
 
 TEST_F(DownloadListInputTest, LineMenuOffersWhatTheJobStateAllows)
 {
     StartOneOfEachState();
+    // Every ended line can be removed; below a line, the whole list's "Clear finished".
     const std::vector<std::vector<wxString>> expected = {
-        {"Cancel"}, {"Retry"}, {"Open", "Show in folder"}};
+        {"Cancel", "", "Clear finished"},
+        {"Retry", "Remove from list", "", "Clear finished"},
+        {"Open", "Show in folder", "Remove from list", "", "Clear finished"}};
     wxUIActionSimulator sim;
     for (int line = 0; line < 3; ++line)
     {
@@ -450,4 +544,176 @@ TEST_F(DownloadActionTest, LinesAreEllipsisedInTheMiddleWithTheirTextKept)
     }
     g_list_free(cells);
     EXPECT_EQ(1, middle);
+}
+
+TEST_F(DownloadActionTest, DownloadsSurviveARestartWithTheirLinesAndARemovedOneStaysGone)
+{
+    StartOneOfEachState();
+    const wxString failedLine = frame->downloadsList->GetString(1);
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    EXPECT_EQ("[Interrupted] video/x-flv 'Slow clip' > " + out.File("slow.flv"),
+              frame->downloadsList->GetString(0));
+    EXPECT_EQ(failedLine, frame->downloadsList->GetString(1));
+    EXPECT_TRUE(failedLine.StartsWith("[Error: ")) << failedLine;
+    EXPECT_EQ("[Done] video/mp4 'Slow clip' > " + out.File("done.mp4"),
+              frame->downloadsList->GetString(2));
+
+    // This run's first job takes the line below the remembered ones.
+    List({Record("video/mp4", "again.mp4", "/small")});
+    ClickDownload(0);
+    ASSERT_EQ(4u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(3).Contains(out.File("again.mp4")));
+
+    frame->menuRemembered = 1;
+    wxCommandEvent remove(wxEVT_MENU, NorvikFrame::ID_MENU_REMOVE);
+    frame->ProcessWindowEvent(remove);
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(1).StartsWith("[Done]"));
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000));
+    frame->RefreshDownloadsList();
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(0).StartsWith("[Interrupted]"));
+    EXPECT_TRUE(frame->downloadsList->GetString(1).EndsWith("done.mp4"));
+    EXPECT_TRUE(frame->downloadsList->GetString(2).EndsWith("again.mp4"));
+}
+
+TEST_F(DownloadActionTest, DownloadCutByTheEndOfARunContinuesFromItsPartialFileByteForByte)
+{
+    // Once from the line's menu, once by itself at start as the settings ask.
+    for (const bool atStart : {false, true})
+    {
+        SCOPED_TRACE(atStart ? "resumed at start" : "retried from the menu");
+        {
+            std::lock_guard<std::mutex> guard(rangesMutex);
+            ranges.clear();
+        }
+        holdFirst = true;
+        const wxString output = out.File(atStart ? "second.mp4" : "first.mp4");
+        List({Record("video/mp4", wxFileName(output).GetFullName(), "/resumable")});
+        ClickDownload(0);
+        const wxString partial = frame->downloaders[0].GetRecord().tempPath;
+        ASSERT_TRUE(
+            WaitFor([&] { return frame->downloaders[0].GetProgress().received >= 400000; }, 10000));
+        delete frame;
+        frame = nullptr;
+        ASSERT_EQ(400000u, ReadBytes(partial).size()) << "the received half is kept";
+
+        holdFirst = false;
+        AppConfig().SetResumeAtStart(atStart);
+        frame = new NorvikFrame(nullptr);
+        frame->tickTimer.Stop();
+        AppConfig().SetResumeAtStart(false);
+        ASSERT_EQ(1u, frame->downloadsList->GetCount());
+        if (!atStart)
+        {
+            EXPECT_EQ("[Interrupted] video/mp4 'Slow clip' > " + output,
+                      frame->downloadsList->GetString(0));
+            EXPECT_EQ(Idle, frame->downloaders[0].GetState()) << "retried only when asked";
+            frame->menuRemembered = 0;
+            wxCommandEvent retry(wxEVT_MENU, NorvikFrame::ID_MENU_RETRY);
+            frame->ProcessWindowEvent(retry);
+            EXPECT_EQ(1u, frame->downloadsList->GetCount()) << "its line went to the job";
+        }
+        ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000))
+            << frame->downloaders[0].GetRecord().statusText;
+        frame->RefreshDownloadsList();
+        EXPECT_EQ("[Done] video/mp4 'Slow clip' > " + output, frame->downloadsList->GetString(0));
+        EXPECT_TRUE(ReadBytes(output) == resumable) << "byte for byte the whole file";
+        ASSERT_EQ(2u, Ranges().size());
+        EXPECT_EQ("bytes=400000-", Ranges()[1]);
+        EXPECT_FALSE(wxFileExists(partial)) << "the partial file goes once the file is whole";
+        // The next window starts without the finished one's partial file or its retry.
+        delete frame;
+        frame = new NorvikFrame(nullptr);
+        frame->tickTimer.Stop();
+        ASSERT_EQ(1u, frame->downloadsList->GetCount());
+        EXPECT_TRUE(frame->downloadsList->GetString(0).StartsWith("[Done]"));
+        // Cleared for the second round.
+        wxCommandEvent clear(wxEVT_MENU, NorvikFrame::ID_MENU_CLEAR_FINISHED);
+        frame->ProcessWindowEvent(clear);
+        EXPECT_EQ(0u, frame->downloadsList->GetCount());
+        EXPECT_TRUE(wxFileExists(output)) << "a removed line's file stays";
+    }
+}
+
+TEST_F(DownloadActionTest, RemovedLinesTakeTheirPartialFilesAndClearFinishedSparesTheInterrupted)
+{
+    StartOneOfEachState();
+    const wxString failedPartial = frame->downloaders[1].GetRecord().tempPath;
+    const wxString slowPartial = frame->downloaders[0].GetRecord().tempPath;
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    ASSERT_EQ(3u, frame->downloadsList->GetCount());
+    ASSERT_TRUE(wxFileExists(failedPartial));
+    ASSERT_TRUE(wxFileExists(slowPartial));
+    // One of this run's ends too.
+    List({Record("video/mp4", "bad.mp4", "/x")});
+    frame->records[0].url = "http://127.0.0.1:1/x";
+    ClickDownload(0);
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Failed; }, 10000));
+    frame->RefreshDownloadsList();
+    ASSERT_EQ(4u, frame->downloadsList->GetCount());
+    const wxString thisRunsPartial = frame->downloaders[0].GetRecord().tempPath;
+
+    wxCommandEvent clear(wxEVT_MENU, NorvikFrame::ID_MENU_CLEAR_FINISHED);
+    frame->ProcessWindowEvent(clear);
+    ASSERT_EQ(1u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(frame->downloadsList->GetString(0).StartsWith("[Interrupted]"));
+    EXPECT_FALSE(wxFileExists(failedPartial));
+    EXPECT_FALSE(wxFileExists(thisRunsPartial));
+    EXPECT_TRUE(wxFileExists(out.File("done.mp4")));
+
+    frame->menuRemembered = 0;
+    wxCommandEvent remove(wxEVT_MENU, NorvikFrame::ID_MENU_REMOVE);
+    frame->ProcessWindowEvent(remove);
+    EXPECT_EQ(0u, frame->downloadsList->GetCount());
+    EXPECT_FALSE(wxFileExists(slowPartial));
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    EXPECT_EQ(0u, frame->downloadsList->GetCount()) << "removed lines stay gone";
+}
+
+TEST_F(DownloadActionTest, UnreadableJournalIsSetAsideInTheLogAndTheWindowStartsEmpty)
+{
+    StartOneOfEachState();
+    delete frame;
+    frame = nullptr;
+    const wxString path = DownloadJournal::DefaultPath();
+    ASSERT_TRUE(WriteFileText(path, "a page of text where the journal was"));
+    // The log is the standard error: caught in a file while the window starts. A box would
+    // fail the test through the dialog guard.
+    const wxString log = temp.File("stderr.txt");
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    const int caught = open(log.fn_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(caught, 0);
+    dup2(caught, STDERR_FILENO);
+    frame = new NorvikFrame(nullptr);
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    close(caught);
+    frame->tickTimer.Stop();
+    EXPECT_EQ(0u, frame->downloadsList->GetCount());
+    EXPECT_TRUE(ReadFileText(log).Contains("set aside")) << ReadFileText(log);
+    wxArrayString aside;
+    EXPECT_EQ(1u, wxDir::GetAllFiles(wxFileName(path).GetPath(), &aside,
+                                     "journal.sqlite.unreadable-*", wxDIR_FILES));
+    EXPECT_EQ("a page of text where the journal was", ReadFileText(aside[0]));
+    // The fresh journal works.
+    List({Record("video/mp4", "again.mp4", "/small")});
+    ClickDownload(0);
+    ASSERT_TRUE(WaitFor([&] { return frame->downloaders[0].GetState() == Done; }, 10000));
+    delete frame;
+    frame = new NorvikFrame(nullptr);
+    frame->tickTimer.Stop();
+    EXPECT_EQ(1u, frame->downloadsList->GetCount());
 }

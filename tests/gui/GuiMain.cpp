@@ -88,8 +88,24 @@ wxString UseFreshHome()
         return wxString();
     setenv("HOME", home, 1);
     unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_CACHE_HOME");
     return home;
 }
+// Every test starts without downloads remembered by the windows of the tests before it.
+class FreshJournal : public testing::EmptyTestEventListener
+{
+public:
+    explicit FreshJournal(const wxString& home) : folder(home + "/.local/share/norvik") {}
+    void OnTestStart(const testing::TestInfo&) override
+    {
+        if (wxDirExists(folder))
+            wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
+    }
+
+private:
+    wxString folder;
+};
 } // namespace
 
 int main(int argc, char** argv)
@@ -163,6 +179,7 @@ int main(int argc, char** argv)
         wxEventLoopActivator active(wxTheApp->GetMainLoop());
         UnexpectedDialogGuard guard;
         guard.Register();
+        testing::UnitTest::GetInstance()->listeners().Append(new FreshJournal(home));
         result = RUN_ALL_TESTS();
         guard.Unregister();
     }

@@ -11,6 +11,7 @@
 #include <wx/checkbox.h>
 #include <wx/dirdlg.h>
 #include <wx/filename.h>
+#include <wx/spinctrl.h>
 #include <wx/statbox.h>
 #include <wx/stdpaths.h>
 #include <wx/textctrl.h>
@@ -176,7 +177,7 @@ TEST_F(OptionsDlgTest, BoxesAreTitledAndTheDialogStartsAtItsMinimumSize)
         if (auto* box = dynamic_cast<wxStaticBox*>(child))
             boxTitles.push_back(box->GetLabel());
     const std::vector<wxString> expected = {"Audio Save Path", "Video Save Path", "Configuration",
-                                            "Looking up videos"};
+                                            "Downloads", "Looking up videos"};
     EXPECT_EQ(expected, boxTitles);
     EXPECT_EQ(dlg.GetMinSize(), dlg.GetSize());
     // The audio row comes first, above the video row.
@@ -218,6 +219,24 @@ TEST_F(OptionsDlgTest, SaveWithoutChangesWritesAllThreeKeysAndCloses)
     EXPECT_NE(wxNOT_FOUND, text.Find("Autorun=1\n")) << text;
     EXPECT_TRUE(wxFileExists(AutostartEntry::GetFilePath()));
     EXPECT_TRUE(WaitFor([&] { return !dlg.IsShown(); }, kCloseWaitMs));
+}
+
+TEST_F(OptionsDlgTest, ClipboardWatchSpeedLimitAndResumeAreShownAndSaved)
+{
+    ASSERT_TRUE(WriteFileText(SettingsFilePath(), "WatchClipboard=0\nSpeedLimitKiB=512\n"));
+    OptionsDlg dlg(nullptr, wxID_ANY, wxDefaultPosition, wxDefaultSize);
+    EXPECT_FALSE(dlg.watchClipboardCheck->GetValue());
+    EXPECT_EQ(512, dlg.speedLimitSpin->GetValue());
+    EXPECT_FALSE(dlg.resumeAtStartCheck->GetValue());
+    dlg.Show();
+    dlg.watchClipboardCheck->SetValue(true);
+    dlg.speedLimitSpin->SetValue(64);
+    dlg.resumeAtStartCheck->SetValue(true);
+    Click(dlg, OptionsDlg::ID_BUTTON4);
+    const AppConfig saved;
+    EXPECT_TRUE(saved.GetWatchClipboard());
+    EXPECT_EQ(64, saved.GetSpeedLimitKiB());
+    EXPECT_TRUE(saved.GetResumeAtStart());
 }
 
 TEST_F(OptionsDlgTest, UncheckingAndSavingRemovesTheAutostartEntryAtOnce)

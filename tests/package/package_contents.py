@@ -107,7 +107,8 @@ class Package(unittest.TestCase):
                          self.field("Architecture"))
         self.assertEqual("yt-dlp, ffmpeg", self.field("Recommends"))
         depends = [d.split()[0] for d in self.field("Depends").split(", ")]
-        for library in ("libc6", "libstdc++6", "libwxgtk3.2-1", "libwxbase3.2-1", "libcurl4"):
+        for library in ("libc6", "libstdc++6", "libwxgtk3.2-1", "libwxbase3.2-1", "libcurl4",
+                        "libsqlite3-0"):
             self.assertIn(library, depends)
         self.assertNotIn("yt-dlp", depends)
         self.assertNotIn("ffmpeg", depends)

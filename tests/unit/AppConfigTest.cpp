@@ -286,3 +286,28 @@ TEST(AutostartExec, AwkwardPathsAreQuotedAndEscaped)
     for (const auto& c : cases)
         EXPECT_EQ(wxString(c.exec), AutostartEntry::MakeExecValue(c.path, "startup")) << c.path;
 }
+
+TEST_F(SettingsTest, ClipboardWatchSpeedLimitAndResumeDefaultsAndUnreadableLimits)
+{
+    {
+        AppConfig config;
+        EXPECT_TRUE(config.GetWatchClipboard());
+        EXPECT_EQ(0, config.GetSpeedLimitKiB());
+        EXPECT_FALSE(config.GetResumeAtStart());
+    }
+    for (const char* stored : {"-5", "fast", ""})
+    {
+        WriteSettings(wxString("SpeedLimitKiB=") + stored + "\nWatchClipboard=0\n");
+        AppConfig config;
+        EXPECT_EQ(0, config.GetSpeedLimitKiB()) << stored;
+        EXPECT_FALSE(config.GetWatchClipboard());
+    }
+    {
+        AppConfig config;
+        config.SetSpeedLimitKiB(1024);
+        config.SetResumeAtStart(true);
+    }
+    AppConfig config;
+    EXPECT_EQ(1024, config.GetSpeedLimitKiB());
+    EXPECT_TRUE(config.GetResumeAtStart());
+}

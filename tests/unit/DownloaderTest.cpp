@@ -1,4 +1,5 @@
 #include "download/Downloader.h"
+#include "download/RememberedDownloads.h"
 #include "support/FlvBuilder.h"
 #include "support/GermanLocale.h"
 #include "support/PollUntil.h"
@@ -788,4 +789,105 @@ TEST_F(EmptyReplyTest, ReplyWithoutTheFileIsTriedAgainThenFailsNamingItsStatus)
     // Like a part that does not fit what is kept, it is tried again after each pause.
     EXPECT_EQ(requests.load(), 1 + kResumes);
     EXPECT_FALSE(wxFileName::FileExists(rec.outputPath));
+}
+
+TEST_F(DownloaderTest, JournalFollowsTheJobAndTheNextRunContinuesItWithARangeByteForByte)
+{
+    DownloadJournal journal;
+    wxString problem;
+    ASSERT_TRUE(journal.Open(temp.File("journal.sqlite"), problem)) << problem;
+    paceMs = 10;
+    const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
+    JournalEntry entry;
+    entry.title = rec.title;
+    entry.type = rec.type;
+    entry.url = rec.url;
+    entry.outputPath = rec.outputPath;
+    entry.tempPath = rec.tempPath;
+    entry.id = journal.Add(entry);
+    ASSERT_NE(0, entry.id);
+    {
+        Downloader job;
+        ASSERT_TRUE(job.SetRecord(rec));
+        job.Remember(&journal, entry);
+        job.start();
+        ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 100000; }, kJobLimitMs));
+        // The job goes with its run, as on a quit.
+    }
+    ASSERT_TRUE(wxFileExists(rec.tempPath)) << "an interrupted download keeps its bytes";
+    const size_t kept = ReadBytes(rec.tempPath).size();
+
+    RememberedDownloads earlier;
+    earlier.Load(journal);
+    ASSERT_EQ(1u, earlier.Count());
+    EXPECT_EQ(RememberedKind::Interrupted, earlier.Kind(0));
+    EXPECT_EQ(etag, earlier.Entry(0).validator) << "the validator of the kept bytes";
+    EXPECT_EQ(std::int64_t(kept), earlier.Entry(0).received);
+    EXPECT_NE("", earlier.Entry(0).fileId);
+    const RememberedDownloads::Retry retry =
+        RememberedDownloads::MakeRetry(earlier.Entry(0), nullptr);
+    paceMs = 0;
+    Downloader next;
+    ASSERT_TRUE(next.SetRecord(retry.record));
+    next.ResumeFrom(retry.keptBytes, retry.validator);
+    next.Remember(&journal, earlier.Entry(0));
+    next.start();
+    ASSERT_TRUE(WaitUntilEnded(next));
+    ASSERT_EQ(Done, next.GetState()) << next.GetRecord().statusText;
+    EXPECT_TRUE(ReadBytes(rec.outputPath) == ranged) << "byte for byte the whole file";
+    const std::vector<RangeRequest> seen = Requests();
+    ASSERT_EQ(2u, seen.size());
+    EXPECT_EQ("bytes=" + std::to_string(kept) + "-", seen[1].range);
+    EXPECT_EQ(etag, seen[1].ifRange);
+    EXPECT_FALSE(wxFileExists(rec.tempPath)) << "the partial file goes once the file is whole";
+    const std::vector<JournalEntry> stored = journal.Load();
+    ASSERT_EQ(1u, stored.size());
+    EXPECT_EQ(JournalState::Done, stored[0].state);
+    EXPECT_EQ(rec.outputPath, stored[0].outputPath);
+    EXPECT_EQ("", stored[0].tempPath);
+    EXPECT_EQ(std::int64_t(ranged.size()), stored[0].received);
+}
+
+TEST_F(DownloaderTest, JournalKeepsFailedAndCancelledDownloadsWithTheirBytes)
+{
+    DownloadJournal journal;
+    wxString problem;
+    ASSERT_TRUE(journal.Open(temp.File("journal.sqlite"), problem)) << problem;
+    const struct
+    {
+        const char* path;
+        bool cancel;
+        JournalState state;
+        const char* status;
+    } cases[] = {
+        {"/missing", false, JournalState::Failed, "Error: HTTP 404 Not Found"},
+        {"/stall", true, JournalState::Cancelled, "Cancelled"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.path);
+        const StreamRecord rec = Record(c.path, out.File("clip.mp4"));
+        JournalEntry entry;
+        entry.tempPath = rec.tempPath;
+        entry.id = journal.Add(entry);
+        {
+            Downloader job;
+            ASSERT_TRUE(job.SetRecord(rec));
+            job.Remember(&journal, entry);
+            job.start();
+            if (c.cancel)
+            {
+                ASSERT_TRUE(PollUntil([&] { return job.GetProgress().received > 0; }, kJobLimitMs));
+                job.Cancel();
+            }
+            ASSERT_TRUE(WaitUntilEnded(job));
+            EXPECT_TRUE(job.JournalHoldsTempFile());
+        }
+        EXPECT_TRUE(wxFileExists(rec.tempPath)) << "kept for a retry in a later run";
+        const std::vector<JournalEntry> stored = journal.Load();
+        ASSERT_FALSE(stored.empty());
+        EXPECT_EQ(c.state, stored.back().state);
+        EXPECT_EQ(c.status, stored.back().statusText);
+        EXPECT_EQ(rec.tempPath, stored.back().tempPath);
+    }
 }

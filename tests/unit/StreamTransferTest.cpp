@@ -24,6 +24,7 @@ constexpr int kHttpOk = 200;
 constexpr int kHttpPartialContent = 206;
 constexpr int kNotModified = 304;
 constexpr size_t kBodyBytes = 200000;
+constexpr size_t kBigBytes = 8 * 1024 * 1024;
 
 class StreamTransferTest : public testing::Test
 {
@@ -71,6 +72,8 @@ protected:
                                return sink.write(content.data() + offset, step);
                            });
                    });
+        routes.Get("/big", [](const httplib::Request&, httplib::Response& res)
+                   { res.set_content(std::string(kBigBytes, 'x'), "video/mp4"); });
         server.AddStalledStream("/stall", "video/mp4", body.substr(0, 10));
         ASSERT_TRUE(server.Start());
         limits.resumePausesMs = {kShortPauseMs, kShortPauseMs};
@@ -175,4 +178,68 @@ TEST_F(StreamTransferTest, StopFlagEndsARunningTransferAsStopped)
     EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), kStopLimitMs);
     EXPECT_EQ(TransferOutcome::Stopped, result.outcome);
     EXPECT_FALSE(result.error.empty());
+}
+
+TEST_F(StreamTransferTest, SpeedLimitHoldsAnEightMiBTransferWithinTenPercent)
+{
+    constexpr std::int64_t kRate = 1024 * 1024;
+    // Eight seconds at the rate, within 10% either way: faster is a limit that does not hold,
+    // slower one that holds back more than asked. The pace makes up for a late wake-up, so a
+    // loaded machine does not slow it.
+    constexpr long kLeastMs = 8000 * 10 / 11;
+    constexpr long kMostMs = 8000 * 11 / 10;
+    limits.maxReceiveBytesPerSecond = kRate;
+    const wxLongLong began = wxGetLocalTimeMillis();
+    const TransferResult result = Run(transfer, "/big");
+    const long tookMs = (wxGetLocalTimeMillis() - began).ToLong();
+    ASSERT_TRUE(result.IsComplete()) << result.error;
+    EXPECT_EQ(kBigBytes, ReadBytes(tempPath).size());
+    EXPECT_GE(tookMs, kLeastMs);
+    EXPECT_LE(tookMs, kMostMs);
+}
+
+TEST_F(StreamTransferTest, StopEndsATransferHeldBackByItsSpeedLimit)
+{
+    // A kibibyte a second: the transfer spends nearly all its time waiting for its pace.
+    limits.maxReceiveBytesPerSecond = 1024;
+    TransferResult result;
+    std::thread worker([&] { result = Run(transfer, "/big"); });
+    const bool started = PollUntil([&] { return received.load() > 0; }, kWaitLimitMs);
+    const wxLongLong asked = wxGetLocalTimeMillis();
+    stop.store(true);
+    worker.join();
+    ASSERT_TRUE(started);
+    EXPECT_LT((wxGetLocalTimeMillis() - asked).GetValue(), kStopLimitMs);
+    EXPECT_EQ(TransferOutcome::Stopped, result.outcome);
+}
+
+TEST_F(StreamTransferTest, KeptBytesOfAnEarlierRunContinueOrStartOverPastTheEnd)
+{
+    // The file sizes seen when a new body was announced: it must be empty by then.
+    std::vector<std::int64_t> sizesAtNewBody;
+    transfer.SetNewBodyCallback(
+        [&]
+        {
+            sizesAtNewBody.push_back(std::int64_t(ReadBytes(tempPath).size()));
+            EXPECT_EQ("", transfer.Validator()) << "the route sends none";
+        });
+    // A third kept: the rest is asked for and appended.
+    ASSERT_TRUE(WriteBytes(tempPath, body.substr(0, kBodyBytes / 3)));
+    transfer.Restore(kBodyBytes / 3, "");
+    ASSERT_TRUE(Run(transfer, "/cut-once").IsComplete());
+    EXPECT_TRUE(ReadBytes(tempPath) == body);
+    EXPECT_TRUE(sizesAtNewBody.empty());
+    {
+        std::lock_guard<std::mutex> guard(seen);
+        ASSERT_FALSE(ranges.empty());
+        EXPECT_EQ("bytes=" + std::to_string(kBodyBytes / 3) + "-", ranges.front());
+    }
+    // The whole file kept by a run that ended before it saw the end: a range past the end is
+    // refused, and the file is fetched whole rather than failing for ever.
+    ASSERT_TRUE(WriteBytes(tempPath, std::string(kBodyBytes, 'z')));
+    transfer.Restore(kBodyBytes, "");
+    const TransferResult result = Run(transfer, "/file");
+    ASSERT_TRUE(result.IsComplete()) << result.error;
+    EXPECT_TRUE(ReadBytes(tempPath) == body);
+    EXPECT_EQ(std::vector<std::int64_t>{0}, sizesAtNewBody);
 }

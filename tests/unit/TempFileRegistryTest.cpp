@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,4 +109,43 @@ TEST_F(TempFileRegistryTest, NamesWithLineBreaksSurviveTheList)
     ASSERT_EQ(1, CountFiles(odd));
     EXPECT_EQ(1, TempFileRegistry::RemoveLeftovers(runs.Path()));
     EXPECT_EQ(0, CountFiles(odd));
+}
+
+TEST_F(TempFileRegistryTest, PartialFilesTheJournalNamesOutliveTheRunUntilAMonthPasses)
+{
+    wxString folder;
+    {
+        const wxString cache = temp.Path();
+        const ScopedEnv cacheHome("XDG_CACHE_HOME", &cache);
+        folder = TempFileRegistry::PartialFolder();
+        // A bare prefix: in the partial folder of the cache.
+        InAKilledRun(
+            []
+            {
+                TempFileRegistry::CreateTempFile("NK-");
+                TempFileRegistry::CreateTempFile("NK-");
+            });
+    }
+    EXPECT_EQ(temp.File("norvik/partial"), folder);
+    wxArrayString made;
+    ASSERT_EQ(2u, wxDir::GetAllFiles(folder, &made, "NK-*", wxDIR_FILES));
+    const wxString named = made[0];
+    EXPECT_EQ(1, TempFileRegistry::RemoveLeftovers(runs.Path(), {Narrow(named)}));
+    EXPECT_TRUE(wxFileExists(named));
+    EXPECT_FALSE(wxFileExists(made[1]));
+
+    constexpr std::time_t kMonth = std::time_t{30} * 24 * 60 * 60;
+    const std::time_t now = std::time(nullptr);
+    const wxString foreign = folder + "/kept-by-the-user";
+    ASSERT_TRUE(WriteFileText(foreign, "not ours"));
+    // A file of ours that neither a list nor the journal names: made just before a kill.
+    const wxString orphan = folder + "/NK-orphan";
+    ASSERT_TRUE(WriteFileText(orphan, "half"));
+    const std::set<std::string> keep = {Narrow(wxFileName(named).GetFullName())};
+    EXPECT_EQ(1, TempFileRegistry::RemoveStaleFiles(folder, keep, kMonth, now));
+    EXPECT_FALSE(wxFileExists(orphan));
+    EXPECT_TRUE(wxFileExists(named)) << "written today";
+    EXPECT_EQ(1, TempFileRegistry::RemoveStaleFiles(folder, keep, kMonth, now + kMonth + 60));
+    EXPECT_FALSE(wxFileExists(named));
+    EXPECT_TRUE(wxFileExists(foreign));
 }
