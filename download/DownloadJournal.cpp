@@ -338,3 +338,29 @@ std::set<std::string> DownloadJournal::NamedFiles(const wxString& path)
     sqlite3_close(reader);
     return named;
 }
+
+JournalEntry JournalEntry::ForRecord(const StreamRecord& rec)
+{
+    JournalEntry entry;
+    entry.title = rec.title;
+    entry.type = rec.type;
+    entry.url = rec.url;
+    entry.itag = rec.itag;
+    entry.extension = rec.extension;
+    entry.outputPath = rec.outputPath;
+    entry.tempPath = rec.tempPath;
+    entry.startedAt = wxDateTime::Now().GetTicks();
+    return entry;
+}
+
+StreamRecord JournalEntry::Record() const
+{
+    StreamRecord rec;
+    rec.title = title;
+    rec.type = type;
+    rec.itag = itag;
+    rec.extension = extension;
+    rec.outputPath = outputPath;
+    rec.url = url;
+    return rec;
+}

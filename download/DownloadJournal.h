@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lookup/StreamRecord.h"
+
 #include <wx/string.h>
 
 #include <cstdint>
@@ -42,6 +44,11 @@ struct JournalEntry
     wxString validator;
     std::int64_t received = 0;
     std::int64_t startedAt = 0;
+
+    // A new download of the record, as the journal records it when it starts now.
+    static JournalEntry ForRecord(const StreamRecord& rec);
+    // The record the download was made of; its partial file is the caller's to choose.
+    StreamRecord Record() const;
 };
 
 // The downloads of earlier runs, kept in an SQLite file so that a restart, a crash or a power

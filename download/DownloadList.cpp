@@ -8,7 +8,6 @@
 #include "ui/DesktopActions.h"
 #include "ui/MiddleEllipsis.h"
 
-#include <wx/datetime.h>
 #include <wx/intl.h>
 #include <wx/listbox.h>
 #include <wx/menu.h>
@@ -31,21 +30,6 @@ std::int64_t SpeedLimitBytes()
 void LogJournalProblem(const wxString& text)
 {
     wxMessageOutputStderr().Printf("norvik: %s\n", text);
-}
-
-// A new download as the journal records it.
-JournalEntry NewEntry(const StreamRecord& rec)
-{
-    JournalEntry entry;
-    entry.title = rec.title;
-    entry.type = rec.type;
-    entry.url = rec.url;
-    entry.itag = rec.itag;
-    entry.extension = rec.extension;
-    entry.outputPath = rec.outputPath;
-    entry.tempPath = rec.tempPath;
-    entry.startedAt = wxDateTime::Now().GetTicks();
-    return entry;
 }
 
 // A partial file a removed line leaves: the journal named it, nobody else will.
@@ -88,7 +72,7 @@ void NorvikFrame::OnDownload(wxCommandEvent&)
         if (job.GetState() != Idle)
             continue;
         job.SetRecord(chosen);
-        if (!StartJob(job, NewEntry(chosen)))
+        if (!StartJob(job, JournalEntry::ForRecord(chosen)))
             return;
         // The job owns the temporary file now; a later download of the same line makes
         // a fresh one, so two jobs never write the same file.

@@ -100,13 +100,8 @@ RememberedDownloads::MakeRetry(const JournalEntry& entry,
                                const std::function<wxString()>& serviceUrl)
 {
     Retry retry;
+    retry.record = entry.Record();
     StreamRecord& rec = retry.record;
-    rec.title = entry.title;
-    rec.type = entry.type;
-    rec.itag = entry.itag;
-    rec.extension = entry.extension;
-    rec.outputPath = entry.outputPath;
-    rec.url = entry.url;
     if (entry.url.Contains(kStreamPath) && serviceUrl)
     {
         const wxString renewed = RenewedStreamAddress(entry.url, serviceUrl());

@@ -75,12 +75,7 @@ int main(int argc, char** argv)
         rec.outputPath = wxString::FromUTF8(argv[2]) + "/" + rec.title + ".mp4";
         // As a lookup makes it, before the download starts.
         rec.tempPath = TempFileRegistry::CreateTempFile(TempFileRegistry::kTempNamePrefix);
-        JournalEntry entry;
-        entry.title = rec.title;
-        entry.type = rec.type;
-        entry.url = rec.url;
-        entry.outputPath = rec.outputPath;
-        entry.tempPath = rec.tempPath;
+        JournalEntry entry = JournalEntry::ForRecord(rec);
         entry.id = journal.Add(entry);
         jobs.push_back(std::make_unique<Downloader>());
         jobs.back()->SetRecord(rec);

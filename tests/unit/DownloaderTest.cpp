@@ -798,12 +798,7 @@ TEST_F(DownloaderTest, JournalFollowsTheJobAndTheNextRunContinuesItWithARangeByt
     ASSERT_TRUE(journal.Open(temp.File("journal.sqlite"), problem)) << problem;
     paceMs = 10;
     const StreamRecord rec = Record("/ranged", out.File("clip.mp4"));
-    JournalEntry entry;
-    entry.title = rec.title;
-    entry.type = rec.type;
-    entry.url = rec.url;
-    entry.outputPath = rec.outputPath;
-    entry.tempPath = rec.tempPath;
+    JournalEntry entry = JournalEntry::ForRecord(rec);
     entry.id = journal.Add(entry);
     ASSERT_NE(0, entry.id);
     {
